@@ -1,0 +1,70 @@
+#pragma once
+// The triangle mesh of one fragment: plain per-vertex and per-face arrays (structure of arrays,
+// so that drawing can hand whole arrays to the GPU and the reader can fill them in one pass).
+
+#include "geometry_types.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// Face-face adjacency of one face: for edge e (from corner e to corner (e+1)%3), the face across
+// that edge and the index of the shared edge in that face. A border edge points at the face itself;
+// the faces around a non-manifold edge form a cycle.
+struct FaceAdjacency {
+    std::array<std::uint32_t, 3> face{};
+    std::array<std::uint8_t, 3> edge{};
+};
+
+struct FragMesh {
+    using Face = std::array<std::uint32_t, 3>;
+
+    // Flag bits, as in the vertex and face flag words.
+    enum Flag : std::uint32_t { Deleted = 1u << 0, NotReadable = 1u << 1, NotWritable = 1u << 2 };
+    // What changed since the drawing data was last uploaded.
+    enum Change : std::uint32_t { Positions = 1u << 0, Colors = 1u << 1, Marks = 1u << 2, Topology = 1u << 3 };
+
+    // Per vertex.
+    std::vector<Point3d> vertices;        // positions, world coordinates
+    std::vector<Point3d> vertexNormals;   // unit length, or zero where no face contributes
+    std::vector<std::uint32_t> vertexFlags;
+    std::vector<Color4b> fileColors;      // colour read from the file; its red byte is the grey level
+    std::vector<Color4b> displayColors;   // drawn colour
+    std::vector<Color4b> highlightColors; // drawn instead of displayColors while the fragment is focused
+
+    // Per face.
+    std::vector<Face> faces;
+    std::vector<Point3d> faceNormals;
+    std::vector<std::uint32_t> faceFlags;
+    std::vector<FaceAdjacency> adjacency;
+    std::vector<std::uint8_t> marked;      // faces drawn red when marked
+    std::vector<int> hitCounts;            // used by the interpenetration view
+    std::vector<Color4b> pickColors;
+
+    Box3d bbox;
+    bool hasVertexColors = false;          // the file carried per-vertex colours
+    std::uint32_t changes = Positions | Colors | Marks | Topology;
+
+    std::size_t vertexCount() const { return vertices.size(); }
+    std::size_t faceCount() const { return faces.size(); }
+    bool isEmpty() const { return vertices.empty() && faces.empty(); }
+
+    void clear();
+    // Sizes every per-vertex and per-face attribute array to match vertices and faces; attributes
+    // the reader did not fill get their defaults (white file colour, unmarked faces, ...).
+    void allocateAttributes();
+
+    // The update steps run after reading and after a transformation.
+    void updateBoundingBox();
+    // Face normals (area weighted, not normalised) summed into their vertices, then each vertex
+    // normal of non-zero length normalised.
+    void updateVertexNormals();
+    // Unit face normals (zero for a degenerate face).
+    void updateFaceNormals();
+    void updateFaceFaceAdjacency();
+    // Every vertex position p := m * p (homogeneous divide).
+    void transform(const Matrix44d& m);
+
+    // Bytes held by the arrays (capacity), for memory figures.
+    std::size_t memoryBytes() const;
+};
