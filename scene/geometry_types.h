@@ -12,7 +12,7 @@ using Matrix44d = Eigen::Matrix<double, 4, 4, Eigen::RowMajor>;
 
 // m * (p, 1), divided by the fourth component when that component is not 0.
 inline Point3d transformPoint(const Matrix44d& m, const Point3d& p) {
-    const Eigen::Vector4d h = m * p.homogeneous();
+    const Eigen::Vector4d h = m * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
     if (h.w() != 0.0)
         return h.head<3>() / h.w();
     return h.head<3>();

@@ -1,0 +1,248 @@
+#include "base_graph.h"
+
+#include "constraint.h"
+#include "frag_group.h"
+#include "geometr_obj.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+bool isHiddenObject(const GeometrObj* o) {
+    auto* g = dynamic_cast<const FragGroup*>(o);
+    return g && g->isHidden();
+}
+} // namespace
+
+BaseGraph::BaseGraph() {
+    colors.reserve(ColorCount);
+    for (int i = 0; i < ColorCount; ++i)
+        colors.push_back(Color4b::scatter(ColorCount, i, 0.3f, 0.9f));
+}
+
+void BaseGraph::addObject(GeometrObj* o) {
+    objects[o->id()] = o;
+    if (!isHiddenObject(o))
+        entityIndex[o->id()] = nextEntityIndex();
+    else
+        ++hiddenCount;
+    report([o](InterfaceListener& l) { l.makeThumbnail(o); });
+}
+
+void BaseGraph::deleteObject(int id) {
+    GeometrObj* o = getObject(id);
+    if (!o)
+        return;
+    // Constraints held by an ancestor whose picked fragment lies inside o go with it (those of o
+    // and its members go with the subtree). Every ancestor is checked, not only the top-level one,
+    // so that no constraint is left pointing at a deleted fragment.
+    for (GeometrObj* a = o->parentObject(); a; a = a->parentObject()) {
+        std::vector<int> doomed;
+        for (Constraint* c : a->constraintList())
+            for (int k = 0; k < c->leafFragCount(); ++k)
+                if (c->leafFrag(k) && o->containsId(c->leafFrag(k)->id)) {
+                    doomed.push_back(c->id());
+                    break;
+                }
+        for (int cid : doomed)
+            removeConstraint(cid);
+    }
+    if (!o->isTopLevel())
+        o->detachFromParent();
+    if (auto* g = dynamic_cast<FragGroup*>(o))
+        g->releaseSubtree();
+    else
+        removeObject(id);
+    delete o;
+}
+
+GeometrObj* BaseGraph::getObject(int id) const {
+    auto it = objects.find(id);
+    return it == objects.end() ? nullptr : it->second;
+}
+
+void BaseGraph::removeObject(int id) {
+    auto it = objects.find(id);
+    if (it == objects.end())
+        return;
+    if (!isHiddenObject(it->second))
+        entityIndex.erase(id);
+    else
+        --hiddenCount;
+    objects.erase(it);
+}
+
+void BaseGraph::changeId(int newId, int oldId) {
+    auto it = objects.find(oldId);
+    if (it == objects.end() || newId == oldId)
+        return;
+    GeometrObj* o = it->second;
+    objects.erase(it);
+    objects[newId] = o;
+    // The entity index follows the object, so its name and the dense numbering stay right.
+    if (auto e = entityIndex.find(oldId); e != entityIndex.end()) {
+        const int index = e->second;
+        entityIndex.erase(e);
+        entityIndex[newId] = index;
+    }
+    if (auto* parent = dynamic_cast<FragGroup*>(o->parentObject()))
+        parent->changeChildId(newId, oldId);
+    if (o->hasConstraintsDeep() && isInSolvedSet(oldId)) {
+        removeFromSolvedSet(oldId);
+        addToSolvedSet(newId);
+    }
+}
+
+int BaseGraph::nextFreeId() {
+    if (objects.empty())
+        return 0;
+    for (int c = 0;; ++c) {
+        const bool taken = std::any_of(objects.begin(), objects.end(), [c](const auto& entry) {
+            return entry.second->isTopLevel() && entry.second->containsId(c);
+        });
+        if (!taken)
+            return c;
+    }
+}
+
+Color4b BaseGraph::defaultColor() const { return Color4b::scatter(1, 0, 0.3f, 0.9f); }
+
+Color4b BaseGraph::objectColor(const ObjId& id) const {
+    // Ids beyond the table reuse it cyclically.
+    const int i = ((id.id % ColorCount) + ColorCount) % ColorCount;
+    return colors[static_cast<std::size_t>(i)];
+}
+
+void BaseGraph::removeFromParent(const ObjId& id) {
+    if (auto* parent = dynamic_cast<FragGroup*>(getObject(id.parent)))
+        parent->removeChild(id.id);
+}
+
+int BaseGraph::nextSolvedSlot() const {
+    for (int c = 0;; ++c) {
+        const bool used =
+            std::any_of(solvedSet.begin(), solvedSet.end(), [c](const auto& entry) { return entry.second == c; });
+        if (!used)
+            return c;
+    }
+}
+
+int BaseGraph::solvedSlot(int id) const {
+    auto it = solvedSet.find(id);
+    return it == solvedSet.end() ? -1 : it->second;
+}
+
+void BaseGraph::addToSolvedSet(int id) { solvedSet[id] = nextSolvedSlot(); }
+
+void BaseGraph::removeLastEntity() {
+    report([](InterfaceListener& l) { l.removeLastSolverEntity(); });
+}
+
+void BaseGraph::addEntities(int n) {
+    report([n](InterfaceListener& l) { l.addSolverEntities(n); });
+}
+
+bool BaseGraph::isObjectInSolvedSet(GeometrObj* o) const { return o && isInSolvedSet(o->id()); }
+
+void BaseGraph::removeConstraintFromSystem(int constraintId) {
+    report([constraintId](InterfaceListener& l) { l.removeConstraintFromSystem(constraintId); });
+}
+
+void BaseGraph::pairAncestors(unsigned keyA, unsigned keyB, GeometrObj* a, GeometrObj* b, LiftMap& out) {
+    while (!a->isTopLevel() && !b->isTopLevel() && a->parentId() != b->parentId()) {
+        GeometrObj* pa = a->parentObject();
+        GeometrObj* pb = b->parentObject();
+        if (!pa || !pb)
+            break;
+        a = pa;
+        b = pb;
+    }
+    out[keyA] = a;
+    out[keyB] = b;
+}
+
+int BaseGraph::entityIndexOf(int id) const {
+    auto it = entityIndex.find(id);
+    return it == entityIndex.end() ? -1 : it->second;
+}
+
+void BaseGraph::reattachConstraints(GeometrObj* g) {
+    const int level = g->level();
+    const std::vector<Constraint*> attached = g->constraintList();
+    for (Constraint* c : attached) {
+        const int k = (c->sideOf(&g->objId()) + 1) % 2;
+        GeometrObj* o = getObject(c->frag(k)->id);
+        if (!o)
+            continue;
+        GeometrObj* t = o->ancestorAtLevel(level);
+        if (!t || t == o)
+            continue;
+        o->detachConstraint(c->id());
+        c->rekeySide(k, &t->objId());
+        c->setFrag(k, &t->objId());
+        t->attachConstraint(c);
+        report([c](InterfaceListener& l) { l.updateConstraintText(c->id()); });
+    }
+    auto* group = dynamic_cast<FragGroup*>(g);
+    if (!group || group->isWrapper())
+        return;
+    // Children may be re-keyed while we walk, so take the list first.
+    std::vector<GeometrObj*> members;
+    for (const auto& [id, child] : group->childMap())
+        members.push_back(child);
+    for (GeometrObj* child : members)
+        reattachConstraints(child);
+}
+
+void BaseGraph::constraintChanged(int constraintId) {
+    report([constraintId](InterfaceListener& l) { l.updateConstraintText(constraintId); });
+}
+
+void BaseGraph::addToParent(GeometrObj* child, int parentId) {
+    if (auto* parent = dynamic_cast<FragGroup*>(getObject(parentId)))
+        parent->addChild(child);
+}
+
+int BaseGraph::nextEntityIndex() const {
+    int count = 0;
+    for (const auto& [id, index] : entityIndex) {
+        if (index != count)
+            return count;
+        ++count;
+    }
+    return count;
+}
+
+int BaseGraph::maxLevel() const {
+    int deepest = 0;
+    for (const auto& [id, o] : objects)
+        deepest = std::max(deepest, o->level());
+    return deepest;
+}
+
+Constraint* BaseGraph::getConstraint(int id) const {
+    auto it = constraints.find(id);
+    return it == constraints.end() ? nullptr : it->second;
+}
+
+void BaseGraph::addConstraint(Constraint* c) { constraints[c->id()] = c; }
+
+GeometrObj* BaseGraph::groupAtLevel(GeometrObj* o, int level) const {
+    GeometrObj* a = o ? o->ancestorAtLevel(level) : nullptr;
+    return a && !a->isFragment() ? a : nullptr;
+}
+
+void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
+    QString names[2];
+    for (int k = 0; k < 2; ++k) {
+        const GeometrObj* o = getObject(c->frag(k)->id);
+        names[k] = o ? o->displayName() : QString();
+    }
+    const double v = c->error() * 100.0;
+    QString re = QString::number(v, 'g', 6);
+    const int dot = re.indexOf(QLatin1Char('.'));
+    if (v != 100.0 && dot >= 0)
+        re.truncate(dot + 3);
+    out += c->typeName() + QStringLiteral(": ") + QString::number(c->id()) + QStringLiteral(" connecting ") +
+           names[0] + QStringLiteral(" to ") + names[1] + QStringLiteral(". RE: ") + re + QStringLiteral("%");
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "children_handler.h"
+#include "geometry_types.h"
+#include "interface_listener.h"
+
+#include <QString>
+#include <map>
+#include <vector>
+
+class Constraint;
+class GeometrObj;
+struct ObjId;
+
+// The graph is the children handler of the top level; GraphInterface is what groups see of it.
+class GraphInterface : public ChildrenHandler {};
+
+// The project: owns every group (top level and nested, by id; fragments are reached through their
+// wrapper, which has the same id) and every constraint, hands out ids, colours and the dense
+// entity indices, and reports changes to the main window through its listener.
+class BaseGraph : public GraphInterface {
+public:
+    static constexpr int ColorCount = 1000;
+
+    BaseGraph();
+    ~BaseGraph() override = default;
+    BaseGraph(const BaseGraph&) = delete;
+    BaseGraph& operator=(const BaseGraph&) = delete;
+
+    // ChildrenHandler (addChild = addObject, deleteChild = deleteObject, ...).
+    void addChild(GeometrObj* o) override { addObject(o); }
+    void deleteChild(int id) override { deleteObject(id); }
+    GeometrObj* getChild(int id) const override { return getObject(id); }
+    void removeChild(int id) override { removeObject(id); }
+    void changeChildId(int newId, int oldId) override { changeId(newId, oldId); }
+    int childCount() const override { return objectCount(); }
+    bool isEmpty() const override { return objects.empty(); }
+
+    // Takes ownership. A visible object gets the smallest unused entity index; a hidden one
+    // (wrapper) counts in hiddenCount.
+    virtual void addObject(GeometrObj* o);
+    // Removes the object's constraints, detaches it from its parent and deletes it with its subtree.
+    virtual void deleteObject(int id);
+    virtual GeometrObj* getObject(int id) const;
+    // Forgets the object without deleting it.
+    virtual void removeObject(int id);
+    virtual void changeId(int newId, int oldId);
+    virtual int objectCount() const { return static_cast<int>(objects.size()); }
+    // The smallest id that no top-level object contains (see GeometrObj::containsId).
+    virtual int nextFreeId();
+    virtual Color4b defaultColor() const;
+    virtual Color4b objectColor(const ObjId& id) const;
+    virtual void removeFromParent(const ObjId& id);
+    virtual int nextSolvedSlot() const;
+    virtual int solvedSlot(int id) const;
+    virtual void addToSolvedSet(int id);
+    virtual void removeFromSolvedSet(int id) { solvedSet.erase(id); }
+    virtual void removeLastEntity();
+    virtual void addEntities(int n);
+    virtual bool isInSolvedSet(int id) const { return solvedSet.count(id) != 0; }
+    virtual bool isObjectInSolvedSet(GeometrObj* o) const;
+    virtual void removeConstraintFromSystem(int constraintId);
+    virtual void removeConstraint(int id) = 0;
+    // Climbs from a and b to the first pair of ancestors that are top level or share a parent and
+    // records them under keyA and keyB.
+    virtual void pairAncestors(unsigned keyA, unsigned keyB, GeometrObj* a, GeometrObj* b, LiftMap& out);
+    // -1 when the object has no entity index.
+    virtual int entityIndexOf(int id) const;
+    // Moves every constraint of g (and of its members, unless g is a wrapper) whose other side lies
+    // deeper than g to that side's ancestor at g's level.
+    virtual void reattachConstraints(GeometrObj* g);
+    virtual void constraintChanged(int constraintId);
+    virtual void addToParent(GeometrObj* child, int parentId);
+
+    void setListener(InterfaceListener* l) { listener = l; }
+    InterfaceListener* getListener() const { return listener; }
+    int nextEntityIndex() const;
+    int maxLevel() const;
+    Constraint* getConstraint(int id) const;
+    // Registers c (no report); the caller attaches it to both objects.
+    void addConstraint(Constraint* c);
+    // The ancestor of o at that level if it is a group; null if it is a fragment or there is none.
+    GeometrObj* groupAtLevel(GeometrObj* o, int level) const;
+    // Appends the list text of c, e.g. "RBand: 3 connecting Fragment: a.ply to Group: 2. RE: 33.33%".
+    void constraintDescription(QString& out, Constraint* c) const;
+    void clearSolvedSet() { solvedSet.clear(); }
+    int hiddenObjectCount() const { return hiddenCount; }
+    void decrementHiddenCount() { --hiddenCount; }
+
+    const std::map<int, GeometrObj*>& objectTable() const { return objects; }
+    const std::map<int, Constraint*>& constraintTable() const { return constraints; }
+    const std::map<int, int>& entityIndices() const { return entityIndex; }
+    const std::map<int, int>& solvedSlots() const { return solvedSet; }
+
+protected:
+    void report(auto&& call) const {
+        if (listener)
+            call(*listener);
+    }
+
+    std::map<int, GeometrObj*> objects;    // owned
+    std::map<int, Constraint*> constraints; // owned
+    std::map<int, int> entityIndex;
+    std::map<int, int> solvedSet;
+    std::vector<Color4b> colors;
+    InterfaceListener* listener = nullptr; // not owned
+    int hiddenCount = 0;
+};

@@ -1,0 +1,140 @@
+#include "fragment.h"
+
+#include "base_graph.h"
+#include "mesh_file_reader.h"
+#include "scene_drawer.h"
+
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+constexpr Color4b FragmentFocusColor{255, 255, 0, 255};
+
+// A display colour is the object colour shaded by the vertex's grey level (red byte of the file
+// colour), with alpha 1 as the drawing code expects.
+Color4b shaded(Color4b c, double s) {
+    auto channel = [s](std::uint8_t v) { return static_cast<std::uint8_t>(std::floor(v * s + 0.5)); };
+    return {channel(c.r), channel(c.g), channel(c.b), 1};
+}
+
+// The suffix is the last "."-separated piece of the file name (the whole name when it has no
+// dot), in lower case.
+QString meshSuffix(const QString& path) {
+    const QString file = QFileInfo(path).fileName();
+    return file.split(QLatin1Char('.')).last().toLower();
+}
+} // namespace
+
+Fragment::Fragment(BaseGraph* owner) : GeometrObj(owner, FragmentFocusColor) {}
+
+Fragment::Fragment(BaseGraph* owner, const QString& meshPath) : Fragment(owner) {
+    path = meshPath;
+    setPathNames();
+    loadMesh();
+}
+
+void Fragment::setColor(Color4b c) {
+    color = c;
+    FragMesh& m = meshData;
+    const std::size_t n = m.vertices.size();
+    m.displayColors.resize(n);
+    m.highlightColors.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double s = (i < m.fileColors.size() ? m.fileColors[i].r : 255) / 255.0;
+        m.displayColors[i] = shaded(c, s);
+        m.highlightColors[i] = shaded(focusColor, s);
+    }
+    m.changes |= FragMesh::Colors;
+}
+
+void Fragment::applyTransform(const Matrix44d* m) {
+    Matrix44d t;
+    if (m) {
+        matrix = *m * matrix;
+        t = *m;
+    } else {
+        t = matrix;
+    }
+    meshData.transform(t);
+    currentCentroidPoint = transformPoint(matrix, centroidPoint);
+    meshData.updateBoundingBox();
+    meshData.updateVertexNormals();
+    meshData.updateFaceNormals();
+}
+
+void Fragment::draw(bool showMarkedFaces) {
+    if (SceneDrawer* d = sceneDrawer())
+        d->drawFragment(*this, showMarkedFaces);
+}
+
+void Fragment::drawHighlighted(bool showMarkedFaces) { draw(showMarkedFaces); }
+
+void Fragment::drawPickColors() {
+    if (SceneDrawer* d = sceneDrawer())
+        d->drawFragmentPickColors(*this);
+}
+
+int Fragment::faceFromPickColor(int r, int g, int b, GeometrObj** owner) {
+    const long long code = r + 256LL * g + 65536LL * b;
+    const long long face = code - basePickCode;
+    if (face < 0 || face >= static_cast<long long>(pickCodes.size()) || pickCodes[face] != code)
+        return -1;
+    if (owner)
+        *owner = this;
+    return static_cast<int>(face);
+}
+
+QString Fragment::imageKey() const {
+    // The thumbnail is the wrapper's picture.
+    if (GeometrObj* p = parentObject())
+        return p->key();
+    return ObjId{objIdentity.id, objIdentity.id}.key();
+}
+
+bool Fragment::loadMesh() {
+    meshData.clear();
+    lastLoadError.clear();
+    MeshFileReader* reader = meshFileReader();
+    if (!reader) {
+        lastLoadError = QStringLiteral("No mesh reader is available to read %1").arg(path);
+        return false;
+    }
+    const bool ply = meshSuffix(path) == QLatin1String("ply");
+    const bool ok = ply ? reader->readPly(path, meshData, lastLoadError) : reader->readObj(path, meshData, lastLoadError);
+    if (!ok) {
+        meshData.clear();
+        return false;
+    }
+    meshData.allocateAttributes();
+    meshData.updateBoundingBox();
+    meshData.updateVertexNormals();
+    meshData.updateFaceNormals();
+    meshData.updateFaceFaceAdjacency();
+    bbox = meshData.bbox;
+    return true;
+}
+
+void Fragment::computeCentroid() {
+    Point3d sum = Point3d::Zero();
+    for (const Point3d& p : meshData.vertices)
+        sum += p;
+    centroidPoint = meshData.vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData.vertices.size()));
+    currentCentroidPoint = centroidPoint;
+}
+
+void Fragment::setPathNames() {
+    fileNamePart = QFileInfo(path).fileName();
+    name = fileNamePart;
+}
+
+void Fragment::assignPickColors() {
+    const std::size_t n = meshData.faces.size();
+    pickCodes.resize(n);
+    meshData.pickColors.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const int code = basePickCode + static_cast<int>(k);
+        pickCodes[k] = code;
+        meshData.pickColors[k] = {static_cast<std::uint8_t>(code % 256), static_cast<std::uint8_t>((code / 256) % 256),
+                                  static_cast<std::uint8_t>((code / 65536) % 256), 255};
+    }
+}

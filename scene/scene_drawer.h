@@ -1,0 +1,26 @@
+#pragma once
+// Drawing of scene objects needs an OpenGL context, which the scene layer does not know. The view
+// layer installs a SceneDrawer; until it does (and in display-less programs) drawing does nothing.
+
+class Fragment;
+class GeometrObj;
+class Constraint;
+struct ObjId;
+class QPainter;
+
+class SceneDrawer {
+public:
+    virtual ~SceneDrawer() = default;
+    // The triangles of one fragment in its display colours (highlight colours when focused);
+    // marked faces red when showMarkedFaces.
+    virtual void drawFragment(Fragment& f, bool showMarkedFaces) = 0;
+    virtual void drawFragmentPickColors(Fragment& f) = 0;
+    // The markers and id labels of the constraints attached to o (not of its members).
+    virtual void drawConstraintMarkers(GeometrObj& o, QPainter* painter) = 0;
+    virtual void drawConstraint(Constraint& c) = 0;
+    virtual void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) = 0;
+};
+
+// Not owned; null until the view layer installs one.
+void setSceneDrawer(SceneDrawer* drawer);
+SceneDrawer* sceneDrawer();
