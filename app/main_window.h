@@ -1,0 +1,102 @@
+#pragma once
+
+#include "interface_listener.h"
+#include "obj_id.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <map>
+#include <memory>
+
+class TotalGraph;
+struct MainWindowUi;
+
+// One point picked for the constraint being added.
+struct PickRecord {
+    ObjId key;      // identity of the picked object's parent object
+    ObjId* picked;  // the picked object's identity (not owned)
+    double x, y, z; // the picked point, world coordinates
+};
+
+// The hub: owns the project graph and every view and panel (as children), and implements the
+// operations through which they reach each other.
+class MainWindow : public QMainWindow, public InterfaceListener {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // InterfaceListener
+    void addConstraintItem(Constraint* c) override;
+    void addToSolvedArea(int objId) override;
+    void removeFromSolvedArea(int objId) override;
+    void showSolvedConstraint(int constraintId) override;
+    void hideSolvedConstraint(int constraintId) override;
+    void updateSolvedArea() override;
+    void updateWorkingArea(int wgla) override;
+    void deleteConstraint(int k) override;
+    bool isInSolvedArea(int objId) override;
+    void deleteGeometry(int objId) override;
+    bool putInWorkingArea(GeometrObj* obj, int wgla) override;
+    void addConstraintToSystem(Constraint* c, LiftMap& lift) override;
+    void removeConstraintFromSystem(int constraintId) override;
+    void resetSolverEntities(int count) override;
+    void addSolverEntities(int count) override;
+    void removeLastSolverEntity() override;
+    void addTreeItems(GeometrObj* obj, ControlWithChildren* parent) override;
+    void updateSolvedErrors() override;
+    void updateGroupErrors(GeometrObj* group) override;
+    void addConstraintPick(const ObjId& picked, double x, double y, double z, const ObjId& parent) override;
+    void joinConstraintPicks() override;
+    bool isNotLastPicked(GeometrObj* obj) override { return obj != lastPicked; }
+    void cancelAddConstraint() override;
+    void setLastPicked(GeometrObj* obj) override { lastPicked = obj; }
+    void addObjectToGraph(GeometrObj* obj) override;
+    Color4b objectColour(const ObjId& id) override;
+    void removeObjectFromGraph(int objId) override;
+    BaseGraph* getGraph() override;
+    void replaceInSolvedArea(int oldId, int newId) override;
+    void solveSystem(int level) override;
+    void updateConstraintText(int constraintId) override;
+    void clearConstraintSelection() override;
+    void removeTreeHighlight(int wgla, bool rhigl) override;
+    void removeTreeHighlightItem(MyTreeWidgetItem* item) override;
+    void setTolerance(float value) override;
+    float getTolerance() override { return tolerance; }
+    void setShowError(bool show) override;
+    int findWorkingAreaOf(const ObjId& id) override;
+    ObjId* workingAreaObjectId(int wgla) override;
+    void decrementHiddenCount() override;
+    void removeConstraintItem(int constraintId) override;
+    void makeThumbnail(GeometrObj* obj) override;
+
+    TotalGraph* projectGraph() const { return graph.get(); }
+    const MainWindowUi& widgets() const { return *ui; }
+    const std::multimap<QString, PickRecord>& pendingPicks() const { return picks; }
+
+public slots:
+    void solve() override;
+    void chooseOpenProject();
+    void chooseSaveProject();
+    void chooseImportProject();
+    void chooseExportAln();
+    void quit();
+    void newProject();
+    void HandlePicking(int nctype, int nstiff) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::unique_ptr<MainWindowUi> ui;
+    std::unique_ptr<TotalGraph> graph;
+    GeometrObj* lastPicked = nullptr; // not owned
+    float tolerance = 1e-5f;
+    int measureStart = 0;
+    int measuring = 0;
+    int pickStiffness = 1;
+    int pickType = 0;
+    int pickCount = 0;
+    std::multimap<QString, PickRecord> picks;
+};

@@ -1,0 +1,92 @@
+#include "main_window_ui.h"
+
+#include "list_panel_container.h"
+#include "solved_container.h"
+#include "wa_container.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+QAction* makeAction(QMainWindow* window, const char* objectName) {
+    auto* action = new QAction(window);
+    action->setObjectName(QString::fromLatin1(objectName));
+    return action;
+}
+} // namespace
+
+void MainWindowUi::setupUi(QMainWindow* window) {
+    if (window->objectName().isEmpty())
+        window->setObjectName(QStringLiteral("MainWindow"));
+    window->resize(1200, 770);
+    window->setMinimumSize(1000, 700);
+
+    loadproj = makeAction(window, "loadproj");
+    saveproj = makeAction(window, "saveproj");
+    exit = makeAction(window, "exit");
+    newproj = makeAction(window, "newproj");
+    importproj = makeAction(window, "importproj");
+    exportaln = makeAction(window, "exportaln");
+
+    centralWidget = new QWidget(window);
+    centralWidget->setObjectName(QStringLiteral("centralWidget"));
+    centralWidget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    gridLayout = new QGridLayout(centralWidget);
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    gridLayout->setSpacing(1);
+    gridLayout->setContentsMargins(1, 1, 1, 1);
+    gridLayout->setSizeConstraint(QLayout::SetMinimumSize);
+
+    listPans = new ListPanelContainer(centralWidget);
+    listPans->setObjectName(QStringLiteral("listPans"));
+    gridLayout->addWidget(listPans, 0, 0);
+    wacont = new WAContainer(centralWidget);
+    wacont->setObjectName(QStringLiteral("wacont"));
+    gridLayout->addWidget(wacont, 0, 1);
+    solvedGlarea = new SolvedContainer(centralWidget);
+    solvedGlarea->setObjectName(QStringLiteral("solvedGlarea"));
+    solvedGlarea->setMinimumSize(260, 0);
+    gridLayout->addWidget(solvedGlarea, 0, 2);
+    window->setCentralWidget(centralWidget);
+
+    menuBar = new QMenuBar(window);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    menuBar->setGeometry(0, 0, 1200, 21);
+    menuFile = new QMenu(menuBar);
+    menuFile->setObjectName(QStringLiteral("menuFile"));
+    window->setMenuBar(menuBar);
+    mainToolBar = new QToolBar(window);
+    mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    window->addToolBar(Qt::TopToolBarArea, mainToolBar);
+    statusBar = new QStatusBar(window);
+    statusBar->setObjectName(QStringLiteral("statusBar"));
+    window->setStatusBar(statusBar);
+
+    menuBar->addAction(menuFile->menuAction());
+    menuFile->addAction(newproj);
+    menuFile->addAction(loadproj);
+    menuFile->addAction(importproj);
+    menuFile->addAction(saveproj);
+    menuFile->addAction(exportaln);
+    menuFile->addAction(exit);
+
+    retranslateUi(window);
+    QMetaObject::connectSlotsByName(window);
+}
+
+void MainWindowUi::retranslateUi(QMainWindow* window) {
+    auto tr = [](const char* text) { return QCoreApplication::translate("MainWindow", text); };
+    window->setWindowTitle(tr("Ostrakit"));
+    loadproj->setText(tr("Load"));
+    saveproj->setText(tr("Save"));
+    exit->setText(tr("Exit"));
+    newproj->setText(tr("New"));
+    importproj->setText(tr("Import"));
+    exportaln->setText(tr("Export ALN"));
+    menuFile->setTitle(tr("File"));
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QCoreApplication>
+
+class ListPanelContainer;
+class QAction;
+class QGridLayout;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+class QToolBar;
+class QWidget;
+class SolvedContainer;
+class WAContainer;
+
+// The main window's widgets, built by setupUi. The pointers are not owned: every widget is a
+// child of the window.
+struct MainWindowUi {
+    QAction* loadproj = nullptr;
+    QAction* saveproj = nullptr;
+    QAction* exit = nullptr;
+    QAction* newproj = nullptr;
+    QAction* importproj = nullptr;
+    QAction* exportaln = nullptr;
+    QWidget* centralWidget = nullptr;
+    QGridLayout* gridLayout = nullptr;
+    ListPanelContainer* listPans = nullptr;
+    SolvedContainer* solvedGlarea = nullptr;
+    WAContainer* wacont = nullptr;
+    QMenuBar* menuBar = nullptr;
+    QMenu* menuFile = nullptr;
+    QToolBar* mainToolBar = nullptr;
+    QStatusBar* statusBar = nullptr;
+
+    void setupUi(QMainWindow* window);
+    void retranslateUi(QMainWindow* window);
+};

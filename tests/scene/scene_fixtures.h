@@ -1,0 +1,145 @@
+#pragma once
+// Shared helpers of the scene suites: real mesh files written to a temporary folder, a listener
+// that records what the graph reports, and the steps by which the program builds a project.
+
+#include "constraint.h"
+#include "frag_group.h"
+#include "fragment.h"
+#include "interface_listener.h"
+#include "mesh_readers.h"
+#include "rband.h"
+#include "total_graph.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <vector>
+
+// Writes an ASCII PLY of the given vertices (with a grey level per vertex) and triangles.
+inline QString writeAsciiPly(const QString& path, const std::vector<Point3d>& v,
+                             const std::vector<std::array<int, 3>>& f, int grey = 255) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    QTextStream out(&file);
+    out << "ply\nformat ascii 1.0\nelement vertex " << v.size()
+        << "\nproperty float x\nproperty float y\nproperty float z\n"
+           "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+        << "element face " << f.size() << "\nproperty list uchar int vertex_indices\nend_header\n";
+    for (const Point3d& p : v)
+        out << p.x() << ' ' << p.y() << ' ' << p.z() << ' ' << grey << ' ' << grey << ' ' << grey << '\n';
+    for (const auto& t : f)
+        out << "3 " << t[0] << ' ' << t[1] << ' ' << t[2] << '\n';
+    return path;
+}
+
+// A tetrahedron translated by offset; its vertex mean is offset + (0.25, 0.25, 0.25).
+inline QString writeTetrahedron(const QTemporaryDir& dir, const QString& name, const Point3d& offset = Point3d::Zero(),
+                                int grey = 255) {
+    std::vector<Point3d> v{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (Point3d& p : v)
+        p += offset;
+    return writeAsciiPly(dir.filePath(name), v, {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}}, grey);
+}
+
+// Records the reports of the graph; everything else does nothing.
+class RecordingListener : public InterfaceListener {
+public:
+    std::vector<GeometrObj*> thumbnails;
+    std::vector<int> updatedTexts, hiddenConstraints, removedItems;
+    BaseGraph* graph = nullptr;
+
+    void addConstraintItem(Constraint*) override {}
+    void addToSolvedArea(int) override {}
+    void removeFromSolvedArea(int) override {}
+    void showSolvedConstraint(int) override {}
+    void hideSolvedConstraint(int id) override { hiddenConstraints.push_back(id); }
+    void updateSolvedArea() override {}
+    void updateWorkingArea(int) override {}
+    void deleteConstraint(int) override {}
+    bool isInSolvedArea(int) override { return false; }
+    void deleteGeometry(int) override {}
+    bool putInWorkingArea(GeometrObj*, int) override { return false; }
+    void addConstraintToSystem(Constraint*, LiftMap&) override {}
+    void removeConstraintFromSystem(int) override {}
+    void resetSolverEntities(int) override {}
+    void addSolverEntities(int) override {}
+    void removeLastSolverEntity() override {}
+    void addTreeItems(GeometrObj*, ControlWithChildren*) override {}
+    void solve() override {}
+    void updateSolvedErrors() override {}
+    void updateGroupErrors(GeometrObj*) override {}
+    void addConstraintPick(const ObjId&, double, double, double, const ObjId&) override {}
+    void joinConstraintPicks() override {}
+    bool isNotLastPicked(GeometrObj*) override { return true; }
+    void cancelAddConstraint() override {}
+    void HandlePicking(int, int) override {}
+    void setLastPicked(GeometrObj*) override {}
+    void addObjectToGraph(GeometrObj*) override {}
+    Color4b objectColour(const ObjId&) override { return {}; }
+    void removeObjectFromGraph(int) override {}
+    BaseGraph* getGraph() override { return graph; }
+    void replaceInSolvedArea(int, int) override {}
+    void solveSystem(int) override {}
+    void updateConstraintText(int id) override { updatedTexts.push_back(id); }
+    void clearConstraintSelection() override {}
+    void removeTreeHighlight(int, bool) override {}
+    void removeTreeHighlightItem(MyTreeWidgetItem*) override {}
+    void setTolerance(float) override {}
+    float getTolerance() override { return 1e-5f; }
+    void setShowError(bool) override {}
+    int findWorkingAreaOf(const ObjId&) override { return -1; }
+    ObjId* workingAreaObjectId(int) override { return nullptr; }
+    void decrementHiddenCount() override {}
+    void removeConstraintItem(int id) override { removedItems.push_back(id); }
+    void makeThumbnail(GeometrObj* o) override { thumbnails.push_back(o); }
+};
+
+// What "Add a Fragment" does: a wrapper with the fragment, registered in the graph.
+inline FragGroup* addFragment(TotalGraph& graph, const QString& path) {
+    FragGroup* wrapper = FragGroup::wrapFragment(&graph, path);
+    graph.addObject(wrapper);
+    return wrapper;
+}
+
+// An empty user group at top level.
+inline FragGroup* addGroup(TotalGraph& graph) {
+    auto* g = new FragGroup(&graph);
+    g->objId().id = graph.nextFreeId();
+    g->setColor(graph.objectColor(g->objId()));
+    graph.addObject(g);
+    return g;
+}
+
+// A rubber band between two graph objects with one point on each side, as picking makes it.
+inline RBand* addBand(TotalGraph& graph, GeometrObj* a, GeometrObj* b, const Point3d& pa, const Point3d& pb) {
+    auto* c = new RBand(graph.nextConstraintId(), &a->objId(), &b->objId());
+    for (GeometrObj* o : {a, b}) {
+        auto* g = dynamic_cast<FragGroup*>(o);
+        Fragment* leaf = g ? g->wrappedFragment() : nullptr;
+        c->addLeafFrag(leaf ? &leaf->objId() : &o->objId());
+    }
+    c->addPoint(&a->objId(), pa);
+    c->addPoint(&b->objId(), pb);
+    graph.addConstraint(c);
+    a->attachConstraint(c);
+    b->attachConstraint(c);
+    return c;
+}
+
+inline Matrix44d translation(double x, double y, double z) {
+    Matrix44d m = Matrix44d::Identity();
+    m(0, 3) = x;
+    m(1, 3) = y;
+    m(2, 3) = z;
+    return m;
+}
+
+inline Matrix44d rotationZ(double radians) {
+    Matrix44d m = Matrix44d::Identity();
+    m(0, 0) = std::cos(radians);
+    m(0, 1) = -std::sin(radians);
+    m(1, 0) = std::sin(radians);
+    m(1, 1) = std::cos(radians);
+    return m;
+}
