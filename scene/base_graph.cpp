@@ -5,6 +5,7 @@
 #include "geometr_obj.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -245,4 +246,70 @@ void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
         re.truncate(dot + 3);
     out += c->typeName() + QStringLiteral(": ") + QString::number(c->id()) + QStringLiteral(" connecting ") +
            names[0] + QStringLiteral(" to ") + names[1] + QStringLiteral(". RE: ") + re + QStringLiteral("%");
+}
+
+QStringList BaseGraph::validate() const {
+    QStringList problems;
+    auto fail = [&problems](const QString& text) { problems << text; };
+    int hidden = 0;
+    std::set<int> indices;
+    for (const auto& [id, o] : objects) {
+        const auto* g = dynamic_cast<const FragGroup*>(o);
+        if (o->id() != id)
+            fail(QStringLiteral("object under %1 has id %2").arg(id).arg(o->id()));
+        if (!g) {
+            fail(QStringLiteral("object %1 in the table is not a group").arg(id));
+            continue;
+        }
+        if (g->isHidden()) {
+            ++hidden;
+            if (entityIndex.count(id))
+                fail(QStringLiteral("hidden object %1 has an entity index").arg(id));
+        } else if (auto e = entityIndex.find(id); e == entityIndex.end()) {
+            fail(QStringLiteral("visible object %1 has no entity index").arg(id));
+        } else if (!indices.insert(e->second).second) {
+            fail(QStringLiteral("entity index %1 is used twice").arg(e->second));
+        }
+        if (!o->isTopLevel()) {
+            auto* parent = dynamic_cast<const FragGroup*>(getObject(o->parentId()));
+            if (!parent || parent->getChild(id) != o)
+                fail(QStringLiteral("object %1 is not a child of its parent %2").arg(id).arg(o->parentId()));
+        }
+        for (const auto& [cid, child] : g->childMap()) {
+            if (child->id() != cid || child->parentId() != id)
+                fail(QStringLiteral("child %1 of group %2 has identity %3").arg(cid).arg(id).arg(child->key()));
+            if (child->isFragment() && !g->isWrapper())
+                fail(QStringLiteral("fragment %1 is not alone in its group %2").arg(cid).arg(id));
+            if (!child->isFragment() && getObject(cid) != child)
+                fail(QStringLiteral("member group %1 of %2 is not in the table").arg(cid).arg(id));
+        }
+        for (Constraint* c : const_cast<GeometrObj*>(o)->constraintList()) {
+            if (getConstraint(c->id()) != c)
+                fail(QStringLiteral("object %1 holds unregistered constraint %2").arg(id).arg(c->id()));
+            else if (c->frag(0) != &o->objId() && c->frag(1) != &o->objId())
+                fail(QStringLiteral("object %1 holds constraint %2 that does not name it").arg(id).arg(c->id()));
+        }
+    }
+    for (const auto& [id, index] : entityIndex)
+        if (!objects.count(id))
+            fail(QStringLiteral("entity index held by missing object %1").arg(id));
+    if (hidden != hiddenCount)
+        fail(QStringLiteral("hiddenCount is %1 but %2 objects are hidden").arg(hiddenCount).arg(hidden));
+    for (const auto& [cid, c] : constraints) {
+        if (c->id() != cid)
+            fail(QStringLiteral("constraint under %1 has id %2").arg(cid).arg(c->id()));
+        for (int k = 0; k < 2; ++k) {
+            GeometrObj* o = c->frag(k) ? getObject(c->frag(k)->id) : nullptr;
+            if (!o || &o->objId() != c->frag(k)) {
+                fail(QStringLiteral("constraint %1 side %2 names no object of the table").arg(cid).arg(k));
+                continue;
+            }
+            const auto& list = o->constraintList();
+            if (std::count(list.begin(), list.end(), c) != 1)
+                fail(QStringLiteral("constraint %1 is not attached once to object %2").arg(cid).arg(o->id()));
+        }
+        if (c->frag(0) == c->frag(1))
+            fail(QStringLiteral("constraint %1 joins an object to itself").arg(cid));
+    }
+    return problems;
 }

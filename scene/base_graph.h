@@ -5,6 +5,7 @@
 #include "interface_listener.h"
 
 #include <QString>
+#include <QStringList>
 #include <map>
 #include <vector>
 
@@ -86,6 +87,12 @@ public:
     void clearSolvedSet() { solvedSet.clear(); }
     int hiddenObjectCount() const { return hiddenCount; }
     void decrementHiddenCount() { --hiddenCount; }
+
+    // Every broken invariant of the graph, one line each; empty when the graph is consistent: every
+    // constraint attached exactly once to each of the two objects it names, which are in the table;
+    // every attached constraint registered; ids and parent links consistent; entity indices unique
+    // and held by exactly the visible objects; hiddenCount equal to the number of hidden objects.
+    QStringList validate() const;
 
     const std::map<int, GeometrObj*>& objectTable() const { return objects; }
     const std::map<int, Constraint*>& constraintTable() const { return constraints; }

@@ -229,6 +229,20 @@ void FragGroup::changeChildId(int newId, int oldId) {
     children[newId] = child;
 }
 
+FragGroup* FragGroup::wrapFragment(BaseGraph* graph, const QString& path) {
+    auto* wrapper = new FragGroup(graph);
+    wrapper->setHidden(true);
+    const int id = graph->nextFreeId();
+    wrapper->objId().id = id;
+    auto* fragment = new Fragment(graph, path);
+    fragment->objId().id = id; // the wrapper is not registered yet, so the id is still free
+    if (fragment->hasMesh())
+        fragment->computeCentroid();
+    wrapper->addChild(fragment);
+    wrapper->setColor(graph->objectColor(wrapper->objId()));
+    return wrapper;
+}
+
 bool FragGroup::isWrapper() const {
     return children.empty() || (children.size() == 1 && children.begin()->second->isFragment());
 }

@@ -49,6 +49,11 @@ public:
     int childCount() const override { return static_cast<int>(children.size()); }
     bool isEmpty() const override { return children.empty(); }
 
+    // A new hidden wrapper holding the fragment read from path, both with the graph's next free
+    // id and coloured from the graph; not yet added to the graph. The fragment's centroid is
+    // computed when its mesh was read; otherwise it stays empty and loadError() tells why.
+    static FragGroup* wrapFragment(BaseGraph* graph, const QString& path);
+
     bool isWrapper() const;
     bool isHidden() const { return hidden; }
     void setHidden(bool h) { hidden = h; }
