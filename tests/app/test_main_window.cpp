@@ -1,0 +1,193 @@
+// The main window under a real X server: title, File menu, the three columns, the resize rule,
+// Esc, the working-area rules and the hub operations that already have their components.
+
+#include "../scene/scene_fixtures.h"
+#include "list_panel_container.h"
+#include "main_window.h"
+#include "main_window_ui.h"
+#include "solved_container.h"
+#include "wa_container.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGridLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QSurfaceFormat>
+#include <QToolBar>
+#include <QtTest>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { installMeshReaders(); }
+
+    void windowTitleSizesAndWidgets() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Ostrakit"));
+        QCOMPARE(w.objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(w.minimumSize(), QSize(1000, 700));
+        QCOMPARE(w.size(), QSize(1200, 770));
+        const MainWindowUi& ui = w.widgets();
+        QCOMPARE(w.findChild<ListPanelContainer*>("listPans"), ui.listPans);
+        QCOMPARE(w.findChild<WAContainer*>("wacont"), ui.wacont);
+        QCOMPARE(w.findChild<SolvedContainer*>("solvedGlarea"), ui.solvedGlarea);
+        QVERIFY(w.findChild<QToolBar*>("mainToolBar"));
+        QCOMPARE(w.statusBar()->objectName(), QStringLiteral("statusBar"));
+        QCOMPARE(w.centralWidget()->objectName(), QStringLiteral("centralWidget"));
+        QCOMPARE(ui.wacont->minimumHeight(), 521);
+
+        // Three columns in one row: list, working areas, solved area.
+        int row, col, rs, cs;
+        const QGridLayout* grid = ui.gridLayout;
+        QCOMPARE(grid->spacing(), 1);
+        grid->getItemPosition(grid->indexOf(ui.listPans), &row, &col, &rs, &cs);
+        QCOMPARE(QPoint(row, col), QPoint(0, 0));
+        grid->getItemPosition(grid->indexOf(ui.wacont), &row, &col, &rs, &cs);
+        QCOMPARE(QPoint(row, col), QPoint(0, 1));
+        grid->getItemPosition(grid->indexOf(ui.solvedGlarea), &row, &col, &rs, &cs);
+        QCOMPARE(QPoint(row, col), QPoint(0, 2));
+        QVERIFY(ui.listPans->geometry().right() < ui.wacont->geometry().left());
+        QVERIFY(ui.wacont->geometry().right() < ui.solvedGlarea->geometry().left());
+        // The two working areas are stacked.
+        const QList<QLabel*> areas = ui.wacont->findChildren<QLabel*>();
+        QCOMPARE(areas.size(), 2);
+        QVERIFY(areas[0]->geometry().bottom() < areas[1]->geometry().top());
+    }
+
+    void fileMenuListsTheCommandsInOrder() {
+        MainWindow w;
+        const QMenu* file = w.findChild<QMenu*>("menuFile");
+        QVERIFY(file);
+        QCOMPARE(file->title(), QStringLiteral("File"));
+        QStringList texts, names;
+        for (const QAction* a : file->actions()) {
+            texts << a->text();
+            names << a->objectName();
+        }
+        QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
+        QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
+        QCOMPARE(w.menuBar()->actions().size(), 1);
+    }
+
+    void resizeGivesEachColumnAThird() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.resize(1500, 800);
+        QTRY_COMPARE(w.width(), 1500);
+        const MainWindowUi& ui = w.widgets();
+        QCOMPARE(ui.solvedGlarea->minimumWidth(), 500);
+        QCOMPARE(ui.listPans->maximumWidth(), 500);
+        QCOMPARE(ui.wacont->minimumWidth(), 500);
+        QVERIFY(ui.listPans->width() <= 500);
+    }
+
+    void workingAreaRules() {
+        MainWindow w;
+        TotalGraph& graph = *w.projectGraph();
+        FragGroup* a = addFragment(graph, writeTetrahedron(dir, "a.ply"));
+        FragGroup* b = addFragment(graph, writeTetrahedron(dir, "b.ply"));
+        FragGroup* c = addFragment(graph, writeTetrahedron(dir, "c.ply"));
+        FragGroup* g = addGroup(graph);
+        g->addChild(a);
+        g->addChild(b);
+        QVERIFY(!w.putInWorkingArea(a, -1));
+        QVERIFY(w.putInWorkingArea(g, 0));
+        QVERIFY(!w.putInWorkingArea(g, 0)); // already shown there
+        // A member of the group shown in area 0 is refused in area 1; an unrelated object is not.
+        QVERIFY(!w.putInWorkingArea(a, 1));
+        QVERIFY(!w.putInWorkingArea(a->wrappedFragment(), 1));
+        QVERIFY(w.putInWorkingArea(c, 1));
+        QCOMPARE(w.findWorkingAreaOf(g->objId()), 0);
+        QCOMPARE(w.findWorkingAreaOf(c->objId()), 1);
+        QCOMPARE(w.findWorkingAreaOf(b->objId()), -1);
+        QCOMPARE(w.workingAreaObjectId(1), &c->objId());
+        // Deleting the group empties the area that showed it.
+        w.deleteGeometry(g->id());
+        QCOMPARE(w.workingAreaObjectId(0), nullptr);
+        QCOMPARE(w.workingAreaObjectId(1), &c->objId());
+        QCOMPARE(graph.objectCount(), 1);
+    }
+
+    void deleteConstraintRestoresFreedRoots() {
+        MainWindow w;
+        TotalGraph& graph = *w.projectGraph();
+        FragGroup* a = addFragment(graph, writeTetrahedron(dir, "d0.ply"));
+        FragGroup* b = addFragment(graph, writeTetrahedron(dir, "d1.ply"));
+        FragGroup* x = addFragment(graph, writeTetrahedron(dir, "d2.ply"));
+        RBand* ab = addBand(graph, a, b, {0, 0, 0}, {1, 0, 0});
+        RBand* bx = addBand(graph, b, x, {0, 0, 0}, {1, 0, 0});
+        const Point3d readPosition = a->wrappedFragment()->mesh().vertices[1];
+        const Matrix44d m = translation(3, 0, 0);
+        for (FragGroup* o : {a, b, x}) {
+            o->applyTransform(&m);
+            o->setVisible(true);
+        }
+
+        // A negative id only clears the focus.
+        ab->setFocused(true);
+        w.deleteConstraint(-1 - ab->id());
+        QVERIFY(!ab->isFocused());
+        QCOMPARE(graph.getConstraint(ab->id()), ab);
+
+        // a keeps no constraint: back where it was read and out of the solved view; b still holds
+        // bx and stays.
+        w.deleteConstraint(ab->id());
+        QCOMPARE(graph.getConstraint(0), nullptr);
+        QVERIFY(!a->isVisible());
+        QVERIFY((a->wrappedFragment()->mesh().vertices[1] - readPosition).norm() < 1e-12);
+        QVERIFY(b->isVisible());
+        QCOMPARE(b->wrappedFragment()->mesh().vertices[1], Point3d(readPosition + Point3d(3, 0, 0)));
+        QVERIFY(graph.validate().isEmpty());
+        Q_UNUSED(bx);
+    }
+
+    void newProjectAndEscapeClearState() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.newProject(); // on an empty project
+        QVERIFY(w.projectGraph()->isEmpty());
+        TotalGraph& graph = *w.projectGraph();
+        FragGroup* a = addFragment(graph, writeTetrahedron(dir, "e.ply"));
+        w.addConstraintPick(a->wrappedFragment()->objId(), 1, 2, 3, a->objId());
+        QCOMPARE(w.pendingPicks().size(), std::size_t(1));
+        QCOMPARE(w.pendingPicks().begin()->first, QStringLiteral("-1:0"));
+        w.setLastPicked(a);
+        QVERIFY(!w.isNotLastPicked(a));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(w.pendingPicks().empty());
+        QVERIFY(w.isNotLastPicked(a));
+        w.solve(); // nothing to solve, must not fail
+        w.putInWorkingArea(a, 0);
+        w.newProject();
+        QVERIFY(graph.isEmpty());
+        QCOMPARE(w.workingAreaObjectId(0), nullptr);
+        QCOMPARE(graph.hiddenObjectCount(), 0);
+    }
+
+    void toleranceIsKept() {
+        MainWindow w;
+        QCOMPARE(w.getTolerance(), 1e-5f);
+        w.setTolerance(0.25f);
+        QCOMPARE(w.getTolerance(), 0.25f);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QSurfaceFormat format;
+    format.setVersion(2, 1);
+    format.setDepthBufferSize(24);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_main_window.moc"
