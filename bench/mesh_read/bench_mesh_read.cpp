@@ -1,0 +1,284 @@
+// Reading and preparing a large coloured mesh: time to read each file format, time to prepare the
+// mesh for drawing (attributes, bounding box, normals, adjacency) and resident memory per triangle.
+//
+//   bench_mesh_read [--dir DIR] [--grid N] [FILE...]
+//       writes a height-field mesh of 2 N^2 triangles (default N = 1465: about 4.3 million triangles,
+//       2.15 million vertices) as binary PLY, ASCII PLY and OBJ into DIR (default: a temporary
+//       directory), then measures each of them and every FILE given, each in a fresh process.
+//   bench_mesh_read --one FILE
+//       measures one file in this process and prints one result line.
+
+#include "frag_mesh.h"
+#include "obj_reader.h"
+#include "ply_reader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Resident or peak memory of this process in bytes, from /proc/self/status.
+std::size_t procStatusBytes(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::size_t n = std::strlen(key);
+    while (std::getline(in, line))
+        if (line.compare(0, n, key) == 0)
+            return std::stoull(line.substr(n)) * 1024;
+    return 0;
+}
+
+struct Grid {
+    int n = 0; // quads per side
+    std::vector<float> xyz;
+    std::vector<std::uint8_t> rgb;
+    std::vector<std::uint32_t> tri;
+};
+
+Grid makeGrid(int n) {
+    Grid g;
+    g.n = n;
+    const std::size_t nv = std::size_t(n + 1) * (n + 1);
+    g.xyz.reserve(3 * nv);
+    g.rgb.reserve(3 * nv);
+    for (int y = 0; y <= n; ++y)
+        for (int x = 0; x <= n; ++x) {
+            const double u = double(x) / n, v = double(y) / n;
+            const double h =
+                0.05 * std::sin(17.0 * u) * std::cos(13.0 * v) + 0.01 * std::sin(191.0 * u + 97.0 * v);
+            g.xyz.insert(g.xyz.end(), {float(u * 200.0), float(v * 200.0), float(h * 200.0)});
+            const auto grey = std::uint8_t(std::lround(127.0 + 1200.0 * h));
+            g.rgb.insert(g.rgb.end(), {grey, std::uint8_t(grey * 0.9), std::uint8_t(grey * 0.8)});
+        }
+    g.tri.reserve(std::size_t(6) * n * n);
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const auto a = std::uint32_t(y * (n + 1) + x), b = a + 1, c = a + n + 2, d = a + n + 1;
+            g.tri.insert(g.tri.end(), {a, b, c, a, c, d});
+        }
+    return g;
+}
+
+// Buffered output of text and bytes.
+class Out {
+public:
+    explicit Out(const QString& path) : f_(std::fopen(QFile::encodeName(path).constData(), "wb")) {
+        if (!f_) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            std::exit(1);
+        }
+        buf_.reserve(cap);
+    }
+    ~Out() {
+        flush();
+        std::fclose(f_);
+    }
+    void bytes(const void* p, std::size_t n) {
+        if (buf_.size() + n > cap)
+            flush();
+        buf_.append(static_cast<const char*>(p), n);
+    }
+    void text(const char* s) { bytes(s, std::strlen(s)); }
+    template <typename T> void number(T v) {
+        char tmp[64];
+        const auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+        bytes(tmp, std::size_t(r.ptr - tmp));
+    }
+    void ch(char c) { bytes(&c, 1); }
+
+private:
+    void flush() {
+        std::fwrite(buf_.data(), 1, buf_.size(), f_);
+        buf_.clear();
+    }
+    static constexpr std::size_t cap = 1 << 22;
+    std::FILE* f_;
+    std::string buf_;
+};
+
+void writePly(const Grid& g, const QString& path, bool binary) {
+    Out o(path);
+    const std::size_t nv = g.xyz.size() / 3, nf = g.tri.size() / 3;
+    o.text("ply\nformat ");
+    o.text(binary ? "binary_little_endian" : "ascii");
+    o.text(" 1.0\ncomment benchmark height field\nelement vertex ");
+    o.number(nv);
+    o.text(
+        "\nproperty float x\nproperty float y\nproperty float z\nproperty uchar red\nproperty uchar green\n"
+        "property uchar blue\nelement face ");
+    o.number(nf);
+    o.text("\nproperty list uchar int vertex_indices\nend_header\n");
+    for (std::size_t v = 0; v < nv; ++v) {
+        if (binary) {
+            o.bytes(&g.xyz[3 * v], 12);
+            o.bytes(&g.rgb[3 * v], 3);
+        } else {
+            for (int k = 0; k < 3; ++k) {
+                o.number(g.xyz[3 * v + k]);
+                o.ch(' ');
+            }
+            for (int k = 0; k < 3; ++k) {
+                o.number(int(g.rgb[3 * v + k]));
+                o.ch(k < 2 ? ' ' : '\n');
+            }
+        }
+    }
+    for (std::size_t f = 0; f < nf; ++f) {
+        if (binary) {
+            const std::uint8_t three = 3;
+            o.bytes(&three, 1);
+            o.bytes(&g.tri[3 * f], 12);
+        } else {
+            o.text("3");
+            for (int k = 0; k < 3; ++k) {
+                o.ch(' ');
+                o.number(g.tri[3 * f + k]);
+            }
+            o.ch('\n');
+        }
+    }
+}
+
+void writeObj(const Grid& g, const QString& path) {
+    Out o(path);
+    const std::size_t nv = g.xyz.size() / 3, nf = g.tri.size() / 3;
+    o.text("# benchmark height field\n");
+    for (std::size_t v = 0; v < nv; ++v) {
+        o.text("v");
+        for (int k = 0; k < 3; ++k) {
+            o.ch(' ');
+            o.number(g.xyz[3 * v + k]);
+        }
+        for (int k = 0; k < 3; ++k) {
+            o.ch(' ');
+            o.number(float(g.rgb[3 * v + k] / 255.0));
+        }
+        o.ch('\n');
+    }
+    for (std::size_t f = 0; f < nf; ++f) {
+        o.text("f");
+        for (int k = 0; k < 3; ++k) {
+            o.ch(' ');
+            o.number(g.tri[3 * f + k] + 1);
+        }
+        o.ch('\n');
+    }
+}
+
+// Measures one file in this process and prints one RESULT line.
+int measureOne(const QString& path) {
+    const std::size_t rssBefore = procStatusBytes("VmRSS:");
+    FragMesh mesh;
+    QString error;
+    QElapsedTimer t;
+    t.start();
+    const bool ok = path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive) ? readPly(path, mesh, error)
+                                                                              : readObj(path, mesh, error);
+    const double readSeconds = t.nsecsElapsed() * 1e-9;
+    if (!ok) {
+        std::printf("ERROR %s\n", qPrintable(error));
+        return 1;
+    }
+    double step[5];
+    t.restart();
+    mesh.allocateAttributes();
+    step[0] = t.nsecsElapsed() * 1e-9;
+    mesh.updateBoundingBox();
+    step[1] = t.nsecsElapsed() * 1e-9;
+    mesh.updateVertexNormals();
+    step[2] = t.nsecsElapsed() * 1e-9;
+    mesh.updateFaceNormals();
+    step[3] = t.nsecsElapsed() * 1e-9;
+    mesh.updateFaceFaceAdjacency();
+    step[4] = t.nsecsElapsed() * 1e-9;
+    const double prepareSeconds = step[4];
+    const std::size_t rssAfter = procStatusBytes("VmRSS:");
+    const std::size_t peak = procStatusBytes("VmHWM:");
+    const double nf = double(mesh.faceCount());
+    std::printf("RESULT %zu %zu %.3f %.3f %.1f %.1f %.1f %.3f %.3f %.3f %.3f %.3f\n", mesh.vertexCount(),
+                mesh.faceCount(), readSeconds, prepareSeconds, (double(rssAfter) - double(rssBefore)) / nf,
+                double(mesh.memoryBytes()) / nf, (double(peak) - double(rssBefore)) / nf, step[0],
+                step[1] - step[0], step[2] - step[1], step[3] - step[2], step[4] - step[3]);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 2 && args[0] == QLatin1String("--one"))
+        return measureOne(args[1]);
+
+    QString dirPath;
+    int n = 1465;
+    QStringList files;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--dir") && i + 1 < args.size())
+            dirPath = args[++i];
+        else if (args[i] == QLatin1String("--grid") && i + 1 < args.size())
+            n = args[++i].toInt();
+        else
+            files << args[i];
+    }
+    QTemporaryDir tmp;
+    if (dirPath.isEmpty())
+        dirPath = tmp.path();
+    QDir().mkpath(dirPath);
+    QDir dir(dirPath);
+
+    std::printf("Generating a %d x %d height field (%lld triangles) in %s\n", n, n, 2LL * n * n,
+                qPrintable(dirPath));
+    std::fflush(stdout);
+    {
+        const Grid g = makeGrid(n);
+        QElapsedTimer t;
+        t.start();
+        writePly(g, dir.filePath("grid_bin.ply"), true);
+        writePly(g, dir.filePath("grid_ascii.ply"), false);
+        writeObj(g, dir.filePath("grid.obj"));
+        std::printf("  written in %.1f s\n\n", t.nsecsElapsed() * 1e-9);
+    }
+    const QStringList all =
+        QStringList{dir.filePath("grid_bin.ply"), dir.filePath("grid_ascii.ply"), dir.filePath("grid.obj")} +
+        files;
+
+    std::printf("%-22s %9s %10s %8s %8s %8s %9s %9s %9s | %7s %6s %7s %7s %7s\n", "file", "vertices",
+                "triangles", "read s", "prep s", "total s", "RSS B/tri", "arr B/tri", "peak B/t", "alloc",
+                "bbox", "vnorm", "fnorm", "adjac");
+    for (const QString& f : all) {
+        QProcess p;
+        p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), f});
+        p.waitForFinished(-1);
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        const QStringList w = out.split(QLatin1Char(' '));
+        const QString name =
+            QFileInfo(f).fileName() + QStringLiteral(" (%1 MB)").arg(QFileInfo(f).size() >> 20);
+        if (w.size() != 13 || w[0] != QLatin1String("RESULT")) {
+            std::printf("%-22s %s\n", qPrintable(name), qPrintable(out));
+            continue;
+        }
+        const double read = w[3].toDouble(), prep = w[4].toDouble();
+        std::printf("%-22s %9s %10s %8.3f %8.3f %8.3f %9s %9s %9s | %7s %6s %7s %7s %7s\n", qPrintable(name),
+                    qPrintable(w[1]), qPrintable(w[2]), read, prep, read + prep, qPrintable(w[5]),
+                    qPrintable(w[6]), qPrintable(w[7]), qPrintable(w[8]), qPrintable(w[9]), qPrintable(w[10]),
+                    qPrintable(w[11]), qPrintable(w[12]));
+        std::fflush(stdout);
+    }
+    std::printf(
+        "\nRSS B/tri: resident memory added by reading and preparing, per triangle; arr B/tri: bytes held\n"
+        "by the mesh arrays; peak B/t: peak resident memory added while reading and preparing.\n");
+    return 0;
+}

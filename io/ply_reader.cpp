@@ -1,0 +1,958 @@
+#include "ply_reader.h"
+
+#include "frag_mesh.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Thrown inside the reader and turned into the error message at the top.
+struct PlyError {
+    std::string message;
+};
+
+[[noreturn]] void fail(std::string message) {
+    throw PlyError{std::move(message)};
+}
+
+enum class Scalar : std::uint8_t { Int8, UInt8, Int16, UInt16, Int32, UInt32, Float32, Float64 };
+enum class Format { Ascii, BinaryLittleEndian, BinaryBigEndian };
+
+bool scalarFromName(std::string_view s, Scalar& t) {
+    static const struct {
+        std::string_view name;
+        Scalar type;
+    } names[] = {{"char", Scalar::Int8},      {"int8", Scalar::Int8},       {"uchar", Scalar::UInt8},
+                 {"uint8", Scalar::UInt8},    {"short", Scalar::Int16},     {"int16", Scalar::Int16},
+                 {"ushort", Scalar::UInt16},  {"uint16", Scalar::UInt16},   {"int", Scalar::Int32},
+                 {"int32", Scalar::Int32},    {"uint", Scalar::UInt32},     {"uint32", Scalar::UInt32},
+                 {"float", Scalar::Float32},  {"float32", Scalar::Float32}, {"double", Scalar::Float64},
+                 {"float64", Scalar::Float64}};
+    for (const auto& n : names) {
+        if (n.name == s) {
+            t = n.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t scalarSize(Scalar t) {
+    switch (t) {
+    case Scalar::Int8:
+    case Scalar::UInt8:
+        return 1;
+    case Scalar::Int16:
+    case Scalar::UInt16:
+        return 2;
+    case Scalar::Int32:
+    case Scalar::UInt32:
+    case Scalar::Float32:
+        return 4;
+    case Scalar::Float64:
+        return 8;
+    }
+    return 1;
+}
+
+bool isFloating(Scalar t) {
+    return t == Scalar::Float32 || t == Scalar::Float64;
+}
+
+struct Property {
+    std::string name;
+    Scalar type = Scalar::UInt8;      // the value type; the item type of a list
+    Scalar countType = Scalar::UInt8; // lists only
+    bool isList = false;
+};
+
+struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::vector<Property> properties;
+
+    bool hasLists() const {
+        return std::any_of(properties.begin(), properties.end(), [](const Property& p) { return p.isList; });
+    }
+    // Bytes of a binary record with every list empty.
+    std::size_t minBinaryRecordSize() const {
+        std::size_t n = 0;
+        for (const Property& p : properties)
+            n += scalarSize(p.isList ? p.countType : p.type);
+        return n;
+    }
+    int find(std::string_view name) const {
+        for (std::size_t i = 0; i < properties.size(); ++i)
+            if (properties[i].name == name)
+                return static_cast<int>(i);
+        return -1;
+    }
+};
+
+struct Header {
+    Format format = Format::Ascii;
+    std::vector<Element> elements;
+    std::size_t bodyOffset = 0;
+};
+
+std::string quote(std::string_view s) {
+    constexpr std::size_t maxShown = 40;
+    std::string r = "'";
+    r += s.size() > maxShown ? std::string(s.substr(0, maxShown)) + "..." : std::string(s);
+    r += "'";
+    return r;
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::vector<std::string_view> splitWords(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && isSpace(line[i]))
+            ++i;
+        const std::size_t b = i;
+        while (i < line.size() && !isSpace(line[i]))
+            ++i;
+        if (i > b)
+            words.push_back(line.substr(b, i - b));
+    }
+    return words;
+}
+
+Header parseHeader(const char* data, std::size_t size) {
+    if (size < 3 || std::memcmp(data, "ply", 3) != 0 || (size > 3 && data[3] != '\n' && data[3] != '\r'))
+        fail("not a PLY file (it does not start with \"ply\")");
+    Header h;
+    bool hasFormat = false;
+    std::size_t pos = 0;
+    bool first = true;
+    for (;;) {
+        const void* nl = std::memchr(data + pos, '\n', size - pos);
+        if (!nl)
+            fail("the header has no end_header line (the file is truncated or not a PLY file)");
+        const std::size_t lineEnd = static_cast<const char*>(nl) - data;
+        std::string_view line(data + pos, lineEnd - pos);
+        pos = lineEnd + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (first) { // the "ply" line
+            first = false;
+            if (line != "ply")
+                fail("not a PLY file (it does not start with \"ply\")");
+            continue;
+        }
+        const std::vector<std::string_view> w = splitWords(line);
+        if (w.empty())
+            continue;
+        if (w[0] == "end_header") {
+            h.bodyOffset = pos;
+            break;
+        }
+        if (w[0] == "comment" || w[0] == "obj_info")
+            continue;
+        if (w[0] == "format") {
+            if (w.size() < 2)
+                fail("malformed format line");
+            if (w[1] == "ascii")
+                h.format = Format::Ascii;
+            else if (w[1] == "binary_little_endian")
+                h.format = Format::BinaryLittleEndian;
+            else if (w[1] == "binary_big_endian")
+                h.format = Format::BinaryBigEndian;
+            else
+                fail("unknown format " + quote(w[1]));
+            hasFormat = true;
+        } else if (w[0] == "element") {
+            if (w.size() != 3)
+                fail("malformed element line " + quote(line));
+            Element e;
+            e.name = std::string(w[1]);
+            const char* b = w[2].data();
+            const auto [ptr, ec] = std::from_chars(b, b + w[2].size(), e.count);
+            if (ec != std::errc() || ptr != b + w[2].size())
+                fail("invalid count " + quote(w[2]) + " for element " + quote(w[1]));
+            h.elements.push_back(std::move(e));
+        } else if (w[0] == "property") {
+            if (h.elements.empty())
+                fail("property line before any element line");
+            Property p;
+            if (w.size() >= 2 && w[1] == "list") {
+                if (w.size() != 5)
+                    fail("malformed property line " + quote(line));
+                if (!scalarFromName(w[2], p.countType))
+                    fail("unknown property type " + quote(w[2]));
+                if (!scalarFromName(w[3], p.type))
+                    fail("unknown property type " + quote(w[3]));
+                p.isList = true;
+                p.name = std::string(w[4]);
+            } else {
+                if (w.size() != 3)
+                    fail("malformed property line " + quote(line));
+                if (!scalarFromName(w[1], p.type))
+                    fail("unknown property type " + quote(w[1]));
+                p.name = std::string(w[2]);
+            }
+            h.elements.back().properties.push_back(std::move(p));
+        } else {
+            fail("unexpected header line " + quote(line) + " (is the end_header line missing?)");
+        }
+    }
+    if (!hasFormat)
+        fail("the header has no format line");
+    return h;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+std::uint8_t colorFromReal(double v) {
+    const double s = v * 255.0;
+    if (!(s > 0.0)) // also NaN
+        return 0;
+    if (s >= 255.0)
+        return 255;
+    return static_cast<std::uint8_t>(std::lround(s));
+}
+
+std::uint8_t colorFromInteger(std::int64_t v) {
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(v, 0, 255));
+}
+
+// An integral real number as an integer; false for fractions, NaN and huge values.
+bool realToInteger(double d, std::int64_t& out) {
+    if (!(std::fabs(d) < 9.0e18) || d != std::floor(d))
+        return false;
+    out = static_cast<std::int64_t>(d);
+    return true;
+}
+
+template <typename T> inline T loadRaw(const unsigned char* p, bool swap) {
+    T v;
+    if (!swap) {
+        std::memcpy(&v, p, sizeof(T));
+    } else {
+        unsigned char b[sizeof(T)];
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            b[i] = p[sizeof(T) - 1 - i];
+        std::memcpy(&v, b, sizeof(T));
+    }
+    return v;
+}
+
+inline double loadReal(const unsigned char* p, Scalar t, bool swap) {
+    switch (t) {
+    case Scalar::Int8:
+        return static_cast<std::int8_t>(p[0]);
+    case Scalar::UInt8:
+        return p[0];
+    case Scalar::Int16:
+        return loadRaw<std::int16_t>(p, swap);
+    case Scalar::UInt16:
+        return loadRaw<std::uint16_t>(p, swap);
+    case Scalar::Int32:
+        return loadRaw<std::int32_t>(p, swap);
+    case Scalar::UInt32:
+        return loadRaw<std::uint32_t>(p, swap);
+    case Scalar::Float32:
+        return loadRaw<float>(p, swap);
+    case Scalar::Float64:
+        return loadRaw<double>(p, swap);
+    }
+    return 0.0;
+}
+
+// False when a floating-point value is not integral.
+inline bool loadInteger(const unsigned char* p, Scalar t, bool swap, std::int64_t& out) {
+    switch (t) {
+    case Scalar::Int8:
+        out = static_cast<std::int8_t>(p[0]);
+        return true;
+    case Scalar::UInt8:
+        out = p[0];
+        return true;
+    case Scalar::Int16:
+        out = loadRaw<std::int16_t>(p, swap);
+        return true;
+    case Scalar::UInt16:
+        out = loadRaw<std::uint16_t>(p, swap);
+        return true;
+    case Scalar::Int32:
+        out = loadRaw<std::int32_t>(p, swap);
+        return true;
+    case Scalar::UInt32:
+        out = loadRaw<std::uint32_t>(p, swap);
+        return true;
+    case Scalar::Float32:
+        return realToInteger(loadRaw<float>(p, swap), out);
+    case Scalar::Float64:
+        return realToInteger(loadRaw<double>(p, swap), out);
+    }
+    return false;
+}
+
+inline std::uint8_t loadColor(const unsigned char* p, Scalar t, bool swap) {
+    if (t == Scalar::UInt8)
+        return p[0];
+    if (isFloating(t))
+        return colorFromReal(loadReal(p, t, swap));
+    std::int64_t v = 0;
+    loadInteger(p, t, swap, v);
+    return colorFromInteger(v);
+}
+
+bool parseReal(std::string_view tok, double& out) {
+    const char* b = tok.data();
+    const char* e = b + tok.size();
+    if (b != e && *b == '+')
+        ++b;
+    const auto [ptr, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && ptr == e && b != e;
+}
+
+bool parseInteger(std::string_view tok, std::int64_t& out) {
+    const char* b = tok.data();
+    const char* e = b + tok.size();
+    if (b != e && *b == '+')
+        ++b;
+    const auto [ptr, ec] = std::from_chars(b, e, out);
+    if (ec == std::errc() && ptr == e && b != e)
+        return true;
+    double d = 0.0; // some writers print integers as reals ("3.0")
+    return parseReal(tok, d) && realToInteger(d, out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Body
+
+// What a vertex property is used for.
+enum class Role : std::uint8_t { None, X, Y, Z, Red, Green, Blue, Alpha };
+
+struct VertexLayout {
+    int x = -1, y = -1, z = -1, r = -1, g = -1, b = -1, a = -1;
+    bool hasColor() const { return r >= 0 && g >= 0 && b >= 0; }
+};
+
+VertexLayout vertexLayout(const Element& e) {
+    VertexLayout l;
+    l.x = e.find("x");
+    l.y = e.find("y");
+    l.z = e.find("z");
+    if (l.x < 0 || l.y < 0 || l.z < 0)
+        fail("the vertex element has no x, y, z properties");
+    for (int i : {l.x, l.y, l.z})
+        if (e.properties[i].isList)
+            fail("the vertex coordinate " + quote(e.properties[i].name) + " is a list");
+    auto color = [&](const char* plain, const char* diffuse) {
+        int i = e.find(plain);
+        if (i < 0)
+            i = e.find(diffuse);
+        return i >= 0 && !e.properties[i].isList ? i : -1;
+    };
+    l.r = color("red", "diffuse_red");
+    l.g = color("green", "diffuse_green");
+    l.b = color("blue", "diffuse_blue");
+    l.a = color("alpha", "diffuse_alpha");
+    return l;
+}
+
+std::vector<Role> vertexRoles(const Element& e, const VertexLayout& l) {
+    std::vector<Role> roles(e.properties.size(), Role::None);
+    roles[l.x] = Role::X;
+    roles[l.y] = Role::Y;
+    roles[l.z] = Role::Z;
+    if (l.hasColor()) {
+        roles[l.r] = Role::Red;
+        roles[l.g] = Role::Green;
+        roles[l.b] = Role::Blue;
+        if (l.a >= 0)
+            roles[l.a] = Role::Alpha;
+    }
+    return roles;
+}
+
+int faceIndexProperty(const Element& e) {
+    int k = e.find("vertex_indices");
+    if (k < 0)
+        k = e.find("vertex_index");
+    if (k < 0 || !e.properties[k].isList)
+        fail("the face element has no vertex_indices list");
+    return k;
+}
+
+constexpr std::uint64_t maxElements = std::numeric_limits<std::uint32_t>::max();
+
+class BodyReader {
+public:
+    BodyReader(const Header& h, const unsigned char* begin, const unsigned char* end, FragMesh& mesh)
+        : header_(h), p_(begin), end_(end), mesh_(mesh) {
+        swap_ = (h.format == Format::BinaryLittleEndian) != (std::endian::native == std::endian::little);
+    }
+
+    void read() {
+        bool haveVertices = false, haveFaces = false;
+        for (const Element& e : header_.elements) {
+            checkCount(e);
+            if (!haveVertices && e.name == "vertex") {
+                haveVertices = true;
+                if (header_.format == Format::Ascii)
+                    readAsciiVertices(e);
+                else
+                    readBinaryVertices(e);
+            } else if (!haveFaces && e.name == "face") {
+                haveFaces = true;
+                if (header_.format == Format::Ascii)
+                    readAsciiFaces(e);
+                else
+                    readBinaryFaces(e);
+            } else if (header_.format == Format::Ascii) {
+                skipAscii(e);
+            } else {
+                skipBinary(e);
+            }
+        }
+        if (!haveVertices)
+            fail("the file has no vertex element");
+        if (mesh_.vertices.empty())
+            fail("the file contains no vertices");
+        checkIndices();
+    }
+
+private:
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
+
+    [[noreturn]] void truncated(const Element& e) const {
+        fail("the file is truncated (element " + quote(e.name) + " ends early)");
+    }
+
+    // Refuses counts the rest of the file cannot hold, before anything is reserved.
+    void checkCount(const Element& e) const {
+        if (e.properties.empty() || e.count == 0)
+            return;
+        const std::size_t rest = remaining();
+        std::uint64_t capacity = 0;
+        if (header_.format == Format::Ascii) {
+            // Every value is at least one character and a separator (the last one in the file
+            // needs no separator).
+            capacity = (rest + 1) / (2 * e.properties.size());
+        } else {
+            capacity = rest / e.minBinaryRecordSize();
+        }
+        if (e.count > capacity)
+            fail("element " + quote(e.name) + " declares " + std::to_string(e.count) +
+                 " entries, more than the remaining " + std::to_string(rest) + " bytes of the file can hold");
+        if ((e.name == "vertex" || e.name == "face") && e.count > maxElements)
+            fail("element " + quote(e.name) + " has too many entries (" + std::to_string(e.count) + ")");
+    }
+
+    void trackIndex(std::int64_t v) {
+        if (v < 0 || v > static_cast<std::int64_t>(maxElements))
+            fail("vertex index " + std::to_string(v) + " is out of range");
+        maxIndex_ = std::max(maxIndex_, static_cast<std::uint32_t>(v));
+    }
+
+    void checkIndices() const {
+        if (mesh_.faces.empty() || maxIndex_ < mesh_.vertices.size())
+            return;
+        const std::size_t nv = mesh_.vertices.size();
+        for (const auto& t : mesh_.faces)
+            for (std::uint32_t v : t)
+                if (v >= nv) {
+                    // A negative 32-bit index taken over by the fast path shows as a huge value.
+                    const std::int64_t shown =
+                        faceIndexSigned_ ? std::int64_t{static_cast<std::int32_t>(v)} : std::int64_t{v};
+                    fail("vertex index " + std::to_string(shown) + " is out of range (the file has " +
+                         std::to_string(nv) + " vertices)");
+                }
+    }
+
+    // Binary -------------------------------------------------------------------------------
+
+    // Reads a list count at q (bounds already checked for the count itself).
+    std::int64_t listCount(const unsigned char* q, const Property& prop, const Element& e) const {
+        std::int64_t n = 0;
+        if (!loadInteger(q, prop.countType, swap_, n) || n < 0)
+            fail("invalid list length in element " + quote(e.name));
+        return n;
+    }
+
+    // Advances over one property of a binary record of e, checking it against the end of the file.
+    const unsigned char* skipBinaryProperty(const unsigned char* q, const Property& prop,
+                                            const Element& e) const {
+        if (!prop.isList) {
+            const std::size_t s = scalarSize(prop.type);
+            if (static_cast<std::size_t>(end_ - q) < s)
+                truncated(e);
+            return q + s;
+        }
+        const std::size_t cs = scalarSize(prop.countType);
+        if (static_cast<std::size_t>(end_ - q) < cs)
+            truncated(e);
+        const auto n = static_cast<std::uint64_t>(listCount(q, prop, e));
+        q += cs;
+        const std::size_t s = scalarSize(prop.type);
+        if (n > static_cast<std::size_t>(end_ - q) / s)
+            truncated(e);
+        return q + n * s;
+    }
+
+    const unsigned char* skipBinaryRecord(const unsigned char* q, const Element& e) const {
+        for (const Property& prop : e.properties)
+            q = skipBinaryProperty(q, prop, e);
+        return q;
+    }
+
+    void skipBinary(const Element& e) {
+        if (e.properties.empty())
+            return;
+        if (!e.hasLists()) {
+            const std::size_t size = e.minBinaryRecordSize();
+            if (e.count > remaining() / size)
+                truncated(e);
+            p_ += e.count * size;
+            return;
+        }
+        for (std::uint64_t i = 0; i < e.count; ++i)
+            p_ = skipBinaryRecord(p_, e);
+    }
+
+    void readBinaryVertices(const Element& e) {
+        const VertexLayout l = vertexLayout(e);
+        const std::size_t n = e.count;
+        const bool color = l.hasColor();
+        mesh_.vertices.resize(n);
+        if (color) {
+            mesh_.fileColors.resize(n);
+            mesh_.hasVertexColors = true;
+        }
+        if (e.hasLists()) {
+            readBinaryVerticesVariable(e, l);
+            return;
+        }
+        const std::size_t size = e.minBinaryRecordSize();
+        if (n > remaining() / size)
+            truncated(e);
+        std::vector<std::size_t> offset(e.properties.size() + 1, 0);
+        for (std::size_t i = 0; i < e.properties.size(); ++i)
+            offset[i + 1] = offset[i] + scalarSize(e.properties[i].type);
+        const auto& props = e.properties;
+        const std::size_t ox = offset[l.x], oy = offset[l.y], oz = offset[l.z];
+        const bool floatXyz = props[l.x].type == Scalar::Float32 && props[l.y].type == Scalar::Float32 &&
+                              props[l.z].type == Scalar::Float32;
+        const bool byteColor =
+            !color || (props[l.r].type == Scalar::UInt8 && props[l.g].type == Scalar::UInt8 &&
+                       props[l.b].type == Scalar::UInt8 && (l.a < 0 || props[l.a].type == Scalar::UInt8));
+        const unsigned char* base = p_;
+        Point3d* out = mesh_.vertices.data();
+        if (!swap_ && floatXyz && byteColor) {
+            // The common layout: float coordinates and byte colours in the machine's byte order.
+            for (std::size_t i = 0; i < n; ++i) {
+                const unsigned char* rec = base + i * size;
+                float c[3];
+                std::memcpy(&c[0], rec + ox, 4);
+                std::memcpy(&c[1], rec + oy, 4);
+                std::memcpy(&c[2], rec + oz, 4);
+                out[i] = Point3d(c[0], c[1], c[2]);
+            }
+            if (color) {
+                const std::size_t orr = offset[l.r], og = offset[l.g], ob = offset[l.b];
+                const std::size_t oa = l.a >= 0 ? offset[l.a] : 0;
+                const bool alpha = l.a >= 0;
+                Color4b* col = mesh_.fileColors.data();
+                for (std::size_t i = 0; i < n; ++i) {
+                    const unsigned char* rec = base + i * size;
+                    col[i] = Color4b{rec[orr], rec[og], rec[ob], alpha ? rec[oa] : std::uint8_t{255}};
+                }
+            }
+        } else {
+            const Scalar tx = props[l.x].type, ty = props[l.y].type, tz = props[l.z].type;
+            for (std::size_t i = 0; i < n; ++i) {
+                const unsigned char* rec = base + i * size;
+                out[i] = Point3d(loadReal(rec + ox, tx, swap_), loadReal(rec + oy, ty, swap_),
+                                 loadReal(rec + oz, tz, swap_));
+            }
+            if (color) {
+                Color4b* col = mesh_.fileColors.data();
+                for (std::size_t i = 0; i < n; ++i) {
+                    const unsigned char* rec = base + i * size;
+                    col[i].r = loadColor(rec + offset[l.r], props[l.r].type, swap_);
+                    col[i].g = loadColor(rec + offset[l.g], props[l.g].type, swap_);
+                    col[i].b = loadColor(rec + offset[l.b], props[l.b].type, swap_);
+                    col[i].a = l.a >= 0 ? loadColor(rec + offset[l.a], props[l.a].type, swap_) : 255;
+                }
+            }
+        }
+        p_ += n * size;
+    }
+
+    // Vertex records with list properties: walked one property at a time.
+    void readBinaryVerticesVariable(const Element& e, const VertexLayout& l) {
+        const std::vector<Role> roles = vertexRoles(e, l);
+        for (std::size_t i = 0; i < e.count; ++i) {
+            Point3d& pos = mesh_.vertices[i];
+            Color4b c;
+            for (std::size_t j = 0; j < e.properties.size(); ++j) {
+                const Property& prop = e.properties[j];
+                if (prop.isList) {
+                    p_ = skipBinaryProperty(p_, prop, e);
+                    continue;
+                }
+                const std::size_t s = scalarSize(prop.type);
+                if (remaining() < s)
+                    truncated(e);
+                switch (roles[j]) {
+                case Role::X:
+                    pos.x() = loadReal(p_, prop.type, swap_);
+                    break;
+                case Role::Y:
+                    pos.y() = loadReal(p_, prop.type, swap_);
+                    break;
+                case Role::Z:
+                    pos.z() = loadReal(p_, prop.type, swap_);
+                    break;
+                case Role::Red:
+                    c.r = loadColor(p_, prop.type, swap_);
+                    break;
+                case Role::Green:
+                    c.g = loadColor(p_, prop.type, swap_);
+                    break;
+                case Role::Blue:
+                    c.b = loadColor(p_, prop.type, swap_);
+                    break;
+                case Role::Alpha:
+                    c.a = loadColor(p_, prop.type, swap_);
+                    break;
+                case Role::None:
+                    break;
+                }
+                p_ += s;
+            }
+            if (l.hasColor())
+                mesh_.fileColors[i] = c;
+        }
+    }
+
+    void readBinaryFaces(const Element& e) {
+        const int k = faceIndexProperty(e);
+        const Property& list = e.properties[k];
+        faceIndexSigned_ = list.type == Scalar::Int32;
+        const bool fast = !swap_ && e.properties.size() == 1 && list.countType == Scalar::UInt8 &&
+                          (list.type == Scalar::Int32 || list.type == Scalar::UInt32);
+        if (fast)
+            readBinaryFacesFast(e);
+        else
+            readBinaryFacesGeneric(e, k);
+    }
+
+    [[noreturn]] void tooFewIndices(std::uint64_t face, std::int64_t n) const {
+        fail("face " + std::to_string(face) + " has " + std::to_string(n) +
+             " vertex indices (a face needs at least 3)");
+    }
+
+    // Faces stored only as `list uchar int` (or uint) in the machine's byte order. A first pass
+    // checks the record lengths and counts the triangles, so the face array is sized exactly.
+    void readBinaryFacesFast(const Element& e) {
+        const unsigned char* q = p_;
+        std::uint64_t triangles = 0;
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            if (q == end_)
+                truncated(e);
+            const unsigned n = q[0];
+            if (n < 3)
+                tooFewIndices(i, n);
+            if (static_cast<std::size_t>(end_ - q - 1) < 4u * n)
+                truncated(e);
+            triangles += n - 2;
+            q += 1 + 4u * n;
+        }
+        if (triangles > maxElements)
+            fail("the file has too many faces");
+        mesh_.faces.resize(triangles);
+        FragMesh::Face* out = mesh_.faces.data();
+        std::uint32_t maxIndex = 0;
+        q = p_;
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            const unsigned n = q[0];
+            std::uint32_t v[3];
+            std::memcpy(v, q + 1, 12);
+            maxIndex = std::max({maxIndex, v[0], v[1], v[2]});
+            *out++ = {v[0], v[1], v[2]};
+            for (unsigned j = 3; j < n; ++j) {
+                std::uint32_t w;
+                std::memcpy(&w, q + 1 + 4 * j, 4);
+                maxIndex = std::max(maxIndex, w);
+                *out++ = {v[0], v[2], w};
+                v[2] = w;
+            }
+            q += 1 + 4u * n;
+        }
+        maxIndex_ = std::max(maxIndex_, maxIndex);
+        p_ = q;
+    }
+
+    void readBinaryFacesGeneric(const Element& e, int k) {
+        const Property& list = e.properties[k];
+        const std::size_t cs = scalarSize(list.countType);
+        const std::size_t is = scalarSize(list.type);
+        // First pass: lengths, bounds and the triangle count.
+        const unsigned char* q = p_;
+        std::uint64_t triangles = 0;
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            for (std::size_t j = 0; j < e.properties.size(); ++j) {
+                if (static_cast<int>(j) == k) {
+                    if (static_cast<std::size_t>(end_ - q) < cs)
+                        truncated(e);
+                    const std::int64_t n = listCount(q, list, e);
+                    if (n < 3)
+                        tooFewIndices(i, n);
+                    triangles += n - 2;
+                }
+                q = skipBinaryProperty(q, e.properties[j], e);
+            }
+        }
+        if (triangles > maxElements)
+            fail("the file has too many faces");
+        mesh_.faces.resize(triangles);
+        FragMesh::Face* out = mesh_.faces.data();
+        // Second pass: the indices (every record is known to be complete).
+        q = p_;
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            for (std::size_t j = 0; j < e.properties.size(); ++j) {
+                if (static_cast<int>(j) == k) {
+                    const std::int64_t n = listCount(q, list, e);
+                    const unsigned char* rec = q + cs;
+                    std::uint32_t v[3] = {0, 0, 0};
+                    for (std::int64_t m = 0; m < n; ++m) {
+                        std::int64_t idx = 0;
+                        if (!loadInteger(rec + m * is, list.type, swap_, idx))
+                            fail("a vertex index is not an integer");
+                        trackIndex(idx);
+                        const auto w = static_cast<std::uint32_t>(idx);
+                        if (m < 2) {
+                            v[m] = w;
+                        } else {
+                            *out++ = {v[0], v[1], w};
+                            v[1] = w;
+                        }
+                    }
+                }
+                q = skipBinaryProperty(q, e.properties[j], e);
+            }
+        }
+        p_ = q;
+    }
+
+    // ASCII --------------------------------------------------------------------------------
+
+    std::string_view token(const Element& e) {
+        const char* c = reinterpret_cast<const char*>(p_);
+        const char* end = reinterpret_cast<const char*>(end_);
+        while (c != end && isSpace(*c))
+            ++c;
+        if (c == end)
+            truncated(e);
+        const char* b = c;
+        while (c != end && !isSpace(*c))
+            ++c;
+        p_ = reinterpret_cast<const unsigned char*>(c);
+        return std::string_view(b, static_cast<std::size_t>(c - b));
+    }
+
+    [[noreturn]] void badNumber(std::string_view tok, const Element& e) const {
+        fail("invalid number " + quote(tok) + " in element " + quote(e.name));
+    }
+
+    double asciiReal(const Element& e) {
+        const std::string_view tok = token(e);
+        double v = 0.0;
+        if (!parseReal(tok, v))
+            badNumber(tok, e);
+        return v;
+    }
+
+    std::int64_t asciiInteger(const Element& e) {
+        const std::string_view tok = token(e);
+        std::int64_t v = 0;
+        if (!parseInteger(tok, v))
+            badNumber(tok, e);
+        return v;
+    }
+
+    // Reads (and checks) one value of the given type; integers come back as reals.
+    double asciiValue(Scalar t, const Element& e) {
+        return isFloating(t) ? asciiReal(e) : static_cast<double>(asciiInteger(e));
+    }
+
+    std::uint8_t asciiColor(Scalar t, const Element& e) {
+        if (isFloating(t))
+            return colorFromReal(asciiReal(e));
+        return colorFromInteger(asciiInteger(e));
+    }
+
+    void skipAsciiList(const Property& prop, const Element& e) {
+        const std::int64_t n = asciiInteger(e);
+        if (n < 0)
+            fail("invalid list length in element " + quote(e.name));
+        for (std::int64_t j = 0; j < n; ++j)
+            asciiValue(prop.type, e);
+    }
+
+    void skipAscii(const Element& e) {
+        if (e.properties.empty())
+            return;
+        for (std::uint64_t i = 0; i < e.count; ++i)
+            for (const Property& prop : e.properties) {
+                if (prop.isList)
+                    skipAsciiList(prop, e);
+                else
+                    asciiValue(prop.type, e);
+            }
+    }
+
+    void readAsciiVertices(const Element& e) {
+        const VertexLayout l = vertexLayout(e);
+        const std::vector<Role> roles = vertexRoles(e, l);
+        mesh_.vertices.resize(e.count);
+        if (l.hasColor()) {
+            mesh_.fileColors.resize(e.count);
+            mesh_.hasVertexColors = true;
+        }
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            Point3d& pos = mesh_.vertices[i];
+            Color4b c;
+            for (std::size_t j = 0; j < e.properties.size(); ++j) {
+                const Property& prop = e.properties[j];
+                if (prop.isList) {
+                    skipAsciiList(prop, e);
+                    continue;
+                }
+                switch (roles[j]) {
+                case Role::X:
+                    pos.x() = asciiValue(prop.type, e);
+                    break;
+                case Role::Y:
+                    pos.y() = asciiValue(prop.type, e);
+                    break;
+                case Role::Z:
+                    pos.z() = asciiValue(prop.type, e);
+                    break;
+                case Role::Red:
+                    c.r = asciiColor(prop.type, e);
+                    break;
+                case Role::Green:
+                    c.g = asciiColor(prop.type, e);
+                    break;
+                case Role::Blue:
+                    c.b = asciiColor(prop.type, e);
+                    break;
+                case Role::Alpha:
+                    c.a = asciiColor(prop.type, e);
+                    break;
+                case Role::None:
+                    asciiValue(prop.type, e);
+                    break;
+                }
+            }
+            if (l.hasColor())
+                mesh_.fileColors[i] = c;
+        }
+    }
+
+    void readAsciiFaces(const Element& e) {
+        const int k = faceIndexProperty(e);
+        auto& faces = mesh_.faces;
+        faces.reserve(e.count);
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            for (std::size_t j = 0; j < e.properties.size(); ++j) {
+                const Property& prop = e.properties[j];
+                if (static_cast<int>(j) != k) {
+                    if (prop.isList)
+                        skipAsciiList(prop, e);
+                    else
+                        asciiValue(prop.type, e);
+                    continue;
+                }
+                const std::int64_t n = asciiInteger(e);
+                if (n < 3)
+                    tooFewIndices(i, n);
+                std::uint32_t v[3] = {0, 0, 0};
+                for (std::int64_t m = 0; m < n; ++m) {
+                    const std::int64_t idx = asciiInteger(e);
+                    trackIndex(idx);
+                    const auto w = static_cast<std::uint32_t>(idx);
+                    if (m < 2) {
+                        v[m] = w;
+                    } else {
+                        faces.push_back({v[0], v[1], w});
+                        v[1] = w;
+                    }
+                }
+            }
+            if (faces.size() > maxElements)
+                fail("the file has too many faces");
+        }
+        if (faces.capacity() != faces.size())
+            faces.shrink_to_fit();
+    }
+
+    const Header& header_;
+    const unsigned char* p_;
+    const unsigned char* end_;
+    FragMesh& mesh_;
+    bool swap_ = false;
+    bool faceIndexSigned_ = false;
+    std::uint32_t maxIndex_ = 0;
+};
+
+} // namespace
+
+bool readPly(const QString& path, FragMesh& mesh, QString& error) {
+    mesh.clear();
+    const QString name = QFileInfo(path).fileName();
+    auto refuse = [&](const QString& message) {
+        mesh.clear();
+        error = QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, message);
+        return false;
+    };
+    QFile file(path);
+    if (!QFileInfo::exists(path))
+        return refuse(QStringLiteral("the file does not exist"));
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("the file cannot be opened (%1)").arg(file.errorString()));
+    const qint64 size = file.size();
+    if (size <= 0)
+        return refuse(QStringLiteral("the file is empty"));
+
+    QByteArray fallback;
+    const unsigned char* data = file.map(0, size);
+    std::size_t bytes = static_cast<std::size_t>(size);
+    if (!data) { // not mappable (e.g. a special file): read it whole
+        fallback = file.readAll();
+        data = reinterpret_cast<const unsigned char*>(fallback.constData());
+        bytes = static_cast<std::size_t>(fallback.size());
+    }
+    try {
+        const Header header = parseHeader(reinterpret_cast<const char*>(data), bytes);
+        BodyReader body(header, data + header.bodyOffset, data + bytes, mesh);
+        body.read();
+    } catch (const PlyError& e) {
+        return refuse(QString::fromStdString(e.message));
+    } catch (const std::bad_alloc&) {
+        return refuse(QStringLiteral("not enough memory to read the mesh"));
+    }
+    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
+    return true;
+}
