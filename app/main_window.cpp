@@ -44,12 +44,24 @@ MainWindow::~MainWindow() {
 
 // --- constraints and the lists -------------------------------------------------------------
 
-void MainWindow::addConstraintItem(Constraint* c) { ui->listPans->addConstraintItem(c); }
-void MainWindow::updateConstraintText(int constraintId) { ui->listPans->UpdateConstraintText(constraintId); }
-void MainWindow::removeConstraintItem(int constraintId) { ui->listPans->removeConstraintItem(constraintId); }
-void MainWindow::addTreeItems(GeometrObj* obj, ControlWithChildren* parent) { ui->listPans->addTreeItems(obj, parent); }
-void MainWindow::removeTreeHighlight(int wgla, bool rhigl) { ui->listPans->delHighl(wgla, rhigl); }
-void MainWindow::removeTreeHighlightItem(MyTreeWidgetItem* item) { ui->listPans->delHighl(item); }
+void MainWindow::addConstraintItem(Constraint* c) {
+    ui->listPans->addConstraintItem(c);
+}
+void MainWindow::updateConstraintText(int constraintId) {
+    ui->listPans->UpdateConstraintText(constraintId);
+}
+void MainWindow::removeConstraintItem(int constraintId) {
+    ui->listPans->removeConstraintItem(constraintId);
+}
+void MainWindow::addTreeItems(GeometrObj* obj, ControlWithChildren* parent) {
+    ui->listPans->addTreeItems(obj, parent);
+}
+void MainWindow::removeTreeHighlight(int wgla, bool rhigl) {
+    ui->listPans->delHighl(wgla, rhigl);
+}
+void MainWindow::removeTreeHighlightItem(MyTreeWidgetItem* item) {
+    ui->listPans->delHighl(item);
+}
 void MainWindow::clearConstraintSelection() {}
 
 void MainWindow::deleteConstraint(int k) {
@@ -136,11 +148,21 @@ void MainWindow::updateWorkingArea(int wgla) {
         ui->wacont->repaintArea(wgla);
 }
 
-void MainWindow::addObjectToGraph(GeometrObj* obj) { graph->addObject(obj); }
-Color4b MainWindow::objectColour(const ObjId& id) { return graph->objectColor(id); }
-void MainWindow::removeObjectFromGraph(int objId) { graph->removeObject(objId); }
-BaseGraph* MainWindow::getGraph() { return graph.get(); }
-void MainWindow::decrementHiddenCount() { graph->decrementHiddenCount(); }
+void MainWindow::addObjectToGraph(GeometrObj* obj) {
+    graph->addObject(obj);
+}
+Color4b MainWindow::objectColour(const ObjId& id) {
+    return graph->objectColor(id);
+}
+void MainWindow::removeObjectFromGraph(int objId) {
+    graph->removeObject(objId);
+}
+BaseGraph* MainWindow::getGraph() {
+    return graph.get();
+}
+void MainWindow::decrementHiddenCount() {
+    graph->decrementHiddenCount();
+}
 
 // --- solved area (the 3D solved view comes with its own component) ------------------------
 
@@ -148,8 +170,12 @@ void MainWindow::addToSolvedArea(int) {}
 void MainWindow::removeFromSolvedArea(int) {}
 void MainWindow::showSolvedConstraint(int) {}
 void MainWindow::hideSolvedConstraint(int) {}
-void MainWindow::updateSolvedArea() { ui->solvedGlarea->update(); }
-bool MainWindow::isInSolvedArea(int) { return false; }
+void MainWindow::updateSolvedArea() {
+    ui->solvedGlarea->update();
+}
+bool MainWindow::isInSolvedArea(int) {
+    return false;
+}
 void MainWindow::updateSolvedErrors() {}
 void MainWindow::updateGroupErrors(GeometrObj*) {}
 void MainWindow::setShowError(bool) {}
@@ -171,7 +197,9 @@ void MainWindow::setTolerance(float value) {
 
 // --- solver --------------------------------------------------------------------------------
 
-void MainWindow::solve() { solveSystem(graph->maxLevel()); }
+void MainWindow::solve() {
+    solveSystem(graph->maxLevel());
+}
 void MainWindow::solveSystem(int) {}
 void MainWindow::addConstraintToSystem(Constraint*, LiftMap&) {}
 void MainWindow::removeConstraintFromSystem(int) {}
@@ -206,7 +234,9 @@ void MainWindow::chooseSaveProject() {}
 void MainWindow::chooseImportProject() {}
 void MainWindow::chooseExportAln() {}
 
-void MainWindow::quit() { QCoreApplication::quit(); }
+void MainWindow::quit() {
+    QCoreApplication::quit();
+}
 
 void MainWindow::newProject() {
     updateSolvedArea();

@@ -33,7 +33,7 @@ public:
 
 private:
     QGridLayout grid;
-    BaseGraph* graph = nullptr;            // not owned
+    BaseGraph* graph = nullptr; // not owned
     std::array<QLabel*, AreaCount> panels{};
     std::array<GeometrObj*, AreaCount> shown{};
     InterfaceListener* listener = nullptr; // not owned

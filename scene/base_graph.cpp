@@ -18,7 +18,7 @@ bool isHiddenObject(const GeometrObj* o) {
 BaseGraph::BaseGraph() {
     colors.reserve(ColorCount);
     for (int i = 0; i < ColorCount; ++i)
-        colors.push_back(Color4b::scatter(ColorCount, i, 0.3f, 0.9f));
+        colors.push_back(Color4b::scatter(ColorCount, i, 0.3, 0.9));
 }
 
 void BaseGraph::addObject(GeometrObj* o) {
@@ -106,7 +106,9 @@ int BaseGraph::nextFreeId() {
     }
 }
 
-Color4b BaseGraph::defaultColor() const { return Color4b::scatter(1, 0, 0.3f, 0.9f); }
+Color4b BaseGraph::defaultColor() const {
+    return Color4b::scatter(1, 0, 0.3, 0.9);
+}
 
 Color4b BaseGraph::objectColor(const ObjId& id) const {
     // Ids beyond the table reuse it cyclically.
@@ -121,8 +123,8 @@ void BaseGraph::removeFromParent(const ObjId& id) {
 
 int BaseGraph::nextSolvedSlot() const {
     for (int c = 0;; ++c) {
-        const bool used =
-            std::any_of(solvedSet.begin(), solvedSet.end(), [c](const auto& entry) { return entry.second == c; });
+        const bool used = std::any_of(solvedSet.begin(), solvedSet.end(),
+                                      [c](const auto& entry) { return entry.second == c; });
         if (!used)
             return c;
     }
@@ -133,7 +135,9 @@ int BaseGraph::solvedSlot(int id) const {
     return it == solvedSet.end() ? -1 : it->second;
 }
 
-void BaseGraph::addToSolvedSet(int id) { solvedSet[id] = nextSolvedSlot(); }
+void BaseGraph::addToSolvedSet(int id) {
+    solvedSet[id] = nextSolvedSlot();
+}
 
 void BaseGraph::removeLastEntity() {
     report([](InterfaceListener& l) { l.removeLastSolverEntity(); });
@@ -143,7 +147,9 @@ void BaseGraph::addEntities(int n) {
     report([n](InterfaceListener& l) { l.addSolverEntities(n); });
 }
 
-bool BaseGraph::isObjectInSolvedSet(GeometrObj* o) const { return o && isInSolvedSet(o->id()); }
+bool BaseGraph::isObjectInSolvedSet(GeometrObj* o) const {
+    return o && isInSolvedSet(o->id());
+}
 
 void BaseGraph::removeConstraintFromSystem(int constraintId) {
     report([constraintId](InterfaceListener& l) { l.removeConstraintFromSystem(constraintId); });
@@ -176,7 +182,9 @@ void BaseGraph::reattachConstraints(GeometrObj* g) {
         if (!o)
             continue;
         GeometrObj* t = o->ancestorAtLevel(level);
-        if (!t || t == o)
+        // A constraint whose other end lies inside g itself is internal to g and stays with its
+        // members; moving it would join g to itself.
+        if (!t || t == o || t == g)
             continue;
         o->detachConstraint(c->id());
         c->rekeySide(k, &t->objId());
@@ -205,13 +213,14 @@ void BaseGraph::addToParent(GeometrObj* child, int parentId) {
 }
 
 int BaseGraph::nextEntityIndex() const {
-    int count = 0;
-    for (const auto& [id, index] : entityIndex) {
-        if (index != count)
-            return count;
-        ++count;
-    }
-    return count;
+    // The smallest index no object holds. (Walking the table in id order and taking the first
+    // position whose index differs gives the same answer only while indices rise with ids; after
+    // deletions and id reuse it can hand out an index twice.)
+    std::vector<bool> used(entityIndex.size() + 1, false);
+    for (const auto& [id, index] : entityIndex)
+        if (index >= 0 && index < static_cast<int>(used.size()))
+            used[static_cast<std::size_t>(index)] = true;
+    return static_cast<int>(std::find(used.begin(), used.end(), false) - used.begin());
 }
 
 int BaseGraph::maxLevel() const {
@@ -226,7 +235,9 @@ Constraint* BaseGraph::getConstraint(int id) const {
     return it == constraints.end() ? nullptr : it->second;
 }
 
-void BaseGraph::addConstraint(Constraint* c) { constraints[c->id()] = c; }
+void BaseGraph::addConstraint(Constraint* c) {
+    constraints[c->id()] = c;
+}
 
 GeometrObj* BaseGraph::groupAtLevel(GeometrObj* o, int level) const {
     GeometrObj* a = o ? o->ancestorAtLevel(level) : nullptr;
@@ -277,7 +288,10 @@ QStringList BaseGraph::validate() const {
         }
         for (const auto& [cid, child] : g->childMap()) {
             if (child->id() != cid || child->parentId() != id)
-                fail(QStringLiteral("child %1 of group %2 has identity %3").arg(cid).arg(id).arg(child->key()));
+                fail(QStringLiteral("child %1 of group %2 has identity %3")
+                         .arg(cid)
+                         .arg(id)
+                         .arg(child->key()));
             if (child->isFragment() && !g->isWrapper())
                 fail(QStringLiteral("fragment %1 is not alone in its group %2").arg(cid).arg(id));
             if (!child->isFragment() && getObject(cid) != child)
@@ -287,7 +301,9 @@ QStringList BaseGraph::validate() const {
             if (getConstraint(c->id()) != c)
                 fail(QStringLiteral("object %1 holds unregistered constraint %2").arg(id).arg(c->id()));
             else if (c->frag(0) != &o->objId() && c->frag(1) != &o->objId())
-                fail(QStringLiteral("object %1 holds constraint %2 that does not name it").arg(id).arg(c->id()));
+                fail(QStringLiteral("object %1 holds constraint %2 that does not name it")
+                         .arg(id)
+                         .arg(c->id()));
         }
     }
     for (const auto& [id, index] : entityIndex)

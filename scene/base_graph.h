@@ -105,7 +105,7 @@ protected:
             call(*listener);
     }
 
-    std::map<int, GeometrObj*> objects;    // owned
+    std::map<int, GeometrObj*> objects;     // owned
     std::map<int, Constraint*> constraints; // owned
     std::map<int, int> entityIndex;
     std::map<int, int> solvedSet;

@@ -8,9 +8,13 @@ constexpr Color4b ConstraintFocusColor{244, 249, 72, 1};
 
 Constraint::Constraint(int id) : IFocusable(ConstraintFocusColor), constraintId(id) {}
 
-Constraint::Constraint(int id, ObjId* side0, ObjId* side1) : Constraint(id) { frags = {side0, side1}; }
+Constraint::Constraint(int id, ObjId* side0, ObjId* side1) : Constraint(id) {
+    frags = {side0, side1};
+}
 
-void Constraint::setFrag(int k, ObjId* o) { frags[static_cast<std::size_t>(k)] = o; }
+void Constraint::setFrag(int k, ObjId* o) {
+    frags[static_cast<std::size_t>(k)] = o;
+}
 
 void Constraint::addPoint(ObjId* key, const Point3d& p) {
     samples.emplace(key, p);

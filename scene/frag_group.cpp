@@ -218,7 +218,9 @@ GeometrObj* FragGroup::getChild(int childId) const {
     return it == children.end() ? nullptr : it->second;
 }
 
-void FragGroup::removeChild(int childId) { children.erase(childId); }
+void FragGroup::removeChild(int childId) {
+    children.erase(childId);
+}
 
 void FragGroup::changeChildId(int newId, int oldId) {
     auto it = children.find(oldId);

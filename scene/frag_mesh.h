@@ -22,11 +22,16 @@ struct FragMesh {
     // Flag bits, as in the vertex and face flag words.
     enum Flag : std::uint32_t { Deleted = 1u << 0, NotReadable = 1u << 1, NotWritable = 1u << 2 };
     // What changed since the drawing data was last uploaded.
-    enum Change : std::uint32_t { Positions = 1u << 0, Colors = 1u << 1, Marks = 1u << 2, Topology = 1u << 3 };
+    enum Change : std::uint32_t {
+        Positions = 1u << 0,
+        Colors = 1u << 1,
+        Marks = 1u << 2,
+        Topology = 1u << 3
+    };
 
     // Per vertex.
-    std::vector<Point3d> vertices;        // positions, world coordinates
-    std::vector<Point3d> vertexNormals;   // unit length, or zero where no face contributes
+    std::vector<Point3d> vertices;      // positions, world coordinates
+    std::vector<Point3d> vertexNormals; // unit length, or zero where no face contributes
     std::vector<std::uint32_t> vertexFlags;
     std::vector<Color4b> fileColors;      // colour read from the file; its red byte is the grey level
     std::vector<Color4b> displayColors;   // drawn colour
@@ -37,12 +42,12 @@ struct FragMesh {
     std::vector<Point3d> faceNormals;
     std::vector<std::uint32_t> faceFlags;
     std::vector<FaceAdjacency> adjacency;
-    std::vector<std::uint8_t> marked;      // faces drawn red when marked
-    std::vector<int> hitCounts;            // used by the interpenetration view
+    std::vector<std::uint8_t> marked; // faces drawn red when marked
+    std::vector<int> hitCounts;       // used by the interpenetration view
     std::vector<Color4b> pickColors;
 
     Box3d bbox;
-    bool hasVertexColors = false;          // the file carried per-vertex colours
+    bool hasVertexColors = false; // the file carried per-vertex colours
     std::uint32_t changes = Positions | Colors | Marks | Topology;
 
     std::size_t vertexCount() const { return vertices.size(); }

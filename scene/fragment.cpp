@@ -67,7 +67,9 @@ void Fragment::draw(bool showMarkedFaces) {
         d->drawFragment(*this, showMarkedFaces);
 }
 
-void Fragment::drawHighlighted(bool showMarkedFaces) { draw(showMarkedFaces); }
+void Fragment::drawHighlighted(bool showMarkedFaces) {
+    draw(showMarkedFaces);
+}
 
 void Fragment::drawPickColors() {
     if (SceneDrawer* d = sceneDrawer())
@@ -100,7 +102,8 @@ bool Fragment::loadMesh() {
         return false;
     }
     const bool ply = meshSuffix(path) == QLatin1String("ply");
-    const bool ok = ply ? reader->readPly(path, meshData, lastLoadError) : reader->readObj(path, meshData, lastLoadError);
+    const bool ok =
+        ply ? reader->readPly(path, meshData, lastLoadError) : reader->readObj(path, meshData, lastLoadError);
     if (!ok) {
         meshData.clear();
         return false;
@@ -118,7 +121,8 @@ void Fragment::computeCentroid() {
     Point3d sum = Point3d::Zero();
     for (const Point3d& p : meshData.vertices)
         sum += p;
-    centroidPoint = meshData.vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData.vertices.size()));
+    centroidPoint =
+        meshData.vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData.vertices.size()));
     currentCentroidPoint = centroidPoint;
 }
 
@@ -134,7 +138,8 @@ void Fragment::assignPickColors() {
     for (std::size_t k = 0; k < n; ++k) {
         const int code = basePickCode + static_cast<int>(k);
         pickCodes[k] = code;
-        meshData.pickColors[k] = {static_cast<std::uint8_t>(code % 256), static_cast<std::uint8_t>((code / 256) % 256),
+        meshData.pickColors[k] = {static_cast<std::uint8_t>(code % 256),
+                                  static_cast<std::uint8_t>((code / 256) % 256),
                                   static_cast<std::uint8_t>((code / 65536) % 256), 255};
     }
 }

@@ -7,9 +7,12 @@
 #include <Eigen/LU>
 #include <algorithm>
 
-GeometrObj::GeometrObj(BaseGraph* owner, Color4b initialFocusColor) : Geomint(initialFocusColor), graph(owner) {}
+GeometrObj::GeometrObj(BaseGraph* owner, Color4b initialFocusColor)
+    : Geomint(initialFocusColor), graph(owner) {}
 
-void GeometrObj::multMatrix(const Matrix44d& m) { matrix = m * matrix; }
+void GeometrObj::multMatrix(const Matrix44d& m) {
+    matrix = m * matrix;
+}
 
 Matrix44d GeometrObj::getInverseMatrix() const {
     // One LU solve per unit column; placements are regular.
@@ -41,9 +44,13 @@ void GeometrObj::detachFromParent() {
     objIdentity.parent = -1;
 }
 
-bool GeometrObj::contains(GeometrObj* o) { return o && o->id() == id(); }
+bool GeometrObj::contains(GeometrObj* o) {
+    return o && o->id() == id();
+}
 
-bool GeometrObj::containsId(int otherId) { return otherId == id(); }
+bool GeometrObj::containsId(int otherId) {
+    return otherId == id();
+}
 
 GeometrObj* GeometrObj::parentObject() const {
     if (objIdentity.parent == -1 || !graph)
@@ -69,7 +76,9 @@ int GeometrObj::level() {
     return p ? p->level() + 1 : 0;
 }
 
-void GeometrObj::collectConstraints(std::set<Constraint*>& out) { out.insert(constraints.begin(), constraints.end()); }
+void GeometrObj::collectConstraints(std::set<Constraint*>& out) {
+    out.insert(constraints.begin(), constraints.end());
+}
 
 GeometrObj* GeometrObj::ancestorAtLevel(int wanted) {
     const int own = level();

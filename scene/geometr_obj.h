@@ -100,7 +100,7 @@ protected:
     QString name;
     bool nameSet = false;
     ObjId objIdentity;
-    BaseGraph* graph; // not owned
-    std::vector<Constraint*> constraints; // not owned
+    BaseGraph* graph;                        // not owned
+    std::vector<Constraint*> constraints;    // not owned
     Point3d centroidPoint = Point3d::Zero(); // in the coordinates the mesh was read in
 };

@@ -10,18 +10,32 @@ Color4b Color4b::fromHsv(double hue01, double s, double v) {
     const double p = v * (1.0 - s), q = v * (1.0 - s * f), t = v * (1.0 - s * (1.0 - f));
     double r = v, g = t, b = p;
     switch (sector) {
-    case 0: r = v, g = t, b = p; break;
-    case 1: r = q, g = v, b = p; break;
-    case 2: r = p, g = v, b = t; break;
-    case 3: r = p, g = q, b = v; break;
-    case 4: r = t, g = p, b = v; break;
-    default: r = v, g = p, b = q; break;
+    case 0:
+        r = v, g = t, b = p;
+        break;
+    case 1:
+        r = q, g = v, b = p;
+        break;
+    case 2:
+        r = p, g = v, b = t;
+        break;
+    case 3:
+        r = p, g = q, b = v;
+        break;
+    case 4:
+        r = t, g = p, b = v;
+        break;
+    default:
+        r = v, g = p, b = q;
+        break;
     }
-    auto byte = [](double x) { return static_cast<std::uint8_t>(std::lround(std::clamp(x, 0.0, 1.0) * 255.0)); };
+    auto byte = [](double x) {
+        return static_cast<std::uint8_t>(std::lround(std::clamp(x, 0.0, 1.0) * 255.0));
+    };
     return {byte(r), byte(g), byte(b), 255};
 }
 
-Color4b Color4b::scatter(int n, int i, float saturation, float value) {
+Color4b Color4b::scatter(int n, int i, double saturation, double value) {
     // Smallest power of two that holds n; index i is mapped to the hue of its bit-reversed value,
     // so consecutive indices land on opposite sides of the circle.
     unsigned bits = 0;

@@ -51,6 +51,6 @@ struct Color4b {
 
     // Colour i of n spread over the hue circle so that neighbouring indices differ strongly
     // (hues visited in bit-reversed order of the index), with the given saturation and value.
-    static Color4b scatter(int n, int i, float saturation = 0.3f, float value = 0.9f);
+    static Color4b scatter(int n, int i, double saturation = 0.3, double value = 0.9);
     static Color4b fromHsv(double hue01, double saturation, double value);
 };

@@ -44,7 +44,8 @@ public:
     virtual void solve() = 0;
     virtual void updateSolvedErrors() = 0;
     virtual void updateGroupErrors(GeometrObj* group) = 0;
-    virtual void addConstraintPick(const ObjId& picked, double x, double y, double z, const ObjId& parent) = 0;
+    virtual void addConstraintPick(const ObjId& picked, double x, double y, double z,
+                                   const ObjId& parent) = 0;
     virtual void joinConstraintPicks() = 0;
     virtual bool isNotLastPicked(GeometrObj* obj) = 0;
     virtual void cancelAddConstraint() = 0;

@@ -4,5 +4,9 @@ namespace {
 MeshFileReader* installedReader = nullptr;
 }
 
-void setMeshFileReader(MeshFileReader* reader) { installedReader = reader; }
-MeshFileReader* meshFileReader() { return installedReader; }
+void setMeshFileReader(MeshFileReader* reader) {
+    installedReader = reader;
+}
+MeshFileReader* meshFileReader() {
+    return installedReader;
+}

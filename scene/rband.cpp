@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
-RBand::RBand(int id) : Constraint(id) { color = {255, 0, 0, 1}; }
+RBand::RBand(int id) : Constraint(id) {
+    color = {255, 0, 0, 1};
+}
 
-RBand::RBand(int id, ObjId* side0, ObjId* side1) : Constraint(id, side0, side1) { color = {255, 0, 0, 1}; }
+RBand::RBand(int id, ObjId* side0, ObjId* side1) : Constraint(id, side0, side1) {
+    color = {255, 0, 0, 1};
+}
 
 void RBand::draw() {
     if (SceneDrawer* d = sceneDrawer())

@@ -4,5 +4,9 @@ namespace {
 SceneDrawer* installedDrawer = nullptr;
 }
 
-void setSceneDrawer(SceneDrawer* drawer) { installedDrawer = drawer; }
-SceneDrawer* sceneDrawer() { return installedDrawer; }
+void setSceneDrawer(SceneDrawer* drawer) {
+    installedDrawer = drawer;
+}
+SceneDrawer* sceneDrawer() {
+    return installedDrawer;
+}

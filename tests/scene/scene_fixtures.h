@@ -34,8 +34,8 @@ inline QString writeAsciiPly(const QString& path, const std::vector<Point3d>& v,
 }
 
 // A tetrahedron translated by offset; its vertex mean is offset + (0.25, 0.25, 0.25).
-inline QString writeTetrahedron(const QTemporaryDir& dir, const QString& name, const Point3d& offset = Point3d::Zero(),
-                                int grey = 255) {
+inline QString writeTetrahedron(const QTemporaryDir& dir, const QString& name,
+                                const Point3d& offset = Point3d::Zero(), int grey = 255) {
     std::vector<Point3d> v{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     for (Point3d& p : v)
         p += offset;

@@ -144,6 +144,12 @@ private slots:
         QCOMPARE(toTop->frag(1), &y->objId());
         QCOMPARE(listener.updatedTexts, std::vector<int>{toNested->id()});
         QVERIFY(graph.validate().isEmpty());
+
+        // A constraint between the group and one of its own members stays where it is.
+        RBand* internal = addBand(graph, g, b, {0, 0, 0}, {1, 0, 0});
+        graph.reattachConstraints(g);
+        QCOMPARE(internal->frag(1), &b->objId());
+        QVERIFY(graph.validate().isEmpty());
     }
 
     void pairAncestorsClimbsToSiblings() {
@@ -318,7 +324,9 @@ private slots:
                 }
                 const QStringList problems = graph.validate();
                 QVERIFY2(problems.isEmpty(), qPrintable(QStringLiteral("seed %1 step %2 (%3): %4")
-                                                            .arg(seed).arg(step).arg(what, problems.join("; "))));
+                                                            .arg(seed)
+                                                            .arg(step)
+                                                            .arg(what, problems.join("; "))));
             }
             graph.deleteAll();
             QVERIFY(graph.validate().isEmpty());

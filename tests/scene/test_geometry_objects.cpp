@@ -11,8 +11,12 @@ void compareMatrices(const Matrix44d& a, const Matrix44d& b, double tol = 1e-12)
 }
 void comparePoints(const Point3d& a, const Point3d& b, double tol = 1e-12) {
     QVERIFY2((a - b).norm() <= tol, qPrintable(QStringLiteral("(%1 %2 %3) != (%4 %5 %6)")
-                                                   .arg(a.x()).arg(a.y()).arg(a.z())
-                                                   .arg(b.x()).arg(b.y()).arg(b.z())));
+                                                   .arg(a.x())
+                                                   .arg(a.y())
+                                                   .arg(a.z())
+                                                   .arg(b.x())
+                                                   .arg(b.y())
+                                                   .arg(b.z())));
 }
 } // namespace
 
@@ -54,7 +58,7 @@ private slots:
 
     void displayColourIsGroupColourShadedByGreyLevel() {
         TotalGraph graph;
-        FragGroup* w = addFragment(graph, writeTetrahedron(dir, "grey.ply", {}, 128));
+        FragGroup* w = addFragment(graph, writeTetrahedron(dir, "grey.ply", Point3d::Zero(), 128));
         w->setColor({200, 100, 51, 255});
         const Color4b c = w->wrappedFragment()->mesh().displayColors[0];
         // floor(v * 128/255 + 0.5), alpha 1.
@@ -276,14 +280,16 @@ private slots:
         QTest::addColumn<double>("error");
         QTest::addColumn<int>("red");
         QTest::addColumn<int>("green");
-        QTest::newRow("as recorded") << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(0, 0, 0) << 1.0 << 255 << 0;
+        QTest::newRow("as recorded") << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(0, 0, 0) << 1.0 << 255
+                                     << 0;
         QTest::newRow("met") << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(2, 0, 0) << 0.0 << 0 << 255;
-        QTest::newRow("half way") << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(1, 0, 0) << 0.5 << 127 << 127;
+        QTest::newRow("half way") << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(1, 0, 0) << 0.5 << 127
+                                  << 127;
         QTest::newRow("farther than recorded")
             << Point3d(0, 0, 0) << Point3d(2, 0, 0) << Point3d(-2, 0, 0) << 2.0 << 255 << 0;
         // Recorded points that coincide: no division by zero.
-        QTest::newRow("coincident, still met") << Point3d(1, 1, 1) << Point3d(1, 1, 1) << Point3d(0, 0, 0) << 0.0 << 0
-                                               << 255;
+        QTest::newRow("coincident, still met")
+            << Point3d(1, 1, 1) << Point3d(1, 1, 1) << Point3d(0, 0, 0) << 0.0 << 0 << 255;
         QTest::newRow("coincident, now apart")
             << Point3d(1, 1, 1) << Point3d(1, 1, 1) << Point3d(0, 0, 3) << 1.0 << 255 << 0;
     }
@@ -319,10 +325,13 @@ private slots:
             // value 0.9: the largest channel is 230 (0.9 * 255 rounded).
             QCOMPARE(std::max({int(c.r), int(c.g), int(c.b)}), 230);
         }
-        QVERIFY(seen.size() > 900);
+        // Saturation 0.3 leaves about 69 levels per hue sector: over 400 distinct colours.
+        QVERIFY(seen.size() > 400);
         // Neighbouring ids are far apart on the hue circle.
         const Color4b c0 = graph.objectColor({-1, 0}), c1 = graph.objectColor({-1, 1});
-        QVERIFY(std::abs(int(c0.r) - int(c1.r)) + std::abs(int(c0.g) - int(c1.g)) + std::abs(int(c0.b) - int(c1.b)) > 80);
+        QVERIFY(std::abs(int(c0.r) - int(c1.r)) + std::abs(int(c0.g) - int(c1.g)) +
+                    std::abs(int(c0.b) - int(c1.b)) >
+                80);
         QCOMPARE(graph.objectColor({-1, 1003}), graph.objectColor({-1, 3}));
         QCOMPARE(graph.defaultColor(), (Color4b{230, 161, 161, 255}));
     }
