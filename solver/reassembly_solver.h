@@ -1,0 +1,104 @@
+#pragma once
+// The reassembly system: one rigid motion per entity so that corresponding points meet. Each step
+// linearises the rotations (M = I + S(a, b, c)), solves one sparse saddle-point system with slack
+// points and multipliers, turns each entity's increment into a rotation about its centroid and moves
+// the points; steps repeat while the energy decreases. Entity 0 is fixed and never moves.
+//
+// Unknowns (n entities, m links, N = 6n + 18m): 6e..6e+2 rotation (a, b, c) of entity e, 6e+3..6e+5
+// its translation; then x_i (solved point), y_i (slack point) and lambda_i (multipliers) for the 2m
+// points i, three each, in that order.
+
+#include "point_pair_set.h"
+#include "rigid_math.h"
+#include "sparse_system.h"
+
+#include <vector>
+
+// One spring per point pair, rebuilt at every step from the current positions.
+struct SpringLink {
+    int entityA = 0, entityB = 0; // entities of side 0 and side 1
+    int pointA = 0, pointB = 0;   // 2e and 2e+1 for link e
+    Point3d pA = Point3d::Zero(), pB = Point3d::Zero();
+    double stiffness = 0.0;
+};
+
+class ReassemblySolver {
+public:
+    static constexpr double kRegularisation = 1e-8; // on every entity unknown
+    static constexpr double kFreePin = 1e-9;        // x_i to y_i for points of moving entities
+    static constexpr double kFixedPin = 1e7;        // x_i to y_i for points of the fixed entity
+    static constexpr int kMaxSteps = 1000;          // safety bound of one iteration run
+    static constexpr int kMaxHalvings = 10;         // step scales tried: 1, 1/2, ..., 1/1024
+
+    // pairs (and its EntityPoses) must outlive the solver.
+    explicit ReassemblySolver(PointPairSet& pairs);
+
+    // n := entity count of the poses; n identity transforms, identity poses, current positions :=
+    // initial positions.
+    void resetTransforms();
+
+    // Steps while the energy decreases by more than tolerance (at most kMaxSteps), then writes
+    // "matrix.txt" for the last assembly and fills rotations and translations (one per entity) from the
+    // accumulated transforms. On a failed solve (or pairs naming an entity outside the transform table)
+    // returns at once with failed set and the tables untouched. The energy never rises: a step that
+    // does not lower it is halved up to kMaxHalvings times, and dropped (ending the run) if no scale does.
+    void iterate(std::vector<Matrix33d>& rotations, std::vector<Point3d>& translations, bool& failed,
+                 double tolerance);
+
+    struct StepResult {
+        bool failed = false;     // the linear solve failed or the input is inconsistent
+        bool accepted = false;   // every increment is a proper rotation
+        bool dropped = false;    // no scale of the step lowered the energy; nothing applied
+        double energyDiff = 1.0; // energy before minus energy after (0 when dropped)
+        double scale = 0.0;      // scale of the applied step (1, 1/2, ...), 0 when none
+        bool assembled = false;  // the system was assembled (the input was consistent)
+        double energyBefore = 0.0, energyAfter = 0.0;
+    };
+    // One step; prints "Doing Solve Skew Symmetric: YES \n". Writes no matrix file.
+    StepResult step();
+
+    // Inner operations, in calling order within a step (public for tests and benchmarks).
+    void computeCentroids();
+    void buildLinks();
+    // Sum over links of stiffness * |pA - pB| (not squared).
+    double energy() const;
+    // Builds A and b from the links as they are.
+    void assembleSystem();
+    // assembleSystem, then solve; true on success.
+    bool assembleAndSolve();
+    // Whether every entity's increment (scaled by scale) orthonormalises to a proper rotation.
+    bool checkIncrements(double scale = 1.0) const;
+    // transform[f] := Inc_f(scale) x transform[f] for every entity but the fixed one.
+    void applyIncrements(double scale = 1.0);
+    // Poses := transforms; current positions := pose applied to initial positions; buildLinks.
+    void updatePoints();
+
+    int entityCount() const { return n; }
+    int unknownCount() const { return unknowns; }
+    int fixedEntity() const { return fixed; }
+    const std::vector<SpringLink>& links() const { return linkTable; }
+    const std::vector<Point3d>& centroids() const { return centroidTable; }
+    const std::vector<Matrix44d>& transforms() const { return transformTable; }
+    const SparseSystem& system() const { return sys; }
+    // Energy before the first step and after each step of the last run.
+    const std::vector<double>& energyTrace() const { return trace; }
+    // Steps of the last run, and whether it stopped at kMaxSteps.
+    int lastRunSteps() const { return runSteps; }
+    bool lastRunHitStepBound() const { return hitBound; }
+
+private:
+    bool inputConsistent() const;
+    RigidIncrement incrementOf(int f, double scale) const;
+
+    PointPairSet& pairSet;
+    SparseSystem sys;
+    int n = 0;
+    int unknowns = 0;
+    int fixed = 0;
+    std::vector<SpringLink> linkTable;
+    std::vector<Point3d> centroidTable;
+    std::vector<Matrix44d> transformTable;
+    std::vector<double> trace;
+    int runSteps = 0;
+    bool hitBound = false;
+};

@@ -1,0 +1,131 @@
+#include "sparse_system.h"
+
+#include <Eigen/OrderingMethods>
+#include <Eigen/SparseCholesky>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+void SparseSystem::reset(int size) {
+    n = size < 0 ? 0 : size;
+    additions.clear();
+    summed = 0;
+    a = Matrix(n, n);
+    b = Eigen::VectorXd::Zero(n);
+    x.resize(0);
+}
+
+void SparseSystem::addCoefficient(int r, int c, double v) {
+    additions.emplace_back(r, c, v);
+}
+
+void SparseSystem::addSymmetric(int r, int c, double v) {
+    additions.emplace_back(r, c, v);
+    additions.emplace_back(c, r, v);
+}
+
+void SparseSystem::addSpring(int i, int j, double w) {
+    additions.emplace_back(i, i, w);
+    additions.emplace_back(j, j, w);
+    additions.emplace_back(i, j, -w);
+    additions.emplace_back(j, i, -w);
+}
+
+void SparseSystem::addDiagonal(int k, double w) {
+    additions.emplace_back(k, k, w);
+}
+
+void SparseSystem::addRightHandSide(int k, double v) {
+    b(k) += v;
+}
+
+// Every entry is the sum of its additions in the order they were made (setFromTriplets keeps that
+// order); adding 0.0 turns a lone -0.0 into +0.0, which is what accumulating into an entry created
+// as 0.0 gives. The list is kept whole, so reading between additions never changes the result.
+void SparseSystem::flush() const {
+    if (summed == additions.size())
+        return;
+    a.setFromTriplets(additions.begin(), additions.end());
+    a.makeCompressed();
+    double* v = a.valuePtr();
+    for (Eigen::Index k = 0; k < a.nonZeros(); ++k)
+        v[k] += 0.0;
+    summed = additions.size();
+}
+
+const SparseSystem::Matrix& SparseSystem::matrix() const {
+    flush();
+    return a;
+}
+
+double SparseSystem::coefficient(int r, int c) const {
+    flush();
+    return a.coeff(r, c); // binary search in column c; inserts nothing
+}
+
+bool SparseSystem::hasEntry(int r, int c) const {
+    flush();
+    for (Matrix::InnerIterator it(a, c); it; ++it)
+        if (it.row() == r)
+            return true;
+    return false;
+}
+
+SparseSystem::DumpResult SparseSystem::dumpMatrix(const char* path, int maxDenseSize) const {
+    std::FILE* f = std::fopen(path, "w");
+    if (!f)
+        return DumpResult::NotOpened;
+    if (n > maxDenseSize) {
+        std::fclose(f);
+        std::printf("MATRIX DUMP SKIPPED: N = %d is above %d (the dense text would take about %.0f MB)\n", n,
+                    maxDenseSize, 4.0 * double(n) * double(n) / 1e6);
+        return DumpResult::SkippedTooLarge;
+    }
+    std::vector<char> fileBuffer(1 << 20);
+    std::setvbuf(f, fileBuffer.data(), _IOFBF, fileBuffer.size());
+
+    // Rows of A are walked through a row-major copy; absent coefficients are written as "0.0 ".
+    flush();
+    const Eigen::SparseMatrix<double, Eigen::RowMajor> rows = a;
+    std::vector<char> zeros;
+    for (int c = 0; c < n; ++c)
+        zeros.insert(zeros.end(), {'0', '.', '0', ' '});
+    auto writeZeros = [&zeros](std::vector<char>& line, int count) {
+        line.insert(line.end(), zeros.begin(), zeros.begin() + 4 * count);
+    };
+    std::vector<char> line;
+    char number[400];
+    for (int r = 0; r < n; ++r) {
+        line.clear();
+        int next = 0; // first column not yet written
+        for (Eigen::SparseMatrix<double, Eigen::RowMajor>::InnerIterator it(rows, r); it; ++it) {
+            const int c = static_cast<int>(it.col());
+            writeZeros(line, c - next);
+            const int len = std::snprintf(number, sizeof number, "%1.1f ", it.value());
+            line.insert(line.end(), number, number + len);
+            next = c + 1;
+        }
+        writeZeros(line, n - next);
+        line.push_back('\n');
+        std::fwrite(line.data(), 1, line.size(), f);
+    }
+    std::fclose(f);
+    return DumpResult::Written;
+}
+
+bool SparseSystem::solveLinearSystem() {
+    flush();
+    x.resize(0);
+    if (n == 0)
+        return true; // the empty system has the empty solution
+    Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> ldlt;
+    ldlt.compute(a);
+    if (ldlt.info() != Eigen::Success || !ldlt.vectorD().allFinite())
+        return false;
+    Eigen::VectorXd sol = ldlt.solve(b);
+    if (ldlt.info() != Eigen::Success || !sol.allFinite())
+        return false;
+    x = std::move(sol);
+    return true;
+}

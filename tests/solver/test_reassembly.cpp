@@ -1,0 +1,6 @@
+#include <QtTest>
+class T : public QObject {
+    Q_OBJECT
+};
+QTEST_GUILESS_MAIN(T)
+#include "test_reassembly.moc"
