@@ -8,9 +8,17 @@
 #include "total_graph.h"
 #include "wa_container.h"
 
+#include "placement_export.h"
+#include "project_reader.h"
+#include "project_writer.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QStatusBar>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()) {
@@ -229,16 +237,135 @@ void MainWindow::cancelAddConstraint() {
 
 // --- file commands -------------------------------------------------------------------------
 
-void MainWindow::chooseOpenProject() {}
-void MainWindow::chooseSaveProject() {}
-void MainWindow::chooseImportProject() {}
-void MainWindow::chooseExportAln() {}
+void MainWindow::chooseOpenProject() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Project"), QDir::currentPath(),
+                                                      tr("xml (*.xml);;prproj (*.prproj)"));
+    if (!path.isEmpty())
+        openProject(path);
+}
+
+void MainWindow::chooseSaveProject() {
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Project"), QDir::currentPath(),
+                                                      tr("xml (*.xml);; prproj (*.prproj)"));
+    if (!path.isEmpty())
+        saveProject(path);
+}
+
+void MainWindow::chooseImportProject() {
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import a project"), QDir::currentPath(),
+                                                      tr("prproj (*.prproj)"));
+    if (!path.isEmpty())
+        importProject(path);
+}
+
+void MainWindow::chooseExportAln() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Export aln file"), QDir::currentPath(), tr("aln (*.aln)"));
+    if (!path.isEmpty())
+        exportAln(path);
+}
+
+void MainWindow::showFileError(const QString& title, const QString& text) {
+    QMessageBox::critical(this, title, text, QMessageBox::Ok);
+}
+
+bool MainWindow::openProject(const QString& path) {
+    TotalGraph loaded;
+    ProjectReadReport report;
+    {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        statusBar()->showMessage(tr("Reading %1 ...").arg(QDir::toNativeSeparators(path)));
+        report = readProjectFile(path, loaded);
+        statusBar()->clearMessage();
+        QApplication::restoreOverrideCursor();
+    }
+    if (!report.ok()) {
+        showFileError(tr("Open project error"), report.status == ProjectReadReport::CannotOpen
+                                                    ? tr("Couldn't open the project")
+                                                    : tr("Badly written project file"));
+        return false;
+    }
+    resetViews();
+    graph->deleteAll();
+    graph->takeOver(loaded);
+    announceProject();
+    warnAboutMissingMeshes(report.missingMeshes);
+    return true;
+}
+
+bool MainWindow::saveProject(const QString& path) {
+    QString error;
+    if (!saveProjectFile(path, *graph, error)) {
+        showFileError(tr("Save project error"), tr("Couldn't save the project"));
+        return false;
+    }
+    return true;
+}
+
+bool MainWindow::importProject(const QString& path) {
+    TotalGraph imported;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ProjectReadReport report = readProjectFile(path, imported);
+    QApplication::restoreOverrideCursor();
+    if (!report.ok()) {
+        showFileError(tr("Open project error"), tr("Badly written project file"));
+        return false;
+    }
+    std::vector<GeometrObj*> incoming;
+    for (const auto& [id, o] : imported.objectTable())
+        incoming.push_back(o);
+    graph->importGraph(&imported);
+    imported.clear();
+    for (GeometrObj* o : incoming)
+        makeThumbnail(o);
+    ui->wacont->updateAll();
+    warnAboutMissingMeshes(report.missingMeshes);
+    return true;
+}
+
+bool MainWindow::exportAln(const QString& path) {
+    QString error;
+    if (!exportAlnFile(path, *graph, error)) {
+        showFileError(tr("Export error"),
+                      tr("Couldn't write the file %1: %2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::announceProject() {
+    for (const auto& [id, o] : graph->objectTable()) {
+        if (!o->isTopLevel())
+            continue;
+        if (o->isVisible()) {
+            addToSolvedArea(id);
+            o->setVisible(true);
+        }
+        addTreeItems(o, nullptr);
+    }
+    for (const auto& [id, c] : graph->constraintTable()) {
+        showSolvedConstraint(id);
+        addConstraintItem(c);
+    }
+    for (const auto& [id, o] : graph->objectTable())
+        makeThumbnail(o);
+    updateSolvedArea();
+    ui->wacont->updateAll();
+}
+
+void MainWindow::warnAboutMissingMeshes(const QStringList& missing) {
+    if (missing.isEmpty())
+        return;
+    QMessageBox::warning(this, tr("Missing meshes"),
+                         tr("These mesh files could not be read; their fragments have no geometry:\n\n%1")
+                             .arg(missing.join(QLatin1Char('\n'))));
+}
 
 void MainWindow::quit() {
     QCoreApplication::quit();
 }
 
-void MainWindow::newProject() {
+void MainWindow::resetViews() {
     updateSolvedArea();
     ui->listPans->clear();
     ui->wacont->clearAll();
@@ -246,6 +373,10 @@ void MainWindow::newProject() {
     pickType = 0;
     pickCount = 0;
     lastPicked = nullptr;
+}
+
+void MainWindow::newProject() {
+    resetViews();
     graph->deleteAll();
 }
 

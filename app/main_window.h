@@ -70,6 +70,15 @@ public:
     void removeConstraintItem(int constraintId) override;
     void makeThumbnail(GeometrObj* obj) override;
 
+    // Reads the project at path; only a complete read replaces the open project. Failures show a
+    // message box and leave the open project as it was. Returns whether the project was replaced.
+    bool openProject(const QString& path);
+    // Writes the project to path (the old file is replaced only once the new one is complete).
+    bool saveProject(const QString& path);
+    // Merges the project at path into the open one, renumbering colliding ids.
+    bool importProject(const QString& path);
+    bool exportAln(const QString& path);
+
     TotalGraph* projectGraph() const { return graph.get(); }
     const MainWindowUi& widgets() const { return *ui; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picks; }
@@ -89,6 +98,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Empties the views, the lists and the pending picks (the graph is left alone).
+    void resetViews();
+    // Lists, solved area and thumbnails for a project that was just read.
+    void announceProject();
+    void warnAboutMissingMeshes(const QStringList& missing);
+    void showFileError(const QString& title, const QString& text);
+
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<TotalGraph> graph;
     GeometrObj* lastPicked = nullptr; // not owned

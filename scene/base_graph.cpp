@@ -22,12 +22,16 @@ BaseGraph::BaseGraph() {
 }
 
 void BaseGraph::addObject(GeometrObj* o) {
+    adoptObject(o);
+    report([o](InterfaceListener& l) { l.makeThumbnail(o); });
+}
+
+void BaseGraph::adoptObject(GeometrObj* o) {
     objects[o->id()] = o;
     if (!isHiddenObject(o))
         entityIndex[o->id()] = nextEntityIndex();
     else
         ++hiddenCount;
-    report([o](InterfaceListener& l) { l.makeThumbnail(o); });
 }
 
 void BaseGraph::deleteObject(int id) {
@@ -292,6 +296,8 @@ QStringList BaseGraph::validate() const {
                          .arg(cid)
                          .arg(id)
                          .arg(child->key()));
+            if (child->isFragment() && cid != id)
+                fail(QStringLiteral("fragment %1 does not have the id of its wrapper %2").arg(cid).arg(id));
             if (child->isFragment() && !g->isWrapper())
                 fail(QStringLiteral("fragment %1 is not alone in its group %2").arg(cid).arg(id));
             if (!child->isFragment() && getObject(cid) != child)

@@ -40,6 +40,9 @@ public:
     // Takes ownership. A visible object gets the smallest unused entity index; a hidden one
     // (wrapper) counts in hiddenCount.
     virtual void addObject(GeometrObj* o);
+    // The bookkeeping of addObject without the thumbnail report (used when objects move in from
+    // another graph).
+    void adoptObject(GeometrObj* o);
     // Removes the object's constraints, detaches it from its parent and deletes it with its subtree.
     virtual void deleteObject(int id);
     virtual GeometrObj* getObject(int id) const;

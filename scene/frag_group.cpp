@@ -245,6 +245,15 @@ FragGroup* FragGroup::wrapFragment(BaseGraph* graph, const QString& path) {
     return wrapper;
 }
 
+void FragGroup::collectFragments(std::vector<Fragment*>& out) const {
+    for (const auto& [cid, child] : children) {
+        if (auto* f = dynamic_cast<Fragment*>(child))
+            out.push_back(f);
+        else if (auto* g = dynamic_cast<FragGroup*>(child))
+            g->collectFragments(out);
+    }
+}
+
 bool FragGroup::isWrapper() const {
     return children.empty() || (children.size() == 1 && children.begin()->second->isFragment());
 }

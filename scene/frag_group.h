@@ -54,6 +54,10 @@ public:
     // computed when its mesh was read; otherwise it stays empty and loadError() tells why.
     static FragGroup* wrapFragment(BaseGraph* graph, const QString& path);
 
+    // The fragments of this group in placement-export order: a wrapper's fragment, or the
+    // fragments of the children in ascending id order, recursively.
+    void collectFragments(std::vector<class Fragment*>& out) const;
+
     bool isWrapper() const;
     bool isHidden() const { return hidden; }
     void setHidden(bool h) { hidden = h; }

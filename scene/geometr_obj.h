@@ -92,6 +92,8 @@ public:
     // The group holding this object (for a fragment, its wrapper); null at top level.
     GeometrObj* parentObject() const;
     void setMatrix(const Matrix44d& m) { matrix = m; }
+    // Moves the object (not its members) to another graph, when a graph's contents are handed over.
+    void setOwningGraph(BaseGraph* g) { graph = g; }
 
 protected:
     Matrix44d matrix = Matrix44d::Identity();

@@ -2,6 +2,7 @@
 
 #include "constraint.h"
 #include "frag_group.h"
+#include "fragment.h"
 #include "geometr_obj.h"
 
 TotalGraph::~TotalGraph() {
@@ -47,6 +48,73 @@ void TotalGraph::clear() {
     entityIndex.clear();
     solvedSet.clear();
     hiddenCount = 0;
+}
+
+namespace {
+// Points every object in the table, and every wrapped fragment, at graph g.
+void reassignGraph(const std::map<int, GeometrObj*>& table, BaseGraph* g) {
+    for (const auto& [id, o] : table) {
+        o->setOwningGraph(g);
+        if (auto* group = dynamic_cast<FragGroup*>(o))
+            for (const auto& [cid, child] : group->childMap())
+                child->setOwningGraph(g);
+    }
+}
+} // namespace
+
+void TotalGraph::importGraph(TotalGraph* imported) {
+    auto usedAnywhere = [this, imported](int id) { return objects.count(id) || imported->objects.count(id); };
+    auto freeId = [&usedAnywhere] {
+        int c = 0;
+        while (usedAnywhere(c))
+            ++c;
+        return c;
+    };
+    std::vector<GeometrObj*> incoming;
+    for (const auto& [id, o] : imported->objects)
+        incoming.push_back(o);
+    for (GeometrObj* o : incoming) {
+        if (objects.count(o->id())) {
+            o->setId(freeId()); // re-keys the imported table and the parent's child entry
+            if (auto* g = dynamic_cast<FragGroup*>(o))
+                if (Fragment* f = g->wrappedFragment()) {
+                    const int oldId = f->id();
+                    f->setId(o->id());
+                    g->changeChildId(o->id(), oldId);
+                }
+        }
+    }
+    // Every id is now free here: move the objects over with the bookkeeping of addObject.
+    for (GeometrObj* o : incoming) {
+        imported->objects.erase(o->id());
+        adoptObject(o);
+    }
+    reassignGraph(objects, this);
+    for (GeometrObj* o : incoming)
+        if (o->isTopLevel()) {
+            o->setColor(objectColor(o->objId()));
+            report([o](InterfaceListener& l) { l.addTreeItems(o, nullptr); });
+        }
+    std::vector<Constraint*> constraintsIn;
+    for (const auto& [id, c] : imported->constraints)
+        constraintsIn.push_back(c);
+    imported->constraints.clear();
+    for (Constraint* c : constraintsIn) {
+        if (constraints.count(c->id()))
+            c->setId(nextConstraintId());
+        constraints[c->id()] = c;
+        report([c](InterfaceListener& l) { l.addConstraintItem(c); });
+    }
+}
+
+void TotalGraph::takeOver(TotalGraph& other) {
+    objects.swap(other.objects);
+    constraints.swap(other.constraints);
+    entityIndex.swap(other.entityIndex);
+    solvedSet.swap(other.solvedSet);
+    std::swap(hiddenCount, other.hiddenCount);
+    reassignGraph(objects, this);
+    other.clear();
 }
 
 int TotalGraph::nextConstraintId() const {

@@ -20,4 +20,14 @@ public:
     // 0 for no constraints; else the largest unused id below the constraint count, or one past
     // the largest id when there is no gap.
     int nextConstraintId() const;
+
+    // Merges an imported project into this one. Imported objects whose ids are in use here get the
+    // smallest id free in both graphs (a wrapper's fragment follows its wrapper); imported
+    // constraints whose ids are in use get nextConstraintId(). Top-level objects take this graph's
+    // colour for their id and are announced with addTreeItems, constraints with
+    // addConstraintItem. Afterwards imported only holds pointers it no longer owns: clear() it.
+    void importGraph(TotalGraph* imported);
+    // Takes every object and constraint of other, which must be the freshly read project, while
+    // this graph is empty; ids, entity indices and counters are kept. Nothing is reported.
+    void takeOver(TotalGraph& other);
 };

@@ -114,10 +114,12 @@ inline FragGroup* addGroup(TotalGraph& graph) {
 // A rubber band between two graph objects with one point on each side, as picking makes it.
 inline RBand* addBand(TotalGraph& graph, GeometrObj* a, GeometrObj* b, const Point3d& pa, const Point3d& pb) {
     auto* c = new RBand(graph.nextConstraintId(), &a->objId(), &b->objId());
+    // The points count as picked on the first fragment inside each object.
     for (GeometrObj* o : {a, b}) {
-        auto* g = dynamic_cast<FragGroup*>(o);
-        Fragment* leaf = g ? g->wrappedFragment() : nullptr;
-        c->addLeafFrag(leaf ? &leaf->objId() : &o->objId());
+        std::vector<Fragment*> leaves;
+        if (auto* g = dynamic_cast<FragGroup*>(o))
+            g->collectFragments(leaves);
+        c->addLeafFrag(leaves.empty() ? &o->objId() : &leaves.front()->objId());
     }
     c->addPoint(&a->objId(), pa);
     c->addPoint(&b->objId(), pb);

@@ -1,0 +1,59 @@
+#include "placement_export.h"
+
+#include "frag_group.h"
+#include "fragment.h"
+#include "project_writer.h"
+#include "total_graph.h"
+#include "xml_text.h"
+
+#include <QIODevice>
+#include <vector>
+
+void writeAlnEntry(QTextStream& out, const Fragment& f) {
+    out << f.fileName() << "\n#\n";
+    const Matrix44d m = f.getMatrix();
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c)
+            out << formatNumber(m(r, c)) << ' ';
+        out << '\n';
+    }
+}
+
+void writeAln(QTextStream& out, const TotalGraph& graph) {
+    std::vector<Fragment*> fragments;
+    for (const auto& [id, o] : graph.objectTable())
+        if (o->isTopLevel())
+            if (auto* g = dynamic_cast<FragGroup*>(o))
+                g->collectFragments(fragments);
+    out << fragments.size() << '\n';
+    for (const Fragment* f : fragments)
+        writeAlnEntry(out, *f);
+    out << '0';
+}
+
+bool exportAlnFile(const QString& path, const TotalGraph& graph, QString& error) {
+    QByteArray bytes;
+    {
+        QTextStream out(&bytes, QIODevice::WriteOnly);
+        writeAln(out, graph);
+    }
+    return writeFileAtomically(path, bytes, error);
+}
+
+QByteArray groupFileText(GeometrObj& o) {
+    const int parent = o.objId().parent;
+    o.objId().parent = -1;
+    QByteArray bytes;
+    {
+        QTextStream out(&bytes, QIODevice::WriteOnly);
+        out << "<Graph><Fragments>";
+        writeXml(out, o);
+        out << "</Fragments></Graph>";
+    }
+    o.objId().parent = parent;
+    return bytes;
+}
+
+bool exportGroupFile(const QString& path, GeometrObj& o, QString& error) {
+    return writeFileAtomically(path, groupFileText(o), error);
+}

@@ -1,0 +1,424 @@
+#include "project_reader.h"
+
+#include "frag_group.h"
+#include "fragment.h"
+#include "rband.h"
+#include "total_graph.h"
+#include "xml_text.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QXmlStreamReader>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Reads one "Graph" element. Every object and constraint it creates is remembered until the read
+// is complete, so that a failure anywhere can delete exactly what was made.
+class GraphReader {
+public:
+    GraphReader(TotalGraph& g, QXmlStreamReader& r, const QDir& folder)
+        : graph(g), xml(r), meshFolder(folder) {}
+
+    ProjectReadReport run() {
+        ProjectReadReport report;
+        if (!readGraphElement() || !checkConsistency()) {
+            discardEverything();
+            report.status = ProjectReadReport::BadlyWritten;
+            report.detail = error;
+            return report;
+        }
+        report.missingMeshes = missing;
+        return report;
+    }
+
+private:
+    bool fail(const QString& why) {
+        if (error.isEmpty())
+            error = xml.hasError() ? xml.errorString() : why;
+        return false;
+    }
+
+    bool isStart(QLatin1String name) const { return xml.isStartElement() && xml.name() == name; }
+    bool isEnd(QLatin1String name) const { return xml.isEndElement() && xml.name() == name; }
+
+    // Advances one token; false (with a message) at a reader error or the end of the input.
+    bool next() {
+        xml.readNext();
+        if (xml.hasError())
+            return fail(xml.errorString());
+        if (xml.atEnd())
+            return fail(QStringLiteral("the file ends inside the project"));
+        return true;
+    }
+
+    QString attribute(const char* name) const {
+        return xml.attributes().value(QLatin1String(name)).toString();
+    }
+
+    bool readObjId(const QString& text, ObjId& out) {
+        const QStringList parts = text.split(QLatin1Char(':'));
+        if (parts.size() != 2 || !parseInteger(parts[0], out.parent) || !parseInteger(parts[1], out.id) ||
+            out.id < 0)
+            return fail(QStringLiteral("bad object key \"%1\"").arg(text));
+        return true;
+    }
+
+    // Whitespace-separated numbers; every token must be a number. A last number without a space
+    // after it counts too.
+    bool readNumbers(const QString& text, std::vector<double>& out, const char* what) {
+        out.clear();
+        qsizetype start = -1;
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            const bool space = i == text.size() || text[i].isSpace();
+            if (!space && start < 0)
+                start = i;
+            if (space && start >= 0) {
+                const QStringView token = QStringView(text).mid(start, i - start);
+                double v = 0;
+                if (!parseNumber(token, v))
+                    return fail(
+                        QStringLiteral("bad number \"%1\" in %2").arg(token.toString(), QLatin1String(what)));
+                out.push_back(v);
+                start = -1;
+            }
+        }
+        return true;
+    }
+
+    bool readTransformation(GeometrObj& o) {
+        std::vector<double> v;
+        if (!readNumbers(attribute("matr"), v, "a transformation"))
+            return false;
+        if (v.size() < 16)
+            return fail(QStringLiteral("a transformation has %1 numbers instead of 16").arg(v.size()));
+        Matrix44d m;
+        for (int i = 0; i < 16; ++i)
+            m(i / 4, i % 4) = v[static_cast<std::size_t>(i)];
+        o.setMatrix(m);
+        return true;
+    }
+
+    bool readFlag(bool& out) {
+        int v = 0;
+        if (!parseInteger(attribute("value"), v))
+            return fail(QStringLiteral("bad flag value \"%1\"").arg(attribute("value")));
+        out = v != 0;
+        return true;
+    }
+
+    template <class T> T* remember(T* o) {
+        createdObjects.emplace_back(o);
+        return o;
+    }
+
+    FragGroup* readFragGroup() {
+        auto* g = remember(new FragGroup(&graph));
+        if (!readObjId(attribute("id"), g->objId()))
+            return nullptr;
+        bool haveTransformation = false;
+        for (;;) {
+            if (!next())
+                return nullptr;
+            if (isEnd(QLatin1String("FragGroup")))
+                return g;
+            if (!xml.isStartElement())
+                continue;
+            if (isStart(QLatin1String("Transformation"))) {
+                if (!haveTransformation && !readTransformation(*g))
+                    return nullptr;
+                haveTransformation = true;
+            } else if (isStart(QLatin1String("Hidden"))) {
+                bool hidden = false;
+                if (!readFlag(hidden))
+                    return nullptr;
+                g->setHidden(hidden);
+            } else if (isStart(QLatin1String("Visible"))) {
+                bool visible = false;
+                if (!readFlag(visible))
+                    return nullptr;
+                g->GeometrObj::setVisible(visible);
+            } else if (isStart(QLatin1String("Name"))) {
+                g->setName(attribute("value"));
+            } else if (isStart(QLatin1String("Fragment"))) {
+                Fragment* f = readFragment();
+                if (!f)
+                    return nullptr;
+                g->addChild(f);
+            } else if (isStart(QLatin1String("FragGroup"))) {
+                FragGroup* h = readFragGroup();
+                if (!h || !registerGroup(h))
+                    return nullptr;
+                g->addChild(h);
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+    }
+
+    Fragment* readFragment() {
+        auto* f = remember(new Fragment(&graph));
+        if (!readObjId(attribute("id"), f->objId()))
+            return nullptr;
+        bool haveMesh = false;
+        QString userName;
+        bool named = false;
+        for (;;) {
+            if (!next())
+                return nullptr;
+            if (isEnd(QLatin1String("Fragment")))
+                break;
+            if (!xml.isStartElement())
+                continue;
+            if (isStart(QLatin1String("Mesh")) && !haveMesh) {
+                haveMesh = true;
+                loadMesh(*f, attribute("path"));
+            } else if (isStart(QLatin1String("Transformation"))) {
+                if (!readTransformation(*f))
+                    return nullptr;
+            } else if (isStart(QLatin1String("Name"))) {
+                userName = attribute("value");
+                named = true;
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+        if (named)
+            f->setName(userName);
+        f->applyTransform(nullptr); // bake the stored placement into the freshly read vertices
+        return f;
+    }
+
+    // Tries the path as written, then relative to the project's folder, then the bare file name
+    // in that folder. The fragment keeps the path that worked (as written when that one did).
+    void loadMesh(Fragment& f, const QString& written) {
+        QStringList candidates{written};
+        if (QFileInfo(written).isRelative())
+            candidates << meshFolder.filePath(written);
+        QString bare = written;
+        bare.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        candidates << meshFolder.filePath(QFileInfo(bare).fileName());
+        candidates.removeDuplicates();
+        QString firstError;
+        for (const QString& candidate : candidates) {
+            if (candidate != written && !QFileInfo(candidate).isFile())
+                continue;
+            f.setPath(candidate);
+            f.setPathNames();
+            if (f.loadMesh()) {
+                f.computeCentroid();
+                return;
+            }
+            if (firstError.isEmpty())
+                firstError = f.loadError();
+        }
+        f.setPath(written);
+        f.setPathNames();
+        missing << written + QStringLiteral(": ") + firstError;
+    }
+
+    RBand* readRBand() {
+        int id = 0, stiff = 1;
+        if (!parseInteger(attribute("id"), id) || id < 0) {
+            fail(QStringLiteral("bad constraint id \"%1\"").arg(attribute("id")));
+            return nullptr;
+        }
+        if (graph.getConstraint(id)) {
+            fail(QStringLiteral("constraint id %1 is used twice").arg(id));
+            return nullptr;
+        }
+        if (!parseInteger(attribute("stiff"), stiff)) {
+            fail(QStringLiteral("bad stiffness \"%1\" of constraint %2").arg(attribute("stiff")).arg(id));
+            return nullptr;
+        }
+        auto* c = new RBand(id);
+        createdConstraints.emplace_back(c);
+        c->setStiffness(stiff);
+        const QStringList frags = attribute("frags").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList lfrags = attribute("lfrags").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (frags.size() < 2 || lfrags.size() < 2) {
+            fail(QStringLiteral("constraint %1 does not name two objects").arg(id));
+            return nullptr;
+        }
+        for (int k = 0; k < 2; ++k) {
+            ObjId side, leaf;
+            if (!readObjId(frags[k], side) || !readObjId(lfrags[k], leaf))
+                return nullptr;
+            GeometrObj* o = graph.getObject(side.id);
+            auto* holder = dynamic_cast<FragGroup*>(graph.getObject(leaf.parent));
+            GeometrObj* leafObject = holder ? holder->getChild(leaf.id) : nullptr;
+            if (!o || !leafObject) {
+                fail(QStringLiteral("constraint %1 names a missing object").arg(id));
+                return nullptr;
+            }
+            c->setFrag(k, &o->objId());
+            c->addLeafFrag(&leafObject->objId());
+        }
+        return readPoints(*c) ? c : nullptr;
+    }
+
+    bool readPoints(Constraint& c) {
+        enum Target { None, Samples, Recorded } target = None;
+        ObjId* key = nullptr;
+        for (;;) {
+            if (!next())
+                return false;
+            if (isEnd(QLatin1String("RBand")))
+                return true;
+            if (!xml.isStartElement())
+                continue;
+            const QStringView name = xml.name();
+            if (name == QLatin1String("points")) {
+                continue;
+            } else if (name == QLatin1String("sample0") || name == QLatin1String("sample1")) {
+                target = Samples;
+                key = c.frag(name.back() == QLatin1Char('0') ? 0 : 1);
+            } else if (name == QLatin1String("sample0r") || name == QLatin1String("sample1r")) {
+                target = Recorded;
+                key = c.frag(name.at(6) == QLatin1Char('0') ? 0 : 1);
+            } else if (name == QLatin1String("point")) {
+                std::vector<double> v;
+                if (!readNumbers(attribute("coord"), v, "a point"))
+                    return false;
+                if (v.size() != 3 || target == None)
+                    return fail(QStringLiteral("bad point in constraint %1").arg(c.id()));
+                const Point3d p(v[0], v[1], v[2]);
+                if (target == Samples)
+                    c.addSamplePoint(key, p);
+                else
+                    c.addRefSamplePoint(key, p);
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+    }
+
+    bool registerGroup(FragGroup* g) {
+        if (graph.getObject(g->id()))
+            return fail(QStringLiteral("object id %1 is used twice").arg(g->id()));
+        graph.addObject(g);
+        return true;
+    }
+
+    bool readGraphElement() {
+        int section = 0, phase = 0;
+        for (;;) {
+            if (!next())
+                return false;
+            if (isEnd(QLatin1String("Graph")))
+                return true;
+            if (isEnd(QLatin1String("Fragments")))
+                section = 2;
+            else if (isEnd(QLatin1String("Constraints")))
+                phase = 2;
+            if (!xml.isStartElement())
+                continue;
+            if (isStart(QLatin1String("Fragments"))) {
+                section = 1;
+            } else if (isStart(QLatin1String("Constraints"))) {
+                section = 2;
+                phase = 1;
+            } else if (isStart(QLatin1String("FragGroup"))) {
+                if (section != 1)
+                    return fail(QStringLiteral("a group outside the fragment list"));
+                FragGroup* g = readFragGroup();
+                if (!g)
+                    return false;
+                g->setColorFrom(graph.objectColor(g->objId()));
+                if (!registerGroup(g))
+                    return false;
+            } else if (isStart(QLatin1String("RBand"))) {
+                if (section != 2 || phase != 1)
+                    return fail(QStringLiteral("a constraint outside the constraint list"));
+                RBand* c = readRBand();
+                if (!c)
+                    return false;
+                graph.addConstraint(c);
+                for (int k = 0; k < 2; ++k) {
+                    GeometrObj* o = graph.getObject(c->frag(k)->id);
+                    o->attachConstraint(c);
+                    c->setRadius(k, static_cast<float>(0.012 * o->getMeshBBox().diag()));
+                }
+                c->updateColor();
+            } else {
+                xml.skipCurrentElement();
+            }
+        }
+    }
+
+    bool checkConsistency() {
+        const QStringList problems = graph.validate();
+        return problems.isEmpty() || fail(problems.first());
+    }
+
+    // Forgets the tables without trusting them (ids may have collided), then deletes exactly what
+    // this read created.
+    void discardEverything() {
+        graph.clear();
+        createdObjects.clear();
+        createdConstraints.clear();
+    }
+
+    TotalGraph& graph;
+    QXmlStreamReader& xml;
+    QDir meshFolder;
+    QString error;
+    QStringList missing;
+    std::vector<std::unique_ptr<GeometrObj>> createdObjects;
+    std::vector<std::unique_ptr<Constraint>> createdConstraints;
+
+public:
+    // After a successful read the graph owns everything.
+    void release() {
+        for (auto& o : createdObjects)
+            o.release();
+        for (auto& c : createdConstraints)
+            c.release();
+    }
+};
+
+} // namespace
+
+ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder) {
+    GraphReader r(graph, reader, meshFolder);
+    ProjectReadReport report = r.run();
+    if (report.ok())
+        r.release();
+    return report;
+}
+
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
+    ProjectReadReport report;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report.status = ProjectReadReport::CannotOpen;
+        report.detail = file.errorString();
+        return report;
+    }
+    QXmlStreamReader xml(&file);
+    const QDir folder = QFileInfo(path).absoluteDir();
+    bool sawGraph = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("Graph")) {
+            if (sawGraph) {
+                graph.deleteAll();
+                report.status = ProjectReadReport::BadlyWritten;
+                report.detail = QStringLiteral("the file holds two projects");
+                return report;
+            }
+            report = readGraph(graph, xml, folder);
+            if (!report.ok())
+                return report;
+            sawGraph = true;
+        }
+    }
+    if (xml.hasError() || !sawGraph) {
+        graph.deleteAll();
+        report.status = ProjectReadReport::BadlyWritten;
+        report.detail = xml.hasError() ? xml.errorString() : QStringLiteral("the file holds no project");
+        report.missingMeshes.clear();
+    }
+    return report;
+}

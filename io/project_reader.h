@@ -1,0 +1,28 @@
+#pragma once
+// Reading project files. A file is read completely into a graph of its own; only a complete,
+// consistent read is reported as success, so the caller can keep the open project otherwise.
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
+class QXmlStreamReader;
+class TotalGraph;
+
+struct ProjectReadReport {
+    enum Status { Ok, CannotOpen, BadlyWritten };
+    Status status = Ok;
+    QString detail;            // what was wrong, for diagnostics
+    QStringList missingMeshes; // mesh files that could not be read, each "path: reason"
+
+    bool ok() const { return status == Ok; }
+};
+
+// Reads the project at path into graph, which must be empty and should have no listener (nothing
+// is reported while reading). Mesh paths that cannot be read as written are also tried relative to
+// the project's folder and as a bare file name in that folder. On failure graph is left empty.
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph);
+
+// Reads the "Graph" element the reader stands on into graph. meshFolder is where relative and
+// moved mesh paths are looked for.
+ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder);

@@ -1,0 +1,17 @@
+#pragma once
+// Text pieces shared by the project and placement writers and readers.
+
+#include <QString>
+#include <QStringView>
+
+// A double in %g notation with 6 significant digits when that reads back to the same double, else
+// with the fewest significant digits (up to 17) that do. So 1, 0.5 and 1e-07 keep their short
+// form and 512345.678 keeps every digit.
+QString formatNumber(double v);
+
+// Attribute text with &, <, > and " escaped.
+QString escapeAttribute(const QString& text);
+
+// Parses a whole token as a finite or infinite double / as a base-10 int; false on anything else.
+bool parseNumber(QStringView token, double& out);
+bool parseInteger(QStringView token, int& out);
