@@ -5,8 +5,12 @@
 #include "list_panel_container.h"
 #include "main_window.h"
 #include "main_window_ui.h"
+#include "project_writer.h"
 #include "solved_container.h"
 #include "wa_container.h"
+
+#include <QMessageBox>
+#include <QTimer>
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +21,26 @@
 #include <QSurfaceFormat>
 #include <QToolBar>
 #include <QtTest>
+
+// Answers the next message boxes as a user would, remembering their titles and texts.
+class MessageBoxCatcher : public QObject {
+public:
+    QStringList titles, texts;
+    MessageBoxCatcher() {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                titles << box->windowTitle();
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start();
+    }
+
+private:
+    QTimer timer;
+};
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -170,6 +194,87 @@ private slots:
         QVERIFY(graph.isEmpty());
         QCOMPARE(w.workingAreaObjectId(0), nullptr);
         QCOMPARE(graph.hiddenObjectCount(), 0);
+    }
+
+    void openReplacesTheProjectOnlyWhenReadCompletely() {
+        MainWindow w;
+        TotalGraph& graph = *w.projectGraph();
+        addFragment(graph, writeTetrahedron(dir, "keep.ply"));
+        const QByteArray before = projectFileText(graph);
+
+        const QString damaged = dir.filePath("damaged.prproj");
+        {
+            QFile f(damaged);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("<Project><Graph><Fragments><FragGroup id=\"-1:0\" >");
+        }
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(!w.openProject(damaged));
+            QCOMPARE(boxes.titles, QStringList{"Open project error"});
+            QCOMPARE(boxes.texts, QStringList{"Badly written project file"});
+        }
+        QCOMPARE(projectFileText(graph), before);
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(!w.openProject(dir.filePath("absent.prproj")));
+            QCOMPARE(boxes.texts, QStringList{"Couldn't open the project"});
+        }
+        QCOMPARE(projectFileText(graph), before);
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(!w.importProject(damaged));
+            QCOMPARE(boxes.titles, QStringList{"Open project error"});
+            QCOMPARE(boxes.texts, QStringList{"Badly written project file"});
+        }
+        QCOMPARE(projectFileText(graph), before);
+
+        // A good file replaces the project; a missing mesh is reported in one warning.
+        TotalGraph other;
+        addFragment(other, writeTetrahedron(dir, "new0.ply"));
+        addFragment(other, dir.filePath("lost.ply"));
+        addFragment(other, writeTetrahedron(dir, "new2.ply"));
+        const QString good = dir.filePath("good.prproj");
+        QString error;
+        QVERIFY(saveProjectFile(good, other, error));
+        w.putInWorkingArea(graph.getObject(0), 0);
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(w.openProject(good));
+            QCOMPARE(boxes.titles, QStringList{"Missing meshes"});
+            QVERIFY(boxes.texts[0].contains(dir.filePath("lost.ply")));
+        }
+        QCOMPARE(projectFileText(graph), projectFileText(other));
+        QCOMPARE(w.workingAreaObjectId(0), nullptr);
+        QVERIFY(graph.validate().isEmpty());
+        QCOMPARE(graph.getObject(0)->owningGraph(), static_cast<BaseGraph*>(&graph));
+
+        // Import adds the same project again under new ids.
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(w.importProject(good));
+        }
+        QCOMPARE(graph.objectCount(), 6);
+        QVERIFY(graph.validate().isEmpty());
+    }
+
+    void failedSaveAndExportShowBoxes() {
+        MainWindow w;
+        const QString nowhere = dir.filePath("no/such/folder/p.prproj");
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(!w.saveProject(nowhere));
+            QCOMPARE(boxes.titles, QStringList{"Save project error"});
+            QCOMPARE(boxes.texts, QStringList{"Couldn't save the project"});
+        }
+        {
+            MessageBoxCatcher boxes;
+            QVERIFY(!w.exportAln(dir.filePath("no/such/folder/p.aln")));
+            QCOMPARE(boxes.titles, QStringList{"Export error"});
+            QVERIFY(boxes.texts[0].contains("p.aln"));
+        }
+        QVERIFY(w.saveProject(dir.filePath("fine.prproj")));
+        QVERIFY(w.exportAln(dir.filePath("fine.aln")));
     }
 
     void toleranceIsKept() {
