@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -46,9 +47,9 @@ void checkLinksShareEdges(const FragMesh& m) {
             QVERIFY(ge >= 0 && ge < 3);
             const auto& a = m.faces[f];
             const auto& b = m.faces[g];
-            const std::set<std::uint32_t> ea{a[e], a[(e + 1) % 3]};
-            const std::set<std::uint32_t> eb{b[ge], b[(ge + 1) % 3]};
-            QCOMPARE(ea, eb);
+            const auto ea = std::minmax(a[e], a[(e + 1) % 3]);
+            const auto eb = std::minmax(b[ge], b[(ge + 1) % 3]);
+            QVERIFY(ea == eb);
         }
 }
 
@@ -254,8 +255,8 @@ private slots:
 
     void adjacencyOfGrid() {
         // An n x n grid of quads, each split in two: interior edges link both ways, and exactly
-        // the 4 n edges of the outline are borders.
-        const int n = 60;
+        // the 4 n edges of the outline are borders. Large enough for the work to be shared out.
+        const int n = 450;
         std::vector<Point3d> vertices;
         std::vector<FragMesh::Face> faces;
         for (int y = 0; y <= n; ++y)
