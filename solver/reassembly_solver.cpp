@@ -1,5 +1,6 @@
 #include "reassembly_solver.h"
 
+#include <cmath>
 #include <cstdio>
 
 ReassemblySolver::ReassemblySolver(PointPairSet& pairs) : pairSet(pairs) {}
@@ -70,8 +71,35 @@ double ReassemblySolver::energy() const {
     return e;
 }
 
+// The system is written in a solve frame: positions relative to the mean point, in units of about the
+// points' RMS spread (a power of two, so scaling is exact). In world units the entries p of the
+// rotation columns and the fixed constants 1e-8, 1e-9 and 1e7 span so many magnitudes that the
+// unpivoted LDL^T returns garbage for coordinates around 1e5 and drifts for tiny ones; in the solve
+// frame every problem looks like one of unit size, and incrementOf turns the result back into world
+// units exactly (the frame change is affine).
+void ReassemblySolver::chooseSolveFrame() {
+    frameOrigin = Point3d::Zero();
+    frameUnit = 1.0;
+    if (linkTable.empty())
+        return;
+    for (const SpringLink& l : linkTable)
+        frameOrigin += l.pA + l.pB;
+    frameOrigin /= double(2 * linkTable.size());
+    double sum = 0.0;
+    for (const SpringLink& l : linkTable)
+        sum += (l.pA - frameOrigin).squaredNorm() + (l.pB - frameOrigin).squaredNorm();
+    const double rms = std::sqrt(sum / double(2 * linkTable.size()));
+    if (std::isfinite(rms) && rms > 0.0)
+        frameUnit = std::exp2(std::round(std::log2(rms)));
+    if (!frameOrigin.allFinite() || !std::isfinite(frameUnit) || frameUnit == 0.0) {
+        frameOrigin = Point3d::Zero();
+        frameUnit = 1.0;
+    }
+}
+
 void ReassemblySolver::assembleSystem() {
     const int m = static_cast<int>(linkTable.size());
+    chooseSolveFrame();
     unknowns = 6 * n + 18 * m;
     sys.reset(unknowns);
     auto xOf = [this](int i) { return 6 * n + 3 * i; };
@@ -92,7 +120,7 @@ void ReassemblySolver::assembleSystem() {
         for (int side = 0; side < 2; ++side) {
             const int i = side == 0 ? l.pointA : l.pointB;
             const int f = side == 0 ? l.entityA : l.entityB;
-            const Point3d& p = side == 0 ? l.pA : l.pB;
+            const Point3d p = ((side == 0 ? l.pA : l.pB) - frameOrigin) / frameUnit;
             const int x = xOf(i), y = yOf(i), r = lambdaOf(i);
             const int a = 6 * f, b = 6 * f + 1, c = 6 * f + 2, t = 6 * f + 3;
             for (int k = 0; k < 3; ++k) {
@@ -134,9 +162,11 @@ RigidIncrement ReassemblySolver::incrementOf(int f, double scale) const {
     const Eigen::VectorXd& x = sys.solution();
     const int o = 6 * f;
     const double a = scale * x(o), b = scale * x(o + 1), c = scale * x(o + 2);
-    Matrix33d m;
-    m << 1.0, -c, -b, c, 1.0, -a, b, a, 1.0;
-    const Point3d t = scale * Point3d(x(o + 3), x(o + 4), x(o + 5));
+    Matrix33d s;
+    s << 0.0, -c, -b, c, 0.0, -a, b, a, 0.0;
+    const Matrix33d m = Matrix33d::Identity() + s;
+    // Solve frame to world: q -> o + L q turns q -> (I + S) q + t into p -> (I + S) p + L t - S o.
+    const Point3d t = scale * frameUnit * Point3d(x(o + 3), x(o + 4), x(o + 5)) - s * frameOrigin;
     return orthonormalizeIncrement(m, t, centroidTable[static_cast<std::size_t>(f)]);
 }
 

@@ -62,7 +62,8 @@ public:
     void buildLinks();
     // Sum over links of stiffness * |pA - pB| (not squared).
     double energy() const;
-    // Builds A and b from the links as they are.
+    // Builds A and b from the links as they are, positions expressed in the solve frame (centred on
+    // the mean point, scaled by a power of two near the RMS spread).
     void assembleSystem();
     // assembleSystem, then solve; true on success.
     bool assembleAndSolve();
@@ -80,6 +81,9 @@ public:
     const std::vector<Point3d>& centroids() const { return centroidTable; }
     const std::vector<Matrix44d>& transforms() const { return transformTable; }
     const SparseSystem& system() const { return sys; }
+    // World position = origin + unit * solve-frame position, for the last assembly.
+    const Point3d& solveFrameOrigin() const { return frameOrigin; }
+    double solveFrameUnit() const { return frameUnit; }
     // Energy before the first step and after each step of the last run.
     const std::vector<double>& energyTrace() const { return trace; }
     // Steps of the last run, and whether it stopped at kMaxSteps.
@@ -88,6 +92,7 @@ public:
 
 private:
     bool inputConsistent() const;
+    void chooseSolveFrame();
     RigidIncrement incrementOf(int f, double scale) const;
 
     PointPairSet& pairSet;
@@ -99,6 +104,8 @@ private:
     std::vector<Point3d> centroidTable;
     std::vector<Matrix44d> transformTable;
     std::vector<double> trace;
+    Point3d frameOrigin = Point3d::Zero(); // solve frame: world p = frameOrigin + frameUnit * q
+    double frameUnit = 1.0;
     int runSteps = 0;
     bool hitBound = false;
 };
