@@ -9,6 +9,7 @@
 #include "ply_reader.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -292,6 +293,7 @@ class TestMeshIo : public QObject {
 
     QString write(const QString& name, const QByteArray& content) {
         const QString path = dir_.filePath(name);
+        QFile::remove(path); // a new file rather than a truncated one, which the file system may flush
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             qFatal("cannot write %s", qPrintable(path));
@@ -646,6 +648,53 @@ private slots:
         QVERIFY2(error.contains(fileName), qPrintable(error));
         QVERIFY(mesh.isEmpty());
         QVERIFY(!mesh.hasVertexColors);
+    }
+
+    // Every prefix of a file and many single-byte corruptions: each read either succeeds with a
+    // consistent mesh or refuses with a message, and never crashes.
+    void damagedFilesAreReadOrRefused_data() {
+        QTest::addColumn<QByteArray>("content");
+        for (const QByteArray& format : allFormats) {
+            MeshSpec s;
+            s.format = format;
+            s.extras = 2;
+            s.faces = {{0, 1, 2, 3}, {3, 2, 1}, {4, 0, 1}};
+            QTest::newRow(shortFormat(format).constData()) << writeMesh(s);
+        }
+        MeshSpec generic;
+        generic.format = "binary_big_endian";
+        generic.countType = "short";
+        QTest::newRow("be-short-counts") << writeMesh(generic);
+        QTest::newRow("obj") << QByteArray("v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 0 1 0 0 0 1\nv 1 1 1 1 1 1\n"
+                                           "f 1 2 3\nf 1/1 3/1 4/1\nf -1 -2 -3 -4\n");
+    }
+
+    void damagedFilesAreReadOrRefused() {
+        QFETCH(QByteArray, content);
+        const QString suffix = content.startsWith("ply") ? QStringLiteral(".ply") : QStringLiteral(".obj");
+        auto check = [&](const QByteArray& bytes, const QByteArray& what) {
+            const QString path = write(QStringLiteral("damaged") + suffix, bytes);
+            FragMesh m;
+            QString error;
+            if (read(path, m, error)) {
+                for (const auto& t : m.faces)
+                    for (std::uint32_t v : t)
+                        QVERIFY2(v < m.vertexCount(), what.constData());
+                QVERIFY2(!m.hasVertexColors || m.fileColors.size() == m.vertexCount(), what.constData());
+            } else {
+                QVERIFY2(!error.isEmpty(), what.constData());
+                QVERIFY2(m.isEmpty(), what.constData());
+            }
+        };
+        for (qsizetype n = 0; n < content.size(); ++n)
+            check(content.left(n), "prefix of " + QByteArray::number(n) + " bytes");
+        QRandomGenerator random(1234);
+        for (int k = 0; k < 400; ++k) {
+            QByteArray bytes = content;
+            const int at = random.bounded(int(bytes.size()));
+            bytes[at] = char(random.bounded(256));
+            check(bytes, "byte " + QByteArray::number(at) + " changed");
+        }
     }
 
     // The same grid through every writer gives the same mesh from every reader.
