@@ -9,7 +9,8 @@ options=()
 if [ "${1:-}" = "--sanitize" ]; then
   build="$root/build-asan"
   options=(-DOSTRAKIT_SANITIZE=ON -DOSTRAKIT_BUILD_BENCHMARKS=OFF)
-  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:fast_unwind_on_malloc=0"
 fi
 "$root/scripts/build.sh" "$build" "${options[@]}"
 
