@@ -23,8 +23,8 @@ struct RigidIncrement {
     int rounds = 0; // polar rounds run
 };
 
-// Polar rounds stop once max |R^T R - I| is at most this.
-constexpr double kOrthonormalTolerance = 1e-12;
+// Polar rounds stop once max |R^T R - I| is at most this (a few ulps: what rounding allows).
+constexpr double kOrthonormalTolerance = 1e-14;
 constexpr int kMaxPolarRounds = 100;
 
 // Orthogonal polar factor R of the linear increment m (Newton rounds R := (R + R^-T) / 2 until R is
