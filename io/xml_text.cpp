@@ -1,15 +1,20 @@
 #include "xml_text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
 QString formatNumber(double v) {
+    // The shortest scientific form that reads back exactly tells how many significant digits are
+    // needed; %g with that many (at least 6) digits then reads back exactly too.
+    char shortest[64];
+    const auto result = std::to_chars(shortest, shortest + sizeof shortest, v, std::chars_format::scientific);
+    int digits = 0;
+    for (const char* p = shortest; p != result.ptr && *p != 'e'; ++p)
+        digits += (*p >= '0' && *p <= '9') ? 1 : 0;
     char buffer[64];
-    for (int digits = 6; digits <= 17; ++digits) {
-        std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
-        if (std::strtod(buffer, nullptr) == v || v != v)
-            break;
-    }
+    std::snprintf(buffer, sizeof buffer, "%.*g", std::clamp(digits, 6, 17), v);
     return QString::fromLatin1(buffer);
 }
 

@@ -1,0 +1,99 @@
+// Saving and reopening a project of 200 fragments (in 20 groups) and 1,000 constraints, meshes
+// excluded: the fragments name mesh files that do not exist, so only the project file is timed.
+// Prints the median of several runs.
+
+#include "frag_group.h"
+#include "fragment.h"
+#include "mesh_readers.h"
+#include "project_reader.h"
+#include "project_writer.h"
+#include "rband.h"
+#include "total_graph.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+namespace {
+void buildProject(TotalGraph& g, const QString& folder) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> any(-100.0, 100.0);
+    std::vector<FragGroup*> wrappers;
+    for (int i = 0; i < 200; ++i) {
+        FragGroup* w = FragGroup::wrapFragment(&g, folder + QStringLiteral("/piece_%1.ply").arg(i));
+        g.addObject(w);
+        Matrix44d m = Matrix44d::Identity();
+        m(0, 3) = any(rng);
+        m(1, 3) = any(rng);
+        m(2, 3) = any(rng) * 1e4; // georeferenced: needs more than 6 digits
+        w->applyTransform(&m);
+        wrappers.push_back(w);
+    }
+    for (int c = 0; c < 1000; ++c) {
+        FragGroup* a = wrappers[static_cast<std::size_t>(c % 200)];
+        FragGroup* b = wrappers[static_cast<std::size_t>((c * 7 + 1) % 200)];
+        if (a == b)
+            b = wrappers[static_cast<std::size_t>((c + 1) % 200)];
+        auto* band = new RBand(c, &a->objId(), &b->objId());
+        band->addLeafFrag(&a->wrappedFragment()->objId());
+        band->addLeafFrag(&b->wrappedFragment()->objId());
+        band->addPoint(&a->objId(), {any(rng), any(rng), any(rng)});
+        band->addPoint(&b->objId(), {any(rng), any(rng), any(rng)});
+        g.addConstraint(band);
+        a->attachConstraint(band);
+        b->attachConstraint(band);
+    }
+    // Group every ten wrappers, as users do with the pieces of one region.
+    for (int k = 0; k < 20; ++k) {
+        auto* grp = new FragGroup(&g);
+        grp->objId().id = g.nextFreeId();
+        g.addObject(grp);
+        for (int j = 0; j < 10; ++j)
+            grp->addChild(wrappers[static_cast<std::size_t>(k * 10 + j)]);
+    }
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    installMeshReaders();
+    QTemporaryDir dir;
+    TotalGraph project;
+    buildProject(project, dir.path());
+    const QString path = dir.filePath(QStringLiteral("bench.prproj"));
+
+    std::vector<double> saveMs, openMs;
+    for (int run = 0; run < 9; ++run) {
+        QElapsedTimer t;
+        t.start();
+        QString error;
+        if (!saveProjectFile(path, project, error)) {
+            std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        saveMs.push_back(t.nsecsElapsed() / 1e6);
+        t.restart();
+        TotalGraph back;
+        const ProjectReadReport report = readProjectFile(path, back);
+        openMs.push_back(t.nsecsElapsed() / 1e6);
+        if (!report.ok() || back.constraintTable().size() != 1000) {
+            std::fprintf(stderr, "reopen failed: %s\n", qPrintable(report.detail));
+            return 1;
+        }
+    }
+    std::printf("project: 200 fragments in 20 groups, 1000 constraints, file %lld bytes\n",
+                static_cast<long long>(QFileInfo(path).size()));
+    std::printf("save (text + atomic write): median %.2f ms\n", median(saveMs));
+    std::printf("open (parse + checks, meshes missing): median %.2f ms\n", median(openMs));
+    return 0;
+}
