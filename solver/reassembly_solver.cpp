@@ -259,6 +259,7 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
     trace.clear();
     runSteps = 0;
     hitBound = false;
+    shortenedSteps = 0;
     bool assembled = false;
     for (;;) {
         const StepResult r = step();
@@ -273,6 +274,8 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
         if (trace.empty())
             trace.push_back(r.energyBefore);
         trace.push_back(r.energyAfter);
+        if (r.scale > 0.0 && r.scale < 1.0)
+            ++shortenedSteps;
         std::printf("ENERGY DIFF %3.3f\n", r.energyDiff);
         if (r.dropped || !(r.energyDiff > tolerance))
             break;

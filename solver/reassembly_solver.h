@@ -89,6 +89,8 @@ public:
     // Steps of the last run, and whether it stopped at kMaxSteps.
     int lastRunSteps() const { return runSteps; }
     bool lastRunHitStepBound() const { return hitBound; }
+    // Steps of the last run applied at less than full length.
+    int lastRunShortenedSteps() const { return shortenedSteps; }
 
 private:
     bool inputConsistent() const;
@@ -108,4 +110,5 @@ private:
     double frameUnit = 1.0;
     int runSteps = 0;
     bool hitBound = false;
+    int shortenedSteps = 0;
 };

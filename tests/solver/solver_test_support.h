@@ -122,7 +122,7 @@ inline BrokenObject brokenCube(unsigned seed, double size, const Point3d& centre
     BrokenObject obj;
     obj.size = size;
     const double h = size / 2.0;
-    auto pieceCentre = [&](int e) {
+    auto pieceCentre = [&](int e) -> Point3d {
         return centre + Point3d((e & 1) ? h / 2 : -h / 2, (e & 2) ? h / 2 : -h / 2, (e & 4) ? h / 2 : -h / 2);
     };
     for (int e = 0; e < 8; ++e) {
@@ -151,5 +151,24 @@ inline BrokenObject brokenCube(unsigned seed, double size, const Point3d& centre
             }
         }
     }
+    return obj;
+}
+
+// count unit cubes in a row along x; each two neighbours share 4 random points of their common face.
+// Every piece is turned by up to maxAngle about its centre and shifted by up to shift.
+inline BrokenObject brokenBar(unsigned seed, int count, double maxAngle, double shift) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    BrokenObject obj;
+    obj.size = double(count);
+    for (int e = 0; e < count; ++e) {
+        const Matrix33d r = randomRotation(rng, maxAngle);
+        const Point3d c(double(e), 0.0, 0.0);
+        const Point3d move = shift * Point3d(unit(rng), unit(rng), unit(rng));
+        obj.scramble.push_back(composeTransform(r, c - r * c + move));
+    }
+    for (int e = 0; e + 1 < count; ++e)
+        for (int k = 0; k < 4; ++k)
+            obj.shared.push_back({e, e + 1, Point3d(e + 0.5, 0.45 * unit(rng), 0.45 * unit(rng))});
     return obj;
 }
