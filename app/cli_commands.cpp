@@ -1,0 +1,155 @@
+#include "cli_commands.h"
+
+#include "frag_group.h"
+#include "fragment.h"
+#include "mesh_file_reader.h"
+#include "mesh_readers.h"
+#include "project_reader.h"
+#include "sample_vessel.h"
+#include "total_graph.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace {
+const char* Usage = "usage:\n"
+                    "  ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
+                    "  ostrakit-cli info FILE\n"
+                    "  ostrakit-cli make-sample DIR\n";
+
+QByteArray native(const QString& path) {
+    return QDir::toNativeSeparators(path).toLocal8Bit();
+}
+
+bool isProjectFile(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("prproj") || suffix == QLatin1String("xml");
+}
+
+// Reads a project as "Open Project" does; prints the reason on err when it cannot.
+bool loadProject(const QString& path, TotalGraph& graph, QStringList& missing, std::FILE* err) {
+    const ProjectReadReport report = readProjectFile(path, graph);
+    if (report.status == ProjectReadReport::CannotOpen) {
+        std::fprintf(err, "ostrakit-cli: couldn't open the project %s: %s\n", native(path).constData(),
+                     report.detail.toLocal8Bit().constData());
+        return false;
+    }
+    if (report.status == ProjectReadReport::BadlyWritten) {
+        std::fprintf(err, "ostrakit-cli: badly written project file %s: %s\n", native(path).constData(),
+                     report.detail.toLocal8Bit().constData());
+        return false;
+    }
+    missing = report.missingMeshes;
+    return true;
+}
+
+int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
+    MeshFileReader* reader = meshFileReader();
+    FragMesh mesh;
+    QString error;
+    QElapsedTimer timer;
+    timer.start();
+    const bool ply =
+        QFileInfo(path).fileName().split(QLatin1Char('.')).last().toLower() == QLatin1String("ply");
+    const bool ok = ply ? reader->readPly(path, mesh, error) : reader->readObj(path, mesh, error);
+    const double readSeconds = timer.nsecsElapsed() / 1e9;
+    if (!ok) {
+        std::fprintf(err, "ostrakit-cli: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    timer.restart();
+    mesh.allocateAttributes();
+    mesh.updateBoundingBox();
+    mesh.updateVertexNormals();
+    mesh.updateFaceNormals();
+    mesh.updateFaceFaceAdjacency();
+    const double prepareSeconds = timer.nsecsElapsed() / 1e9;
+    std::fprintf(out, "mesh %s\n", native(path).constData());
+    std::fprintf(out, "vertices %zu\nfaces %zu\ncolours %s\n", mesh.vertexCount(), mesh.faceCount(),
+                 mesh.hasVertexColors ? "yes" : "no");
+    std::fprintf(out, "read %.3f s\nprepare for drawing %.3f s\n", readSeconds, prepareSeconds);
+    return 0;
+}
+
+int projectInfo(const QString& path, std::FILE* out, std::FILE* err) {
+    TotalGraph graph;
+    QStringList missing;
+    if (!loadProject(path, graph, missing, err))
+        return 1;
+    int fragments = 0;
+    for (const auto& [id, o] : graph.objectTable())
+        if (auto* g = dynamic_cast<FragGroup*>(o); g && g->wrappedFragment())
+            ++fragments;
+    std::fprintf(out, "project %s\n", native(path).constData());
+    std::fprintf(out, "objects %d (%d fragments, %d groups)\n", graph.objectCount(), fragments,
+                 graph.objectCount() - fragments);
+    std::fprintf(out, "tree depth %d\n", graph.objectTable().empty() ? 0 : graph.maxLevel() + 1);
+    for (const auto& [id, o] : graph.objectTable())
+        if (auto* g = dynamic_cast<FragGroup*>(o); g && g->wrappedFragment()) {
+            const Fragment* f = g->wrappedFragment();
+            std::fprintf(out, "fragment %d %s: %zu vertices, %zu faces%s\n", id,
+                         native(f->meshPath()).constData(), f->mesh().vertexCount(), f->mesh().faceCount(),
+                         f->hasMesh() ? "" : " (mesh not read)");
+        }
+    for (const QString& m : missing)
+        std::fprintf(out, "missing mesh %s\n", m.toLocal8Bit().constData());
+    std::fprintf(out, "constraints %zu\n", graph.constraintTable().size());
+    for (const auto& [id, c] : graph.constraintTable()) {
+        QString text;
+        graph.constraintDescription(text, c);
+        std::fprintf(out, "%s\n", text.toLocal8Bit().constData());
+    }
+    return 0;
+}
+
+int info(const QStringList& args, std::FILE* out, std::FILE* err) {
+    if (args.size() != 1) {
+        std::fputs(Usage, err);
+        return 2;
+    }
+    return isProjectFile(args[0]) ? projectInfo(args[0], out, err) : meshInfo(args[0], out, err);
+}
+
+int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
+    if (args.size() != 1) {
+        std::fputs(Usage, err);
+        return 2;
+    }
+    const QString folder = args[0];
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(err, "ostrakit-cli: couldn't create the folder %s\n", native(folder).constData());
+        return 1;
+    }
+    SampleVessel sample;
+    QString error;
+    if (!writeSampleVessel(folder, sample, error)) {
+        std::fprintf(err, "ostrakit-cli: couldn't write the sample into %s: %s\n", native(folder).constData(),
+                     error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::size_t triangles = 0;
+    for (std::size_t n : sample.pieceTriangles)
+        triangles += n;
+    std::fprintf(out, "sample %s: %zu pieces, %zu triangles, %d constraints\n",
+                 native(sample.projectPath).constData(), sample.meshPaths.size(), triangles,
+                 sample.constraintCount);
+    return 0;
+}
+} // namespace
+
+int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
+    installMeshReaders();
+    if (args.isEmpty()) {
+        std::fputs(Usage, err);
+        return 2;
+    }
+    const QString command = args[0];
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("info"))
+        return info(rest, out, err);
+    if (command == QLatin1String("make-sample"))
+        return makeSample(rest, out, err);
+    std::fprintf(err, "ostrakit-cli: unknown command %s\n%s", command.toLocal8Bit().constData(), Usage);
+    return 2;
+}
