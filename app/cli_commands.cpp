@@ -1,16 +1,25 @@
 #include "cli_commands.h"
 
+#include "entity_poses.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "mesh_file_reader.h"
 #include "mesh_readers.h"
+#include "placement_export.h"
+#include "point_pair_set.h"
 #include "project_reader.h"
+#include "project_writer.h"
+#include "reassembly_solver.h"
 #include "sample_vessel.h"
+#include "solve_driver.h"
 #include "total_graph.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <memory>
+#include <set>
 
 namespace {
 const char* Usage = "usage:\n"
@@ -111,6 +120,102 @@ int info(const QStringList& args, std::FILE* out, std::FILE* err) {
     return isProjectFile(args[0]) ? projectInfo(args[0], out, err) : meshInfo(args[0], out, err);
 }
 
+// The solved area of a run without a window: starts empty, remembers what the solve shows.
+class HeadlessSolvedArea : public SolvedAreaAccess {
+public:
+    std::vector<int> shownObjects() const override { return {shown.begin(), shown.end()}; }
+    bool isShown(int objId) const override { return shown.count(objId) != 0; }
+    void show(int objId) override { shown.insert(objId); }
+    void refitAndRecomputeErrors(float) override {}
+    void repaint() override {}
+    void makeThumbnail(GeometrObj*) override {}
+    void repaintWorkingAreas() override {}
+    float tolerance() const override { return 1e-5f; }
+
+private:
+    std::set<int> shown;
+};
+
+// Writes every file or none: all are written to temporary files first and only then put in place.
+bool writeAll(const std::vector<std::pair<QString, QByteArray>>& files, std::FILE* err) {
+    std::vector<std::unique_ptr<QSaveFile>> pending;
+    for (const auto& [path, data] : files) {
+        auto file = std::make_unique<QSaveFile>(path);
+        if (!file->open(QIODevice::WriteOnly) || file->write(data) != data.size()) {
+            std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n", native(path).constData(),
+                         file->errorString().toLocal8Bit().constData());
+            for (auto& p : pending)
+                p->cancelWriting();
+            return false;
+        }
+        pending.push_back(std::move(file));
+    }
+    for (std::size_t i = 0; i < pending.size(); ++i)
+        if (!pending[i]->commit()) {
+            std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n", native(files[i].first).constData(),
+                         pending[i]->errorString().toLocal8Bit().constData());
+            return false;
+        }
+    return true;
+}
+
+int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
+    QString project, output, aln;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if ((a == QLatin1String("--output") || a == QLatin1String("--aln")) && i + 1 < args.size())
+            (a == QLatin1String("--output") ? output : aln) = args[++i];
+        else if (!a.startsWith(QLatin1String("--")) && project.isEmpty())
+            project = a;
+        else {
+            std::fputs(Usage, err);
+            return 2;
+        }
+    }
+    if (project.isEmpty()) {
+        std::fputs(Usage, err);
+        return 2;
+    }
+    TotalGraph graph;
+    QStringList missing;
+    if (!loadProject(project, graph, missing, err))
+        return 1;
+    for (const QString& m : missing)
+        std::fprintf(err, "ostrakit-cli: warning: mesh not read, its fragment has no geometry: %s\n",
+                     m.toLocal8Bit().constData());
+
+    EntityPoses poses;
+    PointPairSet pairs(poses);
+    ReassemblySolver solver(pairs);
+    HeadlessSolvedArea area;
+    SolveDriver driver(graph, poses, pairs, solver, area);
+    driver.solve();
+    for (const SolveLevelReport& r : driver.lastReports())
+        std::fprintf(out, "level %d: %d entities, %d point pairs, %d steps, energy %.9g, %.3f s%s\n", r.level,
+                     r.entities, r.pointPairs, r.steps, r.energy, r.seconds, r.failed ? " (failed)" : "");
+    if (driver.lastReports().empty())
+        std::fprintf(out, "nothing to solve: no constraint waits to be fed\n");
+    if (driver.anyLevelFailed()) {
+        std::fprintf(
+            err,
+            "ostrakit-cli: the linear system of %s could not be factorised (singular); nothing written\n",
+            native(project).constData());
+        return 1;
+    }
+    std::vector<std::pair<QString, QByteArray>> files;
+    if (!output.isEmpty())
+        files.emplace_back(output, projectFileText(graph));
+    if (!aln.isEmpty()) {
+        QByteArray text;
+        {
+            QTextStream stream(&text, QIODevice::WriteOnly);
+            writeAln(stream, graph);
+        }
+        files.emplace_back(aln, text);
+    }
+    return writeAll(files, err) ? 0 : 1;
+}
+
 int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.size() != 1) {
         std::fputs(Usage, err);
@@ -146,6 +251,8 @@ int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     }
     const QString command = args[0];
     const QStringList rest = args.mid(1);
+    if (command == QLatin1String("solve"))
+        return solve(rest, out, err);
     if (command == QLatin1String("info"))
         return info(rest, out, err);
     if (command == QLatin1String("make-sample"))

@@ -1,9 +1,12 @@
 #include "main_window.h"
 
 #include "constraint.h"
+#include "entity_poses.h"
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
+#include "point_pair_set.h"
+#include "reassembly_solver.h"
 #include "solved_container.h"
 #include "total_graph.h"
 #include "wa_container.h"
@@ -40,6 +43,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     connect(ui->newproj, &QAction::triggered, this, &MainWindow::newProject);
     connect(ui->importproj, &QAction::triggered, this, &MainWindow::chooseImportProject);
     connect(ui->exportaln, &QAction::triggered, this, &MainWindow::chooseExportAln);
+
+    poses = std::make_unique<EntityPoses>();
+    pairs = std::make_unique<PointPairSet>(*poses);
+    poses->reset(0);
+    solver = std::make_unique<ReassemblySolver>(*pairs);
+    driver = std::make_unique<SolveDriver>(*graph, *poses, *pairs, *solver, solvedLink);
 }
 
 MainWindow::~MainWindow() {
@@ -48,6 +57,21 @@ MainWindow::~MainWindow() {
     // The widgets still hold the graph pointer; they go with the window base, after the graph, but
     // never touch it while being destroyed.
     graph->setListener(nullptr);
+    driver.reset();
+    poses->clear();
+    pairs->clear();
+    solver.reset();
+    pairs.reset();
+    poses.reset();
+}
+
+std::vector<int> MainWindow::SolvedAreaLink::shownObjects() const {
+    return {window.solvedShown.begin(), window.solvedShown.end()};
+}
+
+void MainWindow::SolvedAreaLink::repaintWorkingAreas() {
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        window.updateWorkingArea(i);
 }
 
 // --- constraints and the lists -------------------------------------------------------------
@@ -93,6 +117,7 @@ void MainWindow::deleteConstraint(int k) {
             updateGroupErrors(r);
             const Matrix44d back = r->getInverseMatrix();
             r->applyTransform(&back);
+            solvedShown.erase(r->id());
             updateSolvedErrors();
             updateSolvedArea();
         }
@@ -174,15 +199,20 @@ void MainWindow::decrementHiddenCount() {
 
 // --- solved area (the 3D solved view comes with its own component) ------------------------
 
-void MainWindow::addToSolvedArea(int) {}
-void MainWindow::removeFromSolvedArea(int) {}
+// Until the 3D solved view exists, the solved area is the set of objects it would show.
+void MainWindow::addToSolvedArea(int objId) {
+    solvedShown.insert(objId);
+}
+void MainWindow::removeFromSolvedArea(int objId) {
+    solvedShown.erase(objId);
+}
 void MainWindow::showSolvedConstraint(int) {}
 void MainWindow::hideSolvedConstraint(int) {}
 void MainWindow::updateSolvedArea() {
     ui->solvedGlarea->update();
 }
-bool MainWindow::isInSolvedArea(int) {
-    return false;
+bool MainWindow::isInSolvedArea(int objId) {
+    return solvedShown.count(objId) != 0;
 }
 void MainWindow::updateSolvedErrors() {}
 void MainWindow::updateGroupErrors(GeometrObj*) {}
@@ -206,14 +236,34 @@ void MainWindow::setTolerance(float value) {
 // --- solver --------------------------------------------------------------------------------
 
 void MainWindow::solve() {
-    solveSystem(graph->maxLevel());
+    // A solve blocks the window until every level is done.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusBar()->showMessage(tr("Solving ..."));
+    driver->solve();
+    statusBar()->showMessage(
+        driver->anyLevelFailed() ? tr("The solve failed: nothing was moved at some level") : tr("Solved"),
+        5000);
+    QApplication::restoreOverrideCursor();
 }
-void MainWindow::solveSystem(int) {}
-void MainWindow::addConstraintToSystem(Constraint*, LiftMap&) {}
-void MainWindow::removeConstraintFromSystem(int) {}
-void MainWindow::resetSolverEntities(int) {}
-void MainWindow::addSolverEntities(int) {}
-void MainWindow::removeLastSolverEntity() {}
+
+void MainWindow::solveSystem(int level) {
+    driver->solveSystem(level);
+}
+void MainWindow::addConstraintToSystem(Constraint* c, LiftMap& lift) {
+    driver->addConstraintToSystem(c, lift);
+}
+void MainWindow::removeConstraintFromSystem(int constraintId) {
+    pairs->removePair(constraintId);
+}
+void MainWindow::resetSolverEntities(int count) {
+    poses->reset(count);
+}
+void MainWindow::addSolverEntities(int count) {
+    poses->reset(poses->count() + count);
+}
+void MainWindow::removeLastSolverEntity() {
+    poses->reset(poses->count() - 1);
+}
 
 // --- adding a constraint by picking --------------------------------------------------------
 
@@ -366,7 +416,11 @@ void MainWindow::quit() {
 }
 
 void MainWindow::resetViews() {
+    solvedShown.clear();
     updateSolvedArea();
+    pairs->clear();
+    poses->clear();
+    poses->reset(0);
     ui->listPans->clear();
     ui->wacont->clearAll();
     picks.clear();

@@ -2,12 +2,17 @@
 
 #include "interface_listener.h"
 #include "obj_id.h"
+#include "solve_driver.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <map>
 #include <memory>
+#include <set>
 
+class EntityPoses;
+class PointPairSet;
+class ReassemblySolver;
 class TotalGraph;
 struct MainWindowUi;
 
@@ -80,6 +85,9 @@ public:
     bool exportAln(const QString& path);
 
     TotalGraph* projectGraph() const { return graph.get(); }
+    const SolveDriver& solveDriver() const { return *driver; }
+    // Ids of the objects the solved area shows.
+    const std::set<int>& solvedAreaObjects() const { return solvedShown; }
     const MainWindowUi& widgets() const { return *ui; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picks; }
 
@@ -105,8 +113,31 @@ private:
     void warnAboutMissingMeshes(const QStringList& missing);
     void showFileError(const QString& title, const QString& text);
 
+    // The solved area as the solve driver sees it.
+    class SolvedAreaLink : public SolvedAreaAccess {
+    public:
+        explicit SolvedAreaLink(MainWindow& w) : window(w) {}
+        std::vector<int> shownObjects() const override;
+        bool isShown(int objId) const override { return window.solvedShown.count(objId) != 0; }
+        void show(int objId) override { window.addToSolvedArea(objId); }
+        void refitAndRecomputeErrors(float) override { window.updateSolvedErrors(); }
+        void repaint() override { window.updateSolvedArea(); }
+        void makeThumbnail(GeometrObj* obj) override { window.makeThumbnail(obj); }
+        void repaintWorkingAreas() override;
+        float tolerance() const override { return window.tolerance; }
+
+    private:
+        MainWindow& window;
+    };
+
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<TotalGraph> graph;
+    std::unique_ptr<EntityPoses> poses;
+    std::unique_ptr<PointPairSet> pairs;
+    std::unique_ptr<ReassemblySolver> solver;
+    SolvedAreaLink solvedLink{*this};
+    std::unique_ptr<SolveDriver> driver;
+    std::set<int> solvedShown;        // what the solved area shows
     GeometrObj* lastPicked = nullptr; // not owned
     float tolerance = 1e-5f;
     int measureStart = 0;

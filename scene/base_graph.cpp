@@ -256,9 +256,12 @@ void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
     }
     const double v = c->error() * 100.0;
     QString re = QString::number(v, 'g', 6);
-    const int dot = re.indexOf(QLatin1Char('.'));
-    if (v != 100.0 && dot >= 0)
-        re.truncate(dot + 3);
+    // Two decimals at most; a tiny error such as 1.23457e-08 keeps its exponent (cutting the text
+    // after the decimals would show it as 1.23 %).
+    const qsizetype dot = re.indexOf(QLatin1Char('.'));
+    const qsizetype exponent = re.indexOf(QLatin1Char('e'));
+    if (v != 100.0 && dot >= 0 && (exponent < 0 || exponent > dot + 3))
+        re = re.left(dot + 3) + (exponent >= 0 ? re.mid(exponent) : QString());
     out += c->typeName() + QStringLiteral(": ") + QString::number(c->id()) + QStringLiteral(" connecting ") +
            names[0] + QStringLiteral(" to ") + names[1] + QStringLiteral(". RE: ") + re + QStringLiteral("%");
 }

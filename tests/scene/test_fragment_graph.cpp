@@ -100,6 +100,8 @@ private slots:
         QTest::newRow("third") << 1.0 / 3.0 << "RE: 33.33%";
         QTest::newRow("met") << 0.0 << "RE: 0%";
         QTest::newRow("two thirds") << 2.0 / 3.0 << "RE: 66.66%";
+        QTest::newRow("tiny keeps its exponent") << 1.23456789e-10 << "RE: 1.23e-08%";
+        QTest::newRow("small") << 0.000123456 << "RE: 0.01%";
     }
     void constraintDescription() {
         QFETCH(double, error);

@@ -1,0 +1,145 @@
+#include "solve_driver.h"
+
+#include "constraint.h"
+#include "entity_poses.h"
+#include "geometr_obj.h"
+#include "point_pair_set.h"
+#include "reassembly_solver.h"
+#include "rigid_math.h"
+#include "total_graph.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <algorithm>
+
+SolveDriver::SolveDriver(TotalGraph& g, EntityPoses& p, PointPairSet& pp, ReassemblySolver& s,
+                         SolvedAreaAccess& a)
+    : graph(g), poses(p), pairs(pp), solver(s), area(a) {}
+
+void SolveDriver::solve() {
+    reports.clear();
+    solveSystem(graph.maxLevel());
+}
+
+bool SolveDriver::anyLevelFailed() const {
+    return std::any_of(reports.begin(), reports.end(), [](const SolveLevelReport& r) { return r.failed; });
+}
+
+void SolveDriver::addConstraintToSystem(Constraint* c, LiftMap& lift) {
+    GeometrObj* a = graph.getObject(c->frag(0)->id);
+    GeometrObj* b = graph.getObject(c->frag(1)->id);
+    if (!a || !b)
+        return;
+    graph.pairAncestors(unsigned(a->id()), unsigned(b->id()), a, b, lift);
+    // Points of the two sides are paired by rank, in insertion order.
+    const Constraint::PointRange side0 = c->samplePoints(0), side1 = c->samplePoints(1);
+    auto p1 = side1.begin();
+    for (auto p0 = side0.begin(); p0 != side0.end() && p1 != side1.end(); ++p0, ++p1)
+        pairs.addPair(c->id(), graph.solvedSlot(a->id()), graph.solvedSlot(b->id()), p0->second, p1->second,
+                      double(c->stiffness()));
+}
+
+bool SolveDriver::concernsSolvedArea(GeometrObj* o) const {
+    const std::vector<int> shown = area.shownObjects();
+    if (shown.empty())
+        return true;
+    for (int id : shown) {
+        GeometrObj* s = graph.getObject(id);
+        if (!s)
+            continue;
+        if (s->containsId(o->id()))
+            return true;
+        for (Constraint* c : s->constraintList())
+            if (c->frag(0) == &o->objId() || c->frag(1) == &o->objId())
+                return true;
+    }
+    return false;
+}
+
+void SolveDriver::registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities) {
+    graph.addToSolvedSet(o->id());
+    poses.reset(poses.count() + 1);
+    entities.push_back(o);
+}
+
+void SolveDriver::solveSystem(int level) {
+    pairs.clear();
+    poses.clear();
+    poses.reset(0);
+    graph.clearSolvedSet();
+
+    std::vector<GeometrObj*> entities;
+    LiftMap lift;
+    bool newConstraintsFed = false;
+    // Objects may be added to the solved set while walking, never to the table.
+    std::vector<GeometrObj*> objects;
+    for (const auto& [id, o] : graph.objectTable())
+        objects.push_back(o);
+    for (GeometrObj* o : objects) {
+        if (o->level() != level || !concernsSolvedArea(o))
+            continue;
+        if (!graph.isObjectInSolvedSet(o) && o->hasConstraints())
+            registerEntity(o, entities);
+        const std::vector<Constraint*> held = o->constraintList();
+        for (Constraint* c : held) {
+            const int other = c->frag(0) == &o->objId() ? 1 : 0;
+            GeometrObj* p = graph.getObject(c->frag(other)->id);
+            if (!p)
+                continue;
+            if (!graph.isObjectInSolvedSet(p))
+                registerEntity(p, entities);
+            if (!c->isFlagged()) {
+                addConstraintToSystem(c, lift);
+                c->setFlag(true);
+                newConstraintsFed = true;
+            }
+        }
+    }
+
+    if (newConstraintsFed) {
+        SolveLevelReport report;
+        report.level = level;
+        report.entities = int(entities.size());
+        report.pointPairs = int(pairs.pairs().size());
+        report.iterated = true;
+        solver.resetTransforms();
+        std::vector<Matrix33d> rotations;
+        std::vector<Point3d> translations;
+        bool failed = false;
+        QElapsedTimer clock;
+        clock.start();
+        solver.iterate(rotations, translations, failed, 0.0);
+        report.seconds = clock.nsecsElapsed() / 1e9;
+        qDebug() << "tempo solver " << report.seconds;
+        report.failed = failed;
+        report.steps = solver.lastRunSteps();
+        report.energy = solver.energyTrace().empty() ? 0.0 : solver.energyTrace().back();
+        if (!failed) {
+            for (std::size_t i = 0; i < entities.size() && i < rotations.size(); ++i) {
+                GeometrObj* e = entities[i];
+                const Matrix44d t = composeTransform(rotations[i], translations[i]);
+                if (auto carrier = lift.find(unsigned(e->id())); carrier != lift.end())
+                    carrier->second->applyTransform(&t);
+                e->setMarked(true);
+                if (GeometrObj* root = graph.getObject(e->rootId())) {
+                    root->setVisible(true);
+                    if (!area.isShown(root->id()))
+                        area.show(root->id());
+                }
+            }
+        }
+        reports.push_back(report);
+    }
+
+    if (level > 0) {
+        solveSystem(level - 1);
+        return;
+    }
+    if (newConstraintsFed) {
+        area.refitAndRecomputeErrors(area.tolerance());
+        for (const auto& [id, o] : graph.objectTable())
+            area.makeThumbnail(o);
+        area.repaint();
+        area.repaintWorkingAreas();
+    }
+}

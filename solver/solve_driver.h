@@ -1,0 +1,75 @@
+#pragma once
+// The Solve command: level by level from the deepest, the objects that concern the solved area
+// become entities, their unfed constraints are fed as point pairs, the reassembly system is
+// iterated, and each entity's rigid motion is baked into the object that carries it. Runs without
+// any widget: what it needs of the solved area comes through SolvedAreaAccess.
+
+#include "interface_listener.h"
+
+#include <QString>
+#include <vector>
+
+class Constraint;
+class EntityPoses;
+class GeometrObj;
+class PointPairSet;
+class ReassemblySolver;
+class TotalGraph;
+
+// The solved area as the driver sees it.
+class SolvedAreaAccess {
+public:
+    virtual ~SolvedAreaAccess() = default;
+    // Ids of the objects the area shows.
+    virtual std::vector<int> shownObjects() const = 0;
+    virtual bool isShown(int objId) const = 0;
+    virtual void show(int objId) = 0;
+    // Fit the view to what it shows and recompute the interpenetration marks.
+    virtual void refitAndRecomputeErrors(float tolerance) = 0;
+    virtual void repaint() = 0;
+    // Objects moved: refresh a thumbnail, repaint the working areas.
+    virtual void makeThumbnail(GeometrObj* obj) = 0;
+    virtual void repaintWorkingAreas() = 0;
+    virtual float tolerance() const = 0;
+};
+
+// What one level's run did.
+struct SolveLevelReport {
+    int level = 0;
+    int entities = 0;
+    int pointPairs = 0;
+    int steps = 0;
+    double energy = 0.0;   // after the last step
+    double seconds = 0.0;  // the iteration only
+    bool iterated = false; // new constraints were fed, so the system was solved
+    bool failed = false;   // the linear solve failed: nothing was moved at this level
+};
+
+class SolveDriver {
+public:
+    // None of the arguments is owned; all must outlive the driver.
+    SolveDriver(TotalGraph& graph, EntityPoses& poses, PointPairSet& pairs, ReassemblySolver& solver,
+                SolvedAreaAccess& area);
+
+    // Runs solveSystem from the deepest level of the tree.
+    void solve();
+    // One run for the given level, then the levels above it down to 0.
+    void solveSystem(int level);
+    // Feeds c's point pairs to the pair set; the lift map records which objects carry the motion.
+    void addConstraintToSystem(Constraint* c, LiftMap& lift);
+
+    // Reports of the levels run by the last solve(), in running order.
+    const std::vector<SolveLevelReport>& lastReports() const { return reports; }
+    bool anyLevelFailed() const;
+
+private:
+    bool concernsSolvedArea(GeometrObj* o) const;
+    void registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities);
+
+    TotalGraph& graph;
+    EntityPoses& poses;
+    PointPairSet& pairs;
+    ReassemblySolver& solver;
+    SolvedAreaAccess& area;
+    std::vector<SolveLevelReport> reports;
+};
