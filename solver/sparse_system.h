@@ -3,6 +3,8 @@
 // dump of A and the LDL^T solve.
 
 #include <Eigen/Core>
+#include <Eigen/OrderingMethods>
+#include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 
 #include <vector>
@@ -44,7 +46,9 @@ public:
 
     // Solves A x = b by LDL^T with approximate minimum degree ordering, reading the lower triangle of
     // the (symmetric) A. False when a pivot is exactly 0 or when the factors or x are not finite;
-    // x then carries no result.
+    // x then carries no result. One round of iterative refinement follows the solve. The ordering and
+    // elimination tree are kept and reused while the pattern of A stays the same (the same numbers result;
+    // the solver's steps repeat their pattern).
     bool solveLinearSystem();
 
 private:
@@ -56,4 +60,6 @@ private:
     mutable Matrix a;
     Eigen::VectorXd b;
     Eigen::VectorXd x;
+    Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> ldlt;
+    std::vector<Matrix::StorageIndex> analysedOuter, analysedInner; // pattern ldlt was analysed for
 };

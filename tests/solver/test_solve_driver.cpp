@@ -1,0 +1,223 @@
+// The Solve command on real projects: who becomes an entity, which objects carry the motion, level
+// order, constraint flags, the solved-area filter, and a broken vessel put back together.
+
+#include "../scene/scene_fixtures.h"
+#include "entity_poses.h"
+#include "point_pair_set.h"
+#include "project_reader.h"
+#include "reassembly_solver.h"
+#include "sample_vessel.h"
+#include "solve_driver.h"
+
+#include <Eigen/LU>
+#include <QtTest>
+#include <set>
+
+namespace {
+// The solved area of a test: a set of ids, and counters of what the driver asked for.
+class RecordingArea : public SolvedAreaAccess {
+public:
+    std::set<int> shown;
+    int refits = 0, repaints = 0, thumbnails = 0;
+    std::vector<int> shownObjects() const override { return {shown.begin(), shown.end()}; }
+    bool isShown(int id) const override { return shown.count(id) != 0; }
+    void show(int id) override { shown.insert(id); }
+    void refitAndRecomputeErrors(float) override { ++refits; }
+    void repaint() override { ++repaints; }
+    void makeThumbnail(GeometrObj*) override { ++thumbnails; }
+    void repaintWorkingAreas() override {}
+    float tolerance() const override { return 1e-5f; }
+};
+
+// The solver objects the main window owns, around one graph.
+struct Rig {
+    TotalGraph graph;
+    EntityPoses poses;
+    PointPairSet pairs{poses};
+    ReassemblySolver solver{pairs};
+    RecordingArea area;
+    SolveDriver driver{graph, poses, pairs, solver, area};
+};
+
+Point3d vertex(FragGroup* w, std::size_t i = 0) { return w->wrappedFragment()->mesh().vertices[i]; }
+
+double gap(Constraint* c) { return (c->samplePoints(0).begin()->second - c->samplePoints(1).begin()->second).norm(); }
+
+// Three bands between two objects at the corners of a triangle, so the rigid motion is determined.
+std::vector<RBand*> joinAt(TotalGraph& g, GeometrObj* a, GeometrObj* b, const Matrix44d& moveB) {
+    std::vector<RBand*> bands;
+    for (const Point3d& p : {Point3d(0, 0, 0), Point3d(1, 0, 0), Point3d(0, 1, 0.5)})
+        bands.push_back(addBand(g, a, b, p, transformPoint(moveB, p)));
+    return bands;
+}
+} // namespace
+
+class TestSolveDriver : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString tetra;
+
+private slots:
+    void initTestCase() {
+        installMeshReaders();
+        tetra = writeTetrahedron(dir, "t.ply");
+        QDir::setCurrent(dir.path()); // the solver writes matrix.txt here
+    }
+
+    void twoObjectsMeetAndTheFirstStaysPut() {
+        Rig r;
+        FragGroup* a = addFragment(r.graph, tetra);
+        FragGroup* b = addFragment(r.graph, tetra);
+        const Matrix44d away = translation(4, -2, 1) * rotationZ(0.6);
+        b->applyTransform(&away);
+        const std::vector<RBand*> bands = joinAt(r.graph, a, b, away);
+        const Point3d a0 = vertex(a), a1 = vertex(a, 1);
+        r.driver.solve();
+        QCOMPARE(r.driver.lastReports().size(), std::size_t(1));
+        QCOMPARE(r.driver.lastReports()[0].entities, 2);
+        QCOMPARE(r.driver.lastReports()[0].pointPairs, 3);
+        QCOMPARE(vertex(a), a0); // entity 0 does not move at all
+        QCOMPARE(vertex(a, 1), a1);
+        for (RBand* c : bands)
+            QVERIFY2(gap(c) < 1e-6, qPrintable(QString::number(gap(c))));
+        // b is back on a, exactly as a rigid motion.
+        QVERIFY((vertex(b, 1) - a1).norm() < 1e-6);
+        QCOMPARE(r.area.shown, (std::set<int>{a->id(), b->id()}));
+        QVERIFY(a->isVisible() && b->isVisible());
+        QCOMPARE(r.graph.solvedSlot(a->id()), 0);
+        QCOMPARE(r.graph.solvedSlot(b->id()), 1);
+        QCOMPARE(r.area.refits, 1);
+        QCOMPARE(r.area.thumbnails, 2);
+        // Group entities are marked, which frees their constraints for the next Solve.
+        for (RBand* c : bands)
+            QVERIFY(!c->isFlagged());
+        const Point3d b1 = vertex(b, 1);
+        r.driver.solve();
+        QCOMPARE(r.driver.lastReports().size(), std::size_t(1));
+        QVERIFY((vertex(b, 1) - b1).norm() < 1e-9);
+    }
+
+    void levelsRunDeepestFirstAndMotionsLiftToSiblings() {
+        Rig r;
+        // Top group G holds groups H1 {a, c} and H2 {b}; a and b are joined (level 2), G and x are
+        // joined at the top.
+        FragGroup* a = addFragment(r.graph, tetra);
+        FragGroup* c = addFragment(r.graph, tetra);
+        FragGroup* b = addFragment(r.graph, tetra);
+        FragGroup* x = addFragment(r.graph, tetra);
+        FragGroup* h1 = addGroup(r.graph);
+        FragGroup* h2 = addGroup(r.graph);
+        FragGroup* top = addGroup(r.graph);
+        const Matrix44d away = translation(0, 3, 0) * rotationZ(-0.4);
+        b->applyTransform(&away);
+        h1->addChild(a);
+        h1->addChild(c);
+        h2->addChild(b);
+        top->addChild(h1);
+        top->addChild(h2);
+        const std::vector<RBand*> inner = joinAt(r.graph, a, b, away);
+        const Matrix44d far = translation(10, 0, 0);
+        x->applyTransform(&far);
+        const std::vector<RBand*> outer = joinAt(r.graph, top, x, far);
+        QCOMPARE(r.graph.maxLevel(), 2);
+        const Point3d cBefore = vertex(c, 2), aBefore = vertex(a, 2);
+
+        r.driver.solve();
+        std::vector<int> levels;
+        for (const SolveLevelReport& rep : r.driver.lastReports())
+            levels.push_back(rep.level);
+        QCOMPARE(levels, (std::vector<int>{2, 0}));
+        QCOMPARE(r.area.refits, 1); // views refreshed once, after level 0
+        for (RBand* band : inner)
+            QVERIFY(gap(band) < 1e-6);
+        for (RBand* band : outer)
+            QVERIFY(gap(band) < 1e-6);
+        // At level 2, a's motion went to H1 (a and b have different parents), so c moved with a
+        // as one rigid body.
+        QVERIFY(((vertex(c, 2) - vertex(a, 2)) .norm() - (cBefore - aBefore).norm()) < 1e-9);
+        QVERIFY(r.area.isShown(top->id()));
+        QVERIFY(r.area.isShown(x->id()));
+        QVERIFY(!r.area.isShown(h1->id()));
+    }
+
+    void onlyWhatConcernsTheSolvedAreaTakesPart() {
+        Rig r;
+        FragGroup* a = addFragment(r.graph, tetra);
+        FragGroup* b = addFragment(r.graph, tetra);
+        FragGroup* p = addFragment(r.graph, tetra);
+        FragGroup* q = addFragment(r.graph, tetra);
+        FragGroup* lonely = addFragment(r.graph, tetra);
+        const Matrix44d away = translation(2, 0, 0);
+        b->applyTransform(&away);
+        q->applyTransform(&away);
+        joinAt(r.graph, a, b, away);
+        joinAt(r.graph, p, q, away);
+        r.area.shown = {a->id()};
+        const Point3d q0 = vertex(q);
+        r.driver.solve();
+        QCOMPARE(r.driver.lastReports().size(), std::size_t(1));
+        QCOMPARE(r.driver.lastReports()[0].entities, 2);
+        QCOMPARE(vertex(q), q0);
+        QVERIFY(!r.graph.isInSolvedSet(p->id()));
+        QVERIFY(!r.graph.isInSolvedSet(lonely->id()));
+        // A constraint reached from both of its objects is fed once.
+        QCOMPARE(r.driver.lastReports()[0].pointPairs, 3);
+    }
+
+    void nothingToFeedChangesNothing() {
+        Rig r;
+        addFragment(r.graph, tetra);
+        r.driver.solve();
+        QVERIFY(r.driver.lastReports().empty());
+        QCOMPARE(r.area.refits, 0);
+        Rig empty;
+        empty.driver.solve();
+        QVERIFY(empty.driver.lastReports().empty());
+    }
+
+    void brokenVesselIsReassembledInOneSolve() {
+        QTemporaryDir folder;
+        SampleVessel sample;
+        QString error;
+        SampleVesselOptions options;
+        options.around = 120; // a lighter vessel: the solve only sees the constraint points
+        options.up = 80;
+        for (unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
+            options.seed = seed;
+            QVERIFY2(writeSampleVessel(folder.path(), sample, error, options), qPrintable(error));
+            Rig r;
+            QVERIFY(readProjectFile(sample.projectPath, r.graph).ok());
+            QCOMPARE(r.graph.objectCount(), 8);
+            for (int press = 0; press < 6; ++press) {
+            r.driver.solve();
+            const Matrix44d anchor0 = sample.motions[0];
+            double w0 = 0;
+            for (int i = 0; i < 8; ++i) {
+                auto* w = dynamic_cast<FragGroup*>(r.graph.getObject(i));
+                const Matrix44d placed = w->wrappedFragment()->getMatrix() * sample.motions[std::size_t(i)];
+                for (const Point3d& p : {Point3d(0.5, 0, 0), Point3d(0, 0.5, 1), Point3d(-0.4, 0.3, 2)})
+                    w0 = std::max(w0, (transformPoint(placed, p) - transformPoint(anchor0, p)).norm());
+            }
+            fprintf(stderr, "SEED %u press %d worst %g steps %d energy %g\n", seed, press, w0, r.driver.lastReports()[0].steps, r.driver.lastReports()[0].energy);
+            }
+            QVERIFY(!r.driver.anyLevelFailed());
+            // Piece i's accumulated matrix undoes its own scatter and applies piece 0's, so
+            // every piece lands where it was in the unbroken vessel, moved as piece 0 was.
+            const Matrix44d anchor = sample.motions[0];
+            double worst = 0;
+            for (int i = 0; i < 8; ++i) {
+                auto* w = dynamic_cast<FragGroup*>(r.graph.getObject(i));
+                const Matrix44d placed = w->wrappedFragment()->getMatrix() * sample.motions[std::size_t(i)];
+                for (const Point3d& p : {Point3d(0.5, 0, 0), Point3d(0, 0.5, 1), Point3d(-0.4, 0.3, 2)})
+                    worst = std::max(worst, (transformPoint(placed, p) - transformPoint(anchor, p)).norm());
+                const Matrix33d rot = w->wrappedFragment()->getMatrix().topLeftCorner<3, 3>();
+                QVERIFY((rot.transpose() * rot - Matrix33d::Identity()).cwiseAbs().maxCoeff() < 1e-12);
+                QVERIFY(std::abs(rot.determinant() - 1.0) < 1e-12);
+            }
+            QVERIFY2(worst < 1e-5 * sample.size, qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(worst)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSolveDriver)
+#include "test_solve_driver.moc"
