@@ -1,5 +1,6 @@
 #include "solve_driver.h"
 
+#include "coarse_alignment.h"
 #include "constraint.h"
 #include "entity_poses.h"
 #include "geometr_obj.h"
@@ -62,6 +63,19 @@ void SolveDriver::registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entiti
     entities.push_back(o);
 }
 
+std::vector<Matrix44d> SolveDriver::placeRoughly() {
+    const int n = poses.count();
+    const std::vector<Matrix44d> unmoved(std::size_t(std::max(n, 0)), Matrix44d::Identity());
+    const std::vector<Matrix44d> start = coarseAlignment(pairs, n);
+    // Kept only when it brings the points closer: a Solve never starts from a worse placement.
+    if (!(placedEnergy(pairs, start) < placedEnergy(pairs, unmoved)))
+        return unmoved;
+    for (PointRecord& r : pairs.records())
+        if (r.entity >= 0 && r.entity < n)
+            r.initial = r.current = transformPoint(start[std::size_t(r.entity)], r.initial);
+    return start;
+}
+
 void SolveDriver::solveSystem(int level) {
     pairs.clear();
     poses.clear();
@@ -102,6 +116,7 @@ void SolveDriver::solveSystem(int level) {
         report.entities = int(entities.size());
         report.pointPairs = int(pairs.pairs().size());
         report.iterated = true;
+        const std::vector<Matrix44d> start = placeRoughly();
         solver.resetTransforms();
         std::vector<Matrix33d> rotations;
         std::vector<Point3d> translations;
@@ -117,7 +132,7 @@ void SolveDriver::solveSystem(int level) {
         if (!failed) {
             for (std::size_t i = 0; i < entities.size() && i < rotations.size(); ++i) {
                 GeometrObj* e = entities[i];
-                const Matrix44d t = composeTransform(rotations[i], translations[i]);
+                const Matrix44d t = composeTransform(rotations[i], translations[i]) * start[i];
                 if (auto carrier = lift.find(unsigned(e->id())); carrier != lift.end())
                     carrier->second->applyTransform(&t);
                 e->setMarked(true);

@@ -4,6 +4,7 @@
 // iterated, and each entity's rigid motion is baked into the object that carries it. Runs without
 // any widget: what it needs of the solved area comes through SolvedAreaAccess.
 
+#include "geometry_types.h"
 #include "interface_listener.h"
 
 #include <QString>
@@ -64,6 +65,9 @@ public:
 
 private:
     bool concernsSolvedArea(GeometrObj* o) const;
+    // Moves the fed points by a first rigid placement of every entity (see coarseAlignment) and
+    // returns it; the iteration's motions are composed with it.
+    std::vector<Matrix44d> placeRoughly();
     void registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities);
 
     TotalGraph& graph;

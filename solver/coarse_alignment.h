@@ -1,0 +1,25 @@
+#pragma once
+// A first placement of the entities before the iteration: scanned pieces arrive in arbitrary
+// orientations, and the linearised iteration started from there can settle with a piece turned
+// the wrong way. Starting from the fixed entity, each entity in turn (the one with the most pairs
+// to those already placed) is put in place by the best rigid fit of its points onto its placed
+// partners' points. With exact correspondences this is already the answer; the iteration then
+// refines it.
+
+#include "geometry_types.h"
+
+#include <vector>
+
+class PointPairSet;
+
+// One rigid transform per entity (entity 0 and entities without pairs to placed ones keep the
+// identity).
+std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount);
+
+// Best rigid motion (least squares, weighted, no reflection) taking from[i] onto to[i]. With one
+// point it is a translation.
+Matrix44d bestRigidFit(const std::vector<Point3d>& from, const std::vector<Point3d>& to,
+                       const std::vector<double>& weights);
+
+// Sum over pairs of stiffness * |p0 - p1|, with the pairs' initial points moved by placements.
+double placedEnergy(const PointPairSet& pairs, const std::vector<Matrix44d>& placements);
