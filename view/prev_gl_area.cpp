@@ -1,0 +1,177 @@
+#include "prev_gl_area.h"
+
+#include "geometr_obj.h"
+#include "scene_renderer.h"
+
+#include <Eigen/Geometry>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions_2_1>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QtDebug>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// gluLookAt's matrix (column vectors), for an eye, a target and an up direction.
+Eigen::Matrix4d lookAt(const Eigen::Vector3d& eye, const Eigen::Vector3d& target, Eigen::Vector3d up) {
+    const Eigen::Vector3d f = (target - eye).normalized();
+    Eigen::Vector3d s = f.cross(up);
+    if (s.norm() < 1e-12 * std::max(1.0, f.norm())) {
+        // Looking straight up or down the y axis: any other up direction gives the same picture
+        // up to a turn.
+        up = Eigen::Vector3d::UnitZ();
+        s = f.cross(up);
+    }
+    s.normalize();
+    const Eigen::Vector3d u = s.cross(f);
+    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+    m.block<1, 3>(0, 0) = s.transpose();
+    m.block<1, 3>(1, 0) = u.transpose();
+    m.block<1, 3>(2, 0) = -f.transpose();
+    m.block<3, 1>(0, 3) = -(m.topLeftCorner<3, 3>() * eye);
+    return m;
+}
+
+} // namespace
+
+PrevGLArea::PrevGLArea() = default;
+
+PrevGLArea::~PrevGLArea() {
+    if (context && fbo) {
+        // The framebuffer's names belong to the context: free them while it is current.
+        QOpenGLContext* previous = QOpenGLContext::currentContext();
+        QSurface* previousSurface = previous ? previous->surface() : nullptr;
+        if (context->makeCurrent(surface.get())) {
+            fbo.reset();
+            context->doneCurrent();
+        }
+        if (previous && previous != context.get())
+            previous->makeCurrent(previousSurface);
+    }
+    fbo.reset();
+}
+
+bool PrevGLArea::ensureContext() {
+    if (tried)
+        return context != nullptr;
+    tried = true;
+    QOpenGLContext* share = QOpenGLContext::globalShareContext();
+    if (!share)
+        qWarning("Thumbnails: no global share context (Qt::AA_ShareOpenGLContexts was not set before the "
+                 "QApplication); thumbnails upload their own copies of the meshes.");
+    auto ctx = std::make_unique<QOpenGLContext>();
+    ctx->setFormat(share ? share->format() : QSurfaceFormat::defaultFormat());
+    ctx->setShareContext(share);
+    if (!ctx->create()) {
+        qWarning("Thumbnails: cannot create an OpenGL context; thumbnails stay empty.");
+        return false;
+    }
+    auto off = std::make_unique<QOffscreenSurface>();
+    off->setFormat(ctx->format());
+    off->create();
+    if (!off->isValid()) {
+        qWarning("Thumbnails: cannot create an off-screen surface; thumbnails stay empty.");
+        return false;
+    }
+    context = std::move(ctx);
+    surface = std::move(off);
+    return true;
+}
+
+bool PrevGLArea::checkFunctions() {
+    if (checked)
+        return usable;
+    checked = true;
+    const QSurfaceFormat f = context->format();
+    if (f.profile() == QSurfaceFormat::CoreProfile) {
+        qWarning("Thumbnails: the OpenGL context is a %d.%d core profile, which cannot draw fixed-function "
+                 "OpenGL; ask for version 2.1 (or a compatibility profile with deprecated functions) in "
+                 "the default surface format. Thumbnails stay empty.",
+                 f.majorVersion(), f.minorVersion());
+        return false;
+    }
+    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(context.get());
+    if (!gl || !gl->initializeOpenGLFunctions()) {
+        qWarning("Thumbnails: the OpenGL context (%d.%d) offers no OpenGL 2.1 compatibility functions; "
+                 "thumbnails stay empty.",
+                 f.majorVersion(), f.minorVersion());
+        gl = nullptr;
+        return false;
+    }
+    installSceneRenderer();
+    usable = true;
+    return true;
+}
+
+QImage PrevGLArea::render(int width, int height) {
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    if (!ensureContext())
+        return {};
+    QOpenGLContext* previous = QOpenGLContext::currentContext();
+    QSurface* previousSurface = previous ? previous->surface() : nullptr;
+    if (!context->makeCurrent(surface.get())) {
+        qWarning("Thumbnails: cannot make the thumbnail context current.");
+        return {};
+    }
+    QImage picture;
+    if (checkFunctions()) {
+        if (!fbo || fbo->size() != QSize(width, height)) {
+            fbo.reset();
+            fbo = std::make_unique<QOpenGLFramebufferObject>(QSize(width, height),
+                                                             QOpenGLFramebufferObject::Depth);
+        }
+        if (fbo->isValid() && fbo->bind()) {
+            gl->glViewport(0, 0, width, height);
+            initializeGL();
+            paintGL();
+            picture = fbo->toImage();
+            fbo->release();
+        } else {
+            qWarning("Thumbnails: the %dx%d framebuffer object is not complete.", width, height);
+        }
+    }
+    if (previous && previous != context.get())
+        previous->makeCurrent(previousSurface);
+    else if (!previous)
+        context->doneCurrent();
+    return picture;
+}
+
+void PrevGLArea::initializeGL() {
+    gl->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    gl->glEnable(GL_LIGHTING);
+    gl->glEnable(GL_LIGHT0);
+    gl->glEnable(GL_NORMALIZE);
+    gl->glEnable(GL_COLOR_MATERIAL);
+    gl->glEnable(GL_CULL_FACE);
+    gl->glEnable(GL_DEPTH_TEST);
+}
+
+void PrevGLArea::paintGL() {
+    // Cleared even without an object: the framebuffer still holds the previous thumbnail.
+    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (!object)
+        return;
+    const Box3d b = object->getMeshBBox();
+    const double d = b.diag();
+    if (b.isNull() || !(d > 0.0) || !std::isfinite(d))
+        return;
+    const Eigen::Vector3d c = b.center();
+    const Eigen::Vector3d eye(0.0, 0.0, d);
+    const double f = (eye - c).norm() + d;
+
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glLoadIdentity();
+    gl->glOrtho(-d / 2, d / 2, -d / 2, d / 2, f / 100, 2 * f);
+    gl->glMatrixMode(GL_MODELVIEW);
+    const Eigen::Matrix4d view = lookAt(eye, c, Eigen::Vector3d::UnitY());
+    gl->glLoadMatrixd(view.data()); // Eigen is column-major, as OpenGL wants
+
+    gl->glPushAttrib(GL_ALL_ATTRIB_BITS);
+    object->draw(true);
+    gl->glPopAttrib();
+}

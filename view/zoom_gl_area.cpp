@@ -1,0 +1,204 @@
+#include "zoom_gl_area.h"
+
+#include "geometr_obj.h"
+#include "scene_renderer.h"
+
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions_2_1>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QPainter>
+#include <QWheelEvent>
+#include <QtDebug>
+#include <cmath>
+
+namespace {
+
+constexpr double FieldOfViewDegrees = 40.0, NearPlane = 0.1, FarPlane = 100.0, EyeDistance = 5.0;
+constexpr double FitDiagonal = 2.5;
+
+// gluPerspective's matrix (column vectors).
+Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
+    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
+    Eigen::Matrix4d m = Eigen::Matrix4d::Zero();
+    m(0, 0) = f / aspect;
+    m(1, 1) = f;
+    m(2, 2) = (zFar + zNear) / (zNear - zFar);
+    m(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
+    m(3, 2) = -1.0;
+    return m;
+}
+
+int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    int code = 0;
+    if (buttons & Qt::LeftButton)
+        code |= Trackball::Left;
+    if (buttons & Qt::MiddleButton)
+        code |= Trackball::Middle;
+    if (buttons & Qt::RightButton)
+        code |= Trackball::Right;
+    if (modifiers & Qt::ShiftModifier)
+        code |= Trackball::Shift;
+    if (modifiers & Qt::ControlModifier)
+        code |= Trackball::Control;
+    if (modifiers & Qt::AltModifier)
+        code |= Trackball::Alt;
+    return code;
+}
+
+} // namespace
+
+ZoomGLArea::ZoomGLArea(QWidget* parent) : QOpenGLWidget(parent) {
+    setFocusPolicy(Qt::ClickFocus);
+}
+
+ZoomGLArea::~ZoomGLArea() = default;
+
+void ZoomGLArea::setObject(GeometrObj* o) {
+    object = o;
+    titleText = o ? o->displayName() : QString();
+    update();
+}
+
+void ZoomGLArea::initializeGL() {
+    QOpenGLContext* ctx = context();
+    if (ctx->format().profile() == QSurfaceFormat::CoreProfile)
+        qWarning() << "Zoom view: the OpenGL context is a core profile, which cannot draw fixed-function "
+                      "OpenGL; ask for version 2.1 in the default surface format. The view stays empty.";
+    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    if (gl && !gl->initializeOpenGLFunctions())
+        gl = nullptr;
+    if (!gl) {
+        qWarning() << "Zoom view: the OpenGL context offers no OpenGL 2.1 compatibility functions; the view "
+                      "stays empty.";
+        return;
+    }
+    installSceneRenderer();
+    setUpLighting();
+    update();
+}
+
+void ZoomGLArea::setUpLighting() {
+    gl->glClearColor(0, 0, 0, 0);
+    gl->glEnable(GL_LIGHTING);
+    gl->glEnable(GL_LIGHT0);
+    gl->glEnable(GL_NORMALIZE);
+    gl->glEnable(GL_COLOR_MATERIAL);
+    gl->glEnable(GL_CULL_FACE);
+    gl->glEnable(GL_DEPTH_TEST);
+}
+
+void ZoomGLArea::resizeGL(int w, int h) {
+    if (!gl)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    gl->glViewport(0, 0, int(w * ratio), int(h * ratio));
+    setUpLighting();
+}
+
+void ZoomGLArea::paintGL() {
+    ++paints;
+    QPainter painter(this);
+    if (gl) {
+        painter.beginNativePainting();
+        // Everything the scene changes is put back before the painter draws again (its text
+        // vanishes with depth testing left on).
+        gl->glPushAttrib(GL_ALL_ATTRIB_BITS);
+        gl->glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+        gl->glMatrixMode(GL_PROJECTION);
+        gl->glPushMatrix();
+        gl->glMatrixMode(GL_MODELVIEW);
+        gl->glPushMatrix();
+        paintScene(&painter);
+        gl->glMatrixMode(GL_PROJECTION);
+        gl->glPopMatrix();
+        gl->glMatrixMode(GL_MODELVIEW);
+        gl->glPopMatrix();
+        gl->glPopClientAttrib();
+        gl->glPopAttrib();
+        gl->glDisable(GL_DEPTH_TEST);
+        gl->glDisable(GL_LIGHTING);
+        gl->glDisable(GL_CULL_FACE);
+        painter.endNativePainting();
+    }
+    // The title, placed as the working areas place their label.
+    QFont font(QStringLiteral("Helvetica"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const int a = painter.fontMetrics().ascent() / 2;
+    painter.drawText(QPoint(a, 3 * a + a), titleText);
+}
+
+void ZoomGLArea::paintScene(QPainter* painter) {
+    const qreal ratio = devicePixelRatioF();
+    const int w = std::max(width(), 1), h = std::max(height(), 1);
+    gl->glViewport(0, 0, int(w * ratio), int(h * ratio));
+    gl->glClearColor(0, 0, 0, 1);
+    gl->glEnable(GL_DEPTH_TEST);
+    gl->glDepthMask(GL_TRUE);
+    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    gl->glEnable(GL_LIGHTING);
+    gl->glEnable(GL_LIGHT0);
+    gl->glEnable(GL_NORMALIZE);
+    gl->glEnable(GL_COLOR_MATERIAL);
+    gl->glDisable(GL_CULL_FACE); // both sides of every triangle show
+
+    const double aspect = double(w) / double(h);
+    const Eigen::Matrix4d projection = perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);
+    Eigen::Matrix4d view = Eigen::Matrix4d::Identity(); // eye (0, 0, 5) looking at the origin, y up
+    view(2, 3) = -EyeDistance;
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glLoadMatrixd(projection.data());
+    gl->glMatrixMode(GL_MODELVIEW);
+
+    trackball.setCenter(Eigen::Vector3f::Zero());
+    trackball.setRadius(float(aspect));
+    trackball.setView(projection, view, w, h);
+    const Eigen::Matrix4d modelView = view * trackball.matrix();
+    gl->glLoadMatrixd(modelView.data());
+    if (!object)
+        return;
+
+    const Box3d b = object->getBBox();
+    const double d = b.diag();
+    if (d > 0.0 && std::isfinite(d)) {
+        const double s = FitDiagonal / d;
+        gl->glScaled(s, s, s);
+        const Point3d c = b.center();
+        gl->glTranslated(-c.x(), -c.y(), -c.z());
+    }
+    object->drawHighlighted(true);
+    object->drawConstraints(painter);
+}
+
+void ZoomGLArea::mousePressEvent(QMouseEvent* e) {
+    e->accept();
+    setFocus(Qt::OtherFocusReason);
+    const QPoint p = e->position().toPoint();
+    trackball.mouseDown(p.x(), height() - p.y(), trackballButtons(e->button(), e->modifiers()));
+    mousePressed = true;
+    update();
+}
+
+void ZoomGLArea::mouseMoveEvent(QMouseEvent* e) {
+    if (e->buttons() == Qt::NoButton || !mousePressed)
+        return;
+    const QPoint p = e->position().toPoint();
+    trackball.mouseMove(p.x(), height() - p.y());
+    update();
+}
+
+void ZoomGLArea::mouseReleaseEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    trackball.mouseUp(p.x(), height() - p.y(), trackballButtons(e->button(), e->modifiers()));
+    mousePressed = false;
+    update();
+}
+
+void ZoomGLArea::wheelEvent(QWheelEvent* e) {
+    const float notches = float(e->angleDelta().y()) / 120.0f;
+    trackball.mouseWheel(notches, Trackball::Wheel | trackballButtons(Qt::NoButton, e->modifiers()));
+    update();
+}
