@@ -1,7 +1,7 @@
 #include "prev_gl_area.h"
 
+#include "frag_group.h"
 #include "geometr_obj.h"
-#include "scene_renderer.h"
 
 #include <Eigen/Geometry>
 #include <QOffscreenSurface>
@@ -33,6 +33,14 @@ Eigen::Matrix4d lookAt(const Eigen::Vector3d& eye, const Eigen::Vector3d& target
     m.block<1, 3>(2, 0) = -f.transpose();
     m.block<3, 1>(0, 3) = -(m.topLeftCorner<3, 3>() * eye);
     return m;
+}
+
+// Focus flags of o and everything inside it, in pre-order.
+void collectFocus(GeometrObj* o, std::vector<std::pair<GeometrObj*, bool>>& out) {
+    out.emplace_back(o, o->isFocused());
+    if (auto* g = dynamic_cast<FragGroup*>(o))
+        for (const auto& [id, child] : g->childMap())
+            collectFocus(child, out);
 }
 
 } // namespace
@@ -101,7 +109,6 @@ bool PrevGLArea::checkFunctions() {
         gl = nullptr;
         return false;
     }
-    installSceneRenderer();
     usable = true;
     return true;
 }
@@ -171,7 +178,51 @@ void PrevGLArea::paintGL() {
     const Eigen::Matrix4d view = lookAt(eye, c, Eigen::Vector3d::UnitY());
     gl->glLoadMatrixd(view.data()); // Eigen is column-major, as OpenGL wants
 
+    // A thumbnail shows the object's own colours, not the highlight of a current selection. A
+    // group passes its flag down to its members, so the flags go back in pre-order.
+    std::vector<std::pair<GeometrObj*, bool>> focus;
+    collectFocus(object, focus);
+    object->setFocused(false);
     gl->glPushAttrib(GL_ALL_ATTRIB_BITS);
     object->draw(true);
+    gl->glPopAttrib();
+    for (const auto& [o, f] : focus)
+        o->setFocused(f);
+    makeDrawnPixelsOpaque();
+}
+
+void PrevGLArea::makeDrawnPixelsOpaque() {
+    // The objects' display colours carry alpha 1/255 (the lit alpha is the colour's), which would
+    // leave the picture all but invisible on its transparent background. Where the object was
+    // drawn the depth buffer holds less than 1 (the whole object lies in the nearer half of the
+    // depth range), elsewhere the cleared 1: a quad just in front of the far plane, tested with
+    // GL_GREATER and writing only alpha, sets alpha 1 exactly on the object's pixels.
+    gl->glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gl->glDisable(GL_LIGHTING);
+    gl->glDisable(GL_CULL_FACE);
+    gl->glDisable(GL_BLEND);
+    gl->glDisable(GL_TEXTURE_2D);
+    gl->glEnable(GL_DEPTH_TEST);
+    gl->glDepthFunc(GL_GREATER);
+    gl->glDepthMask(GL_FALSE);
+    gl->glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glPushMatrix();
+    gl->glLoadIdentity();
+    gl->glMatrixMode(GL_MODELVIEW);
+    gl->glPushMatrix();
+    gl->glLoadIdentity();
+    const float z = 0.9f; // depth 0.95
+    gl->glColor4f(0.0f, 0.0f, 0.0f, 1.0f);
+    gl->glBegin(GL_QUADS);
+    gl->glVertex3f(-1.0f, -1.0f, z);
+    gl->glVertex3f(1.0f, -1.0f, z);
+    gl->glVertex3f(1.0f, 1.0f, z);
+    gl->glVertex3f(-1.0f, 1.0f, z);
+    gl->glEnd();
+    gl->glPopMatrix();
+    gl->glMatrixMode(GL_PROJECTION);
+    gl->glPopMatrix();
+    gl->glMatrixMode(GL_MODELVIEW);
     gl->glPopAttrib();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Off-screen renderer of the thumbnails: an orthographic picture of one object, looked at from
 // (0, 0, D) toward the centre of its mesh box (D = the box diagonal, which fills the width), lit by
-// light 0, on a transparent black background, marked faces red.
+// light 0, on a transparent black background, opaque where the object is, marked faces red, in the
+// object's own colours even while it is focused (its focus flags are the same afterwards).
 //
 // It draws in an OpenGL context of its own that shares with QOpenGLContext::globalShareContext()
 // (so the mesh buffers the views uploaded are reused; set Qt::AA_ShareOpenGLContexts before the
@@ -48,6 +49,8 @@ private:
     // The GL state of every thumbnail, then the camera and the drawing, on the current framebuffer.
     void initializeGL();
     void paintGL();
+    // Alpha 1 on every pixel the object covers.
+    void makeDrawnPixelsOpaque();
 
     GeometrObj* object = nullptr;
     std::unique_ptr<QOpenGLContext> context;

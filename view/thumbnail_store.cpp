@@ -31,10 +31,21 @@ Store& store() {
     return *s;
 }
 
-// The name without its "?v=N" part (or any other query).
-QString withoutQuery(const QString& name) {
-    const qsizetype q = name.indexOf(QLatin1Char('?'));
-    return q < 0 ? name : name.left(q);
+// The entry of a name, exactly as given; null when none. Call with the lock held.
+const Entry* findExact(Store& s, const QString& name) {
+    const auto it = s.entries.constFind(name);
+    return it == s.entries.cend() ? nullptr : &*it;
+}
+
+QByteArray bytesOfExactName(const QString& name) {
+    Store& s = store();
+    QMutexLocker lock(&s.mutex);
+    const Entry* e = findExact(s, name);
+    return e ? e->bytes : QByteArray();
+}
+
+QImage decode(const QByteArray& bytes) {
+    return bytes.isEmpty() ? QImage() : QImage::fromData(bytes, "PNG");
 }
 
 } // namespace
@@ -78,15 +89,18 @@ QString thumbnailUrl(const QString& key) {
 QByteArray thumbnailBytes(const QString& name) {
     Store& s = store();
     QMutexLocker lock(&s.mutex);
-    const auto it = s.entries.constFind(withoutQuery(name));
-    return it == s.entries.cend() ? QByteArray() : it->bytes;
+    if (const Entry* e = findExact(s, name))
+        return e->bytes;
+    // Without the "?v=N" part (a key may hold a '?' of its own, so the last one).
+    const qsizetype q = name.lastIndexOf(QLatin1Char('?'));
+    if (q < 0)
+        return {};
+    const Entry* e = findExact(s, name.left(q));
+    return e ? e->bytes : QByteArray();
 }
 
 QImage thumbnailImage(const QString& name) {
-    const QByteArray bytes = thumbnailBytes(name);
-    if (bytes.isEmpty())
-        return {};
-    return QImage::fromData(bytes, "PNG");
+    return decode(thumbnailBytes(name));
 }
 
 void installThumbnailProvider() {
@@ -99,7 +113,8 @@ void installThumbnailProvider() {
         // QUrl lower-cases the scheme, so "IMAGE:" reaches us as "image:" as well; the stored
         // names are looked up exactly.
         if (url.scheme() == QLatin1String("image")) {
-            const QImage picture = thumbnailImage(imageScheme + url.path(QUrl::FullyDecoded));
+            // The query (the version) is not part of the stored name.
+            const QImage picture = decode(bytesOfExactName(imageScheme + url.path(QUrl::FullyDecoded)));
             if (!picture.isNull())
                 return picture;
             return {};

@@ -1,7 +1,6 @@
 #include "zoom_gl_area.h"
 
 #include "geometr_obj.h"
-#include "scene_renderer.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -73,7 +72,6 @@ void ZoomGLArea::initializeGL() {
                       "stays empty.";
         return;
     }
-    installSceneRenderer();
     setUpLighting();
     update();
 }
