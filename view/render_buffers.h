@@ -1,0 +1,81 @@
+#pragma once
+// GPU copies of fragment meshes: per OpenGL share group, per fragment, vertex buffer objects that
+// mirror the FragMesh arrays. They are uploaded once and refreshed only for what FragMesh::changes
+// marks; the renderer clears those bits after the upload. Works in the current context (which
+// must be an OpenGL 2.1 compatibility context).
+
+#include "frag_mesh.h"
+
+#include <QOpenGLFunctions_2_1>
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+
+class Fragment;
+class QOpenGLContextGroup;
+
+// GPU traffic since the last reset.
+struct RenderCounters {
+    std::uint64_t uploads = 0;       // glBufferData / glBufferSubData calls that sent data
+    std::uint64_t uploadedBytes = 0; // bytes they sent
+    std::uint64_t bufferSets = 0;    // fragments whose buffers were (re)built from scratch
+};
+
+// The buffers of one fragment in one share group. Positions are floats relative to `origin`
+// (the box centre at upload time), so that coordinates far from the origin keep their precision;
+// the drawing translates by origin in double precision.
+struct FragmentBuffers {
+    GLuint positions = 0, normals = 0, colors = 0, highlights = 0, indices = 0;
+    GLuint pickPositions = 0, pickColors = 0; // one vertex per face corner, built on demand
+    std::size_t vertexCount = 0, faceCount = 0;
+    std::size_t markedCount = 0; // marked faces, stored after the unmarked ones in indices
+    Eigen::Vector3d origin = Eigen::Vector3d::Zero();
+    std::uint32_t pending = 0;            // changes uploaded by another share group, not yet here
+    std::uint64_t positionGeneration = 0; // counts position uploads
+    // What the pick buffers were built from; they are rebuilt when any of these differ.
+    std::uint64_t pickPositionGeneration = ~0ull;
+    const Color4b* pickColorData = nullptr;
+    std::size_t pickColorCount = 0;
+    Color4b pickFirst, pickLast;
+    std::int64_t lastUse = 0; // milliseconds of the cache clock
+    bool built = false;
+};
+
+class FragmentBufferCache {
+public:
+    static FragmentBufferCache& instance();
+
+    // The buffers of f in the current context's share group, brought up to date with its mesh
+    // (changes cleared afterwards). Null when no context is current.
+    FragmentBuffers* prepare(QOpenGLFunctions_2_1& gl, Fragment& f);
+    // Brings the per-corner pick buffers of b up to date with the mesh's pick colours.
+    void preparePick(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh);
+
+    // Frees f's buffers in the current share group and forgets them in every other one.
+    void release(const Fragment* f);
+    // Buffers not used for this long are freed (checked at most every few seconds); a fragment that
+    // shows again is uploaded again.
+    void setIdleLimitMs(std::int64_t ms) { idleLimitMs = ms; }
+    // Number of fragments with buffers in the current share group.
+    std::size_t entryCount() const;
+
+    RenderCounters counters() const { return traffic; }
+    void resetCounters() { traffic = {}; }
+
+private:
+    using Entries = std::unordered_map<const Fragment*, FragmentBuffers>;
+
+    Entries* currentEntries();
+    void upload(QOpenGLFunctions_2_1& gl, GLenum target, GLuint buffer, std::size_t bytes, const void* data,
+                bool replace);
+    void fillPositions(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
+    void fillColors(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
+    void fillIndices(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
+    void freeBuffers(QOpenGLFunctions_2_1& gl, FragmentBuffers& b);
+    void sweepIdle(QOpenGLFunctions_2_1& gl, Entries& entries, std::int64_t now);
+
+    std::unordered_map<QOpenGLContextGroup*, Entries> groups;
+    RenderCounters traffic;
+    std::int64_t idleLimitMs = 5 * 60 * 1000;
+    std::int64_t lastSweep = 0;
+};

@@ -1,0 +1,348 @@
+#include "scene_renderer.h"
+
+#include "constraint.h"
+#include "frag_group.h"
+#include "fragment.h"
+#include "rband.h"
+#include "scene_drawer.h"
+
+#include <QOpenGLContext>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QPaintDevice>
+#include <QPainter>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int SphereSlices = 36;
+constexpr int SphereStacks = 18;
+
+QOpenGLFunctions_2_1* currentFunctions() {
+    QOpenGLContext* ctx = QOpenGLContext::currentContext();
+    if (!ctx)
+        return nullptr;
+    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    if (!gl || !gl->initializeOpenGLFunctions())
+        return nullptr;
+    return gl;
+}
+
+void setColor(QOpenGLFunctions_2_1& gl, const Constraint& c) {
+    const Color4b col = c.isFocused() ? c.getFocusColor() : c.getColor();
+    gl.glColor4ub(col.r, col.g, col.b, col.a);
+}
+
+// First point of a range, if any.
+bool firstOf(const Constraint::PointRange& range, Point3d& out) {
+    if (range.empty())
+        return false;
+    out = range.begin()->second;
+    return true;
+}
+
+class SceneRenderer : public SceneDrawer {
+public:
+    void drawFragment(Fragment& f, bool showMarkedFaces) override;
+    void drawFragmentPickColors(Fragment& f) override;
+    void drawConstraintMarkers(GeometrObj& o, QPainter* painter) override;
+    void drawConstraint(Constraint& c) override;
+    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) override;
+
+private:
+    struct Label {
+        Eigen::Vector2d window; // x from the left, y from the bottom, device pixels
+        QString text;
+    };
+    void queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, const QString& text);
+    void flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter);
+
+    std::vector<Label> labels;
+    int markerDepth = 0; // nesting of drawConstraintMarkers through the groups' members
+};
+
+void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
+    QOpenGLFunctions_2_1* glp = currentFunctions();
+    if (!glp)
+        return;
+    QOpenGLFunctions_2_1& gl = *glp;
+    FragmentBuffers* b = FragmentBufferCache::instance().prepare(gl, f);
+    if (!b || b->faceCount == 0)
+        return;
+
+    gl.glPushAttrib(GL_CURRENT_BIT | GL_LIGHTING_BIT | GL_TRANSFORM_BIT);
+    gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    gl.glMatrixMode(GL_MODELVIEW);
+    gl.glPushMatrix();
+    gl.glTranslated(b->origin.x(), b->origin.y(), b->origin.z());
+
+    gl.glBindBuffer(GL_ARRAY_BUFFER, b->positions);
+    gl.glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    gl.glEnableClientState(GL_VERTEX_ARRAY);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, b->normals);
+    gl.glNormalPointer(GL_FLOAT, 0, nullptr);
+    gl.glEnableClientState(GL_NORMAL_ARRAY);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, f.isFocused() ? b->highlights : b->colors);
+    gl.glColorPointer(4, GL_UNSIGNED_BYTE, 0, nullptr);
+    gl.glEnableClientState(GL_COLOR_ARRAY);
+    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b->indices);
+
+    const std::size_t unmarked = b->faceCount - b->markedCount;
+    if (showMarkedFaces && b->markedCount > 0) {
+        if (unmarked > 0)
+            gl.glDrawElements(GL_TRIANGLES, GLsizei(3 * unmarked), GL_UNSIGNED_INT, nullptr);
+        gl.glDisableClientState(GL_COLOR_ARRAY);
+        gl.glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
+        const auto offset = static_cast<std::uintptr_t>(3 * unmarked * sizeof(GLuint));
+        gl.glDrawElements(GL_TRIANGLES, GLsizei(3 * b->markedCount), GL_UNSIGNED_INT,
+                          reinterpret_cast<const void*>(offset));
+    } else {
+        gl.glDrawElements(GL_TRIANGLES, GLsizei(3 * b->faceCount), GL_UNSIGNED_INT, nullptr);
+    }
+
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    gl.glPopMatrix();
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
+}
+
+void SceneRenderer::drawFragmentPickColors(Fragment& f) {
+    QOpenGLFunctions_2_1* glp = currentFunctions();
+    if (!glp)
+        return;
+    QOpenGLFunctions_2_1& gl = *glp;
+    FragmentBufferCache& cache = FragmentBufferCache::instance();
+    FragmentBuffers* b = cache.prepare(gl, f);
+    if (!b || b->faceCount == 0)
+        return;
+    cache.preparePick(gl, *b, f.mesh());
+
+    // The read-back colours must equal the codes: no lighting, blending, dithering or fog, and
+    // one colour per face.
+    gl.glPushAttrib(GL_CURRENT_BIT | GL_LIGHTING_BIT | GL_TRANSFORM_BIT | GL_ENABLE_BIT |
+                    GL_COLOR_BUFFER_BIT);
+    gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    gl.glDisable(GL_LIGHTING);
+    gl.glDisable(GL_BLEND);
+    gl.glDisable(GL_DITHER);
+    gl.glDisable(GL_FOG);
+    gl.glDisable(GL_TEXTURE_2D);
+    gl.glShadeModel(GL_FLAT);
+    gl.glMatrixMode(GL_MODELVIEW);
+    gl.glPushMatrix();
+    gl.glTranslated(b->origin.x(), b->origin.y(), b->origin.z());
+
+    gl.glBindBuffer(GL_ARRAY_BUFFER, b->pickPositions);
+    gl.glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    gl.glEnableClientState(GL_VERTEX_ARRAY);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, b->pickColors);
+    gl.glColorPointer(4, GL_UNSIGNED_BYTE, 0, nullptr);
+    gl.glEnableClientState(GL_COLOR_ARRAY);
+    gl.glDisableClientState(GL_NORMAL_ARRAY);
+    gl.glDrawArrays(GL_TRIANGLES, 0, GLsizei(3 * b->faceCount));
+
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl.glPopMatrix();
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
+}
+
+void SceneRenderer::drawConstraint(Constraint& c) {
+    QOpenGLFunctions_2_1* glp = currentFunctions();
+    Point3d p0, p1;
+    if (!glp || !firstOf(c.samplePoints(0), p0) || !firstOf(c.samplePoints(1), p1))
+        return;
+    QOpenGLFunctions_2_1& gl = *glp;
+    gl.glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gl.glDisable(GL_LIGHTING);
+    gl.glLineWidth(3.0f);
+    setColor(gl, c);
+    gl.glBegin(GL_LINES);
+    gl.glVertex3d(p0.x(), p0.y(), p0.z());
+    gl.glVertex3d(p1.x(), p1.y(), p1.z());
+    gl.glEnd();
+    gl.glPopAttrib();
+}
+
+void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) {
+    QOpenGLFunctions_2_1* glp = currentFunctions();
+    if (!glp)
+        return;
+    const int k = c.sideOf(side);
+    Point3d p;
+    if (!firstOf(mode != 0 ? c.refSamplePoints(k) : c.samplePoints(k), p))
+        return;
+    const auto* band = dynamic_cast<const RBand*>(&c);
+    const double radius = band ? std::abs(double(band->radius(k)) * scale) : 0.0;
+    if (radius == 0.0)
+        return; // a sphere of radius 0 covers no pixel
+
+    QOpenGLFunctions_2_1& gl = *glp;
+    const SphereMesh& sphere = unitSphere();
+    gl.glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    gl.glDisable(GL_LIGHTING);
+    setColor(gl, c);
+    gl.glMatrixMode(GL_MODELVIEW);
+    gl.glPushMatrix();
+    gl.glTranslated(p.x(), p.y(), p.z());
+    gl.glScaled(radius, radius, radius);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    gl.glVertexPointer(3, GL_FLOAT, 0, sphere.vertices.data());
+    gl.glNormalPointer(GL_FLOAT, 0, sphere.vertices.data());
+    gl.glEnableClientState(GL_VERTEX_ARRAY);
+    gl.glEnableClientState(GL_NORMAL_ARRAY);
+    gl.glDisableClientState(GL_COLOR_ARRAY);
+    gl.glDrawElements(GL_TRIANGLES, GLsizei(sphere.indices.size()), GL_UNSIGNED_INT, sphere.indices.data());
+    gl.glPopMatrix();
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
+}
+
+void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
+    QOpenGLFunctions_2_1* glp = currentFunctions();
+    if (!glp)
+        return;
+    QOpenGLFunctions_2_1& gl = *glp;
+    ++markerDepth;
+    ObjId* self = &o.objId();
+    auto* group = dynamic_cast<FragGroup*>(&o);
+    const std::vector<Constraint*> attached = o.constraintList(); // drawing must not see edits
+    for (Constraint* c : attached) {
+        const int k = c->sideOf(self);
+        Point3d at;
+        bool labelled;
+        if (!group) {
+            c->drawSide(self, 1.0f, 1);
+            labelled = firstOf(c->samplePoints(k), at);
+        } else if (!o.isTopLevel()) {
+            c->draw();
+            labelled = firstOf(c->samplePoints(k), at);
+        } else if (group->isWrapper()) {
+            c->drawSide(self, 1.0f, 1);
+            labelled = firstOf(c->refSamplePoints(k), at);
+        } else {
+            c->drawSide(self, 0.0f, 1); // only the label shows
+            labelled = firstOf(c->samplePoints(k), at);
+        }
+        if (labelled && painter)
+            queueLabel(gl, at, QString::number(c->id()));
+    }
+    // A user group passes the call on to its members; a wrapper does not (its fragment's
+    // constraints are the wrapper's).
+    if (group && !group->isWrapper())
+        for (const auto& [id, child] : group->childMap())
+            child->drawConstraints(painter);
+    if (--markerDepth == 0)
+        flushLabels(gl, painter);
+}
+
+void SceneRenderer::queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, const QString& text) {
+    Eigen::Matrix4d projection, modelView;
+    GLint viewport[4];
+    gl.glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
+    gl.glGetDoublev(GL_MODELVIEW_MATRIX, modelView.data());
+    gl.glGetIntegerv(GL_VIEWPORT, viewport);
+    const Eigen::Vector4d clip = projection * modelView * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
+    if (clip.w() <= 0.0)
+        return; // behind the eye
+    const Eigen::Vector2d ndc = clip.head<2>() / clip.w();
+    labels.push_back({{viewport[0] + (ndc.x() + 1.0) * 0.5 * viewport[2],
+                       viewport[1] + (ndc.y() + 1.0) * 0.5 * viewport[3]},
+                      text});
+}
+
+void SceneRenderer::flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter) {
+    if (!painter || labels.empty()) {
+        labels.clear();
+        return;
+    }
+    Eigen::Matrix4d projection, modelView;
+    GLint matrixMode = GL_MODELVIEW;
+    gl.glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
+    gl.glGetDoublev(GL_MODELVIEW_MATRIX, modelView.data());
+    gl.glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
+    gl.glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gl.glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+    // QPainter's text disappears behind the scene with the depth test on.
+    gl.glDisable(GL_DEPTH_TEST);
+    painter->endNativePainting();
+
+    QPaintDevice* device = painter->device();
+    const double ratio = device ? device->devicePixelRatioF() : 1.0;
+    const double height = device ? device->height() : 0.0;
+    painter->save();
+    painter->setFont(sceneLabelFont());
+    painter->setPen(Qt::white);
+    painter->setRenderHint(QPainter::TextAntialiasing);
+    // Anchored at the point, the baseline half an ascent lower.
+    const double drop = painter->fontMetrics().ascent() / 2;
+    for (const Label& l : labels)
+        painter->drawText(QPointF(l.window.x() / ratio, height - l.window.y() / ratio + drop), l.text);
+    painter->restore();
+    labels.clear();
+
+    painter->beginNativePainting();
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
+    // Native painting loads QPainter's own matrices; put the scene's back.
+    gl.glMatrixMode(GL_PROJECTION);
+    gl.glLoadMatrixd(projection.data());
+    gl.glMatrixMode(GL_MODELVIEW);
+    gl.glLoadMatrixd(modelView.data());
+    gl.glMatrixMode(GLenum(matrixMode));
+}
+
+} // namespace
+
+void installSceneRenderer() {
+    static SceneRenderer* renderer = new SceneRenderer; // lives as long as the program
+    if (sceneDrawer() != renderer)
+        setSceneDrawer(renderer);
+}
+
+RenderCounters sceneRenderCounters() {
+    return FragmentBufferCache::instance().counters();
+}
+
+void resetSceneRenderCounters() {
+    FragmentBufferCache::instance().resetCounters();
+}
+
+void releaseFragmentBuffers(const Fragment* f) {
+    FragmentBufferCache::instance().release(f);
+}
+
+QFont sceneLabelFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(12);
+    return font;
+}
+
+const SphereMesh& unitSphere() {
+    static const SphereMesh sphere = [] {
+        SphereMesh s;
+        s.vertices.reserve(3 * (SphereSlices + 1) * (SphereStacks + 1));
+        for (int i = 0; i <= SphereStacks; ++i) {
+            const double phi = M_PI * i / SphereStacks;
+            for (int j = 0; j <= SphereSlices; ++j) {
+                const double theta = 2.0 * M_PI * j / SphereSlices;
+                s.vertices.push_back(float(std::sin(phi) * std::cos(theta)));
+                s.vertices.push_back(float(std::sin(phi) * std::sin(theta)));
+                s.vertices.push_back(float(std::cos(phi)));
+            }
+        }
+        const GLuint row = SphereSlices + 1;
+        for (GLuint i = 0; i < SphereStacks; ++i)
+            for (GLuint j = 0; j < SphereSlices; ++j) {
+                const GLuint a = i * row + j, b = a + row;
+                s.indices.insert(s.indices.end(), {a, b, a + 1, a + 1, b, b + 1});
+            }
+        return s;
+    }();
+    return sphere;
+}
