@@ -1,0 +1,239 @@
+// Drawing and picking a large fragment: frame time of the buffered renderer against the same mesh
+// sent in immediate mode (glBegin/glEnd, normal + colour + position per vertex), uploads per
+// frame when nothing changed, refresh times after a colour or placement change, and picking time.
+// Needs an X server (run under xvfb-run -a -s "-screen 0 1280x1024x24").
+//
+//   bench_render [--sizes 1,2,4] [--frames N] [--immediate-frames N]
+//       sizes in millions of triangles (a wavy height field of 2 n^2 triangles).
+
+#include "face_picking.h"
+#include "fragment.h"
+#include "scene_renderer.h"
+
+#include <Eigen/Geometry>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions_2_1>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QStringList>
+#include <QSurfaceFormat>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int Width = 800, Height = 600;
+
+// A wavy height field over [-1, 1]^2 with about `triangles` triangles, coloured like a fragment.
+std::unique_ptr<Fragment> makeFragment(std::size_t triangles) {
+    const int n = int(std::lround(std::sqrt(double(triangles) / 2.0)));
+    auto f = std::make_unique<Fragment>(nullptr);
+    FragMesh& m = f->mesh();
+    m.vertices.reserve(std::size_t(n + 1) * std::size_t(n + 1));
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const double x = -1.0 + 2.0 * i / n, y = -1.0 + 2.0 * j / n;
+            m.vertices.push_back({x, y, 0.15 * std::sin(5.0 * x) * std::cos(4.0 * y)});
+        }
+    m.faces.reserve(std::size_t(2) * std::size_t(n) * std::size_t(n));
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const auto a = std::uint32_t(j * (n + 1) + i), b = a + 1, c = a + std::uint32_t(n) + 2,
+                       d = a + std::uint32_t(n) + 1;
+            m.faces.push_back({a, b, c});
+            m.faces.push_back({a, c, d});
+        }
+    m.allocateAttributes();
+    for (std::size_t v = 0; v < m.vertices.size(); ++v) {
+        const auto grey = std::uint8_t(180 + (v * 7919) % 76);
+        m.fileColors[v] = {grey, grey, grey, 255};
+    }
+    m.updateBoundingBox();
+    m.updateVertexNormals();
+    m.updateFaceNormals();
+    f->setColor({200, 160, 120, 255});
+    return f;
+}
+
+Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
+    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
+    Eigen::Matrix4d p = Eigen::Matrix4d::Zero();
+    p(0, 0) = f / aspect;
+    p(1, 1) = f;
+    p(2, 2) = (zFar + zNear) / (zNear - zFar);
+    p(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
+    p(3, 2) = -1.0;
+    return p;
+}
+
+class Bench {
+public:
+    bool init() {
+        surface.setFormat(QSurfaceFormat::defaultFormat());
+        surface.create();
+        context.setShareContext(QOpenGLContext::globalShareContext());
+        context.setFormat(QSurfaceFormat::defaultFormat());
+        if (!context.create() || !context.makeCurrent(&surface))
+            return false;
+        gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(&context);
+        if (!gl || !gl->initializeOpenGLFunctions())
+            return false;
+        fbo = std::make_unique<QOpenGLFramebufferObject>(Width, Height, QOpenGLFramebufferObject::Depth);
+        installSceneRenderer();
+        projection = perspective(40.0, double(Width) / Height, 0.1, 100.0);
+        // The views' camera: eye at (0, 0, 5), the scene's diagonal scaled to 2.5, turned a little.
+        Eigen::Affine3d mv = Eigen::Affine3d::Identity();
+        mv.translate(Eigen::Vector3d(0, 0, -5));
+        mv.rotate(Eigen::AngleAxisd(-0.6, Eigen::Vector3d::UnitX()));
+        mv.scale(2.5 / std::sqrt(8.0));
+        modelView = mv.matrix();
+        return fbo->isValid();
+    }
+
+    void beginFrame() {
+        fbo->bind();
+        gl->glViewport(0, 0, Width, Height);
+        gl->glClearColor(0, 0, 0, 1);
+        gl->glEnable(GL_DEPTH_TEST);
+        gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        gl->glEnable(GL_LIGHTING);
+        gl->glEnable(GL_LIGHT0);
+        gl->glEnable(GL_NORMALIZE);
+        gl->glEnable(GL_COLOR_MATERIAL);
+        gl->glMatrixMode(GL_PROJECTION);
+        gl->glLoadMatrixd(projection.data());
+        gl->glMatrixMode(GL_MODELVIEW);
+        gl->glLoadMatrixd(modelView.data());
+    }
+
+    // Milliseconds of one frame drawn by draw, finished on the GPU.
+    template <class Draw> double frame(Draw draw) {
+        QElapsedTimer t;
+        t.start();
+        beginFrame();
+        draw();
+        gl->glFinish();
+        return double(t.nsecsElapsed()) / 1e6;
+    }
+
+    void drawImmediate(const Fragment& f) {
+        const FragMesh& m = f.mesh();
+        gl->glBegin(GL_TRIANGLES);
+        for (const FragMesh::Face& face : m.faces)
+            for (std::uint32_t v : face) {
+                gl->glNormal3dv(m.vertexNormals[v].data());
+                gl->glColor4ubv(&m.displayColors[v].r);
+                gl->glVertex3dv(m.vertices[v].data());
+            }
+        gl->glEnd();
+    }
+
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+    QOpenGLFunctions_2_1* gl = nullptr;
+    std::unique_ptr<QOpenGLFramebufferObject> fbo;
+    Eigen::Matrix4d projection, modelView;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QSurfaceFormat format;
+    format.setVersion(2, 1);
+    format.setDepthBufferSize(24);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QGuiApplication app(argc, argv);
+
+    std::vector<double> sizes{1, 2, 4};
+    int frames = 10, immediateFrames = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--sizes")) {
+            sizes.clear();
+            for (const QString& s : args[i + 1].split(QLatin1Char(',')))
+                sizes.push_back(s.toDouble());
+        } else if (args[i] == QLatin1String("--frames")) {
+            frames = std::max(1, args[i + 1].toInt());
+        } else if (args[i] == QLatin1String("--immediate-frames")) {
+            immediateFrames = std::max(1, args[i + 1].toInt());
+        }
+    }
+
+    Bench bench;
+    if (!bench.init()) {
+        std::fprintf(stderr,
+                     "bench_render: no OpenGL 2.1 context with a framebuffer object (run under xvfb-run)\n");
+        return 1;
+    }
+    std::printf("Renderer: %s, %s; %d x %d, lighting on\n",
+                reinterpret_cast<const char*>(bench.gl->glGetString(GL_RENDERER)),
+                reinterpret_cast<const char*>(bench.gl->glGetString(GL_VERSION)), Width, Height);
+    std::printf("%-10s %10s %12s %12s %12s %9s %11s %11s %12s %10s\n", "triangles", "first ms", "buffered ms",
+                "immediate ms", "imm ms/Mtri", "speed-up", "uploads/fr", "colour ms", "transform ms",
+                "pick ms");
+
+    for (double millions : sizes) {
+        auto f = makeFragment(std::size_t(millions * 1e6));
+        const std::size_t nf = f->mesh().faceCount();
+
+        const double first = bench.frame([&] { f->draw(true); });
+        std::vector<double> buffered;
+        const std::uint64_t uploadsBefore = sceneRenderCounters().uploads;
+        for (int i = 0; i < frames; ++i)
+            buffered.push_back(bench.frame([&] { f->draw(true); }));
+        const double uploadsPerFrame = double(sceneRenderCounters().uploads - uploadsBefore) / frames;
+
+        std::vector<double> immediate;
+        for (int i = 0; i < immediateFrames; ++i)
+            immediate.push_back(bench.frame([&] { bench.drawImmediate(*f); }));
+
+        // A colour change and a placement change, each followed by one frame.
+        f->setColor({120, 160, 200, 255});
+        const double colour = bench.frame([&] { f->draw(true); });
+        Matrix44d tiny = Matrix44d::Identity();
+        tiny(0, 3) = 1e-3;
+        f->applyTransform(&tiny);
+        const double moved = bench.frame([&] { f->draw(true); });
+
+        // Picking at pixels across the surface, with the depth buffer of the last frame.
+        std::vector<double> picks;
+        const std::array<int, 4> viewport{0, 0, Width, Height};
+        std::size_t found = 0;
+        for (int k = 0; k < 7; ++k) {
+            const int x = Width / 4 + k * Width / 14, y = Height / 2 + (k % 3 - 1) * Height / 8;
+            float depth = 1.0f;
+            bench.gl->glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+            QElapsedTimer t;
+            t.start();
+            const std::vector<std::uint32_t> hits =
+                pickVisibleFaces(f->mesh(), x, y, bench.projection, bench.modelView, viewport, depth);
+            picks.push_back(double(t.nsecsElapsed()) / 1e6);
+            found += !hits.empty();
+        }
+
+        const double imm = median(immediate), buf = median(buffered);
+        std::printf(
+            "%-10zu %10.1f %12.1f %12.1f %12.1f %8.1fx %11.2f %11.1f %12.1f %10.1f   (%zu of 7 picks hit)\n",
+            nf, first, buf, imm, imm / (double(nf) / 1e6), imm / buf, uploadsPerFrame, colour, moved,
+            median(picks), found);
+        std::fflush(stdout);
+        releaseFragmentBuffers(f.get());
+    }
+    std::printf(
+        "first: the frame that uploads the mesh; buffered, immediate: median frame; colour, transform: "
+        "the frame after setColor or applyTransform (refresh included); pick: median of 7 clicks.\n");
+    return 0;
+}
