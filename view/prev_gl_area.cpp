@@ -2,6 +2,7 @@
 
 #include "frag_group.h"
 #include "geometr_obj.h"
+#include "scene_renderer.h"
 
 #include <Eigen/Geometry>
 #include <QOffscreenSurface>
@@ -109,6 +110,7 @@ bool PrevGLArea::checkFunctions() {
         gl = nullptr;
         return false;
     }
+    installSceneRenderer();
     usable = true;
     return true;
 }

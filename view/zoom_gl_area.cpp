@@ -1,6 +1,7 @@
 #include "zoom_gl_area.h"
 
 #include "geometr_obj.h"
+#include "scene_renderer.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -72,6 +73,7 @@ void ZoomGLArea::initializeGL() {
                       "stays empty.";
         return;
     }
+    installSceneRenderer();
     setUpLighting();
     update();
 }
