@@ -6,10 +6,12 @@
 #include "list_panel_container.h"
 #include "main_window_ui.h"
 #include "point_pair_set.h"
+#include "rband.h"
 #include "reassembly_solver.h"
 #include "solved_container.h"
 #include "total_graph.h"
 #include "wa_container.h"
+#include "wgl_area.h"
 
 #include "placement_export.h"
 #include "project_reader.h"
@@ -36,6 +38,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     ui->wacont->setGraph(graph.get());
     ui->wacont->setListener(this);
     ui->listPans->setListener(this);
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        ui->wacont->area(i).setIndex(i);
 
     connect(ui->loadproj, &QAction::triggered, this, &MainWindow::chooseOpenProject);
     connect(ui->saveproj, &QAction::triggered, this, &MainWindow::chooseSaveProject);
@@ -216,7 +220,13 @@ bool MainWindow::isInSolvedArea(int objId) {
 }
 void MainWindow::updateSolvedErrors() {}
 void MainWindow::updateGroupErrors(GeometrObj*) {}
-void MainWindow::setShowError(bool) {}
+void MainWindow::setShowError(bool show) {
+    for (int i = 0; i < WAContainer::AreaCount; ++i) {
+        ui->wacont->area(i).setShowError(show);
+        ui->wacont->area(i).update();
+    }
+    updateSolvedArea();
+}
 void MainWindow::makeThumbnail(GeometrObj*) {}
 
 void MainWindow::replaceInSolvedArea(int oldId, int newId) {
@@ -271,14 +281,80 @@ void MainWindow::addConstraintPick(const ObjId& picked, double x, double y, doub
     picks.emplace(parent.key(), PickRecord{parent, const_cast<ObjId*>(&picked), x, y, z});
 }
 
-void MainWindow::joinConstraintPicks() {}
-
 void MainWindow::HandlePicking(int nctype, int nstiff) {
+    // Nothing to pick on: no object in either working area nor in the solved area.
+    const bool anyWorkingArea = ui->wacont->content(0) || ui->wacont->content(1);
+    if (!anyWorkingArea && solvedShown.empty())
+        return;
+    ui->listPans->unfocusSelection();
     pickType = nctype;
     pickStiffness = nstiff;
+    if (nctype != 0 && nstiff != 0) {
+        picks.clear();
+        lastPicked = nullptr;
+        pickCount = 0;
+        for (int i = 0; i < WAContainer::AreaCount; ++i) {
+            WGLArea& area = ui->wacont->area(i);
+            if (area.isEmpty())
+                continue;
+            area.setPickMode(true);
+            area.getContent()->setFocused(false);
+            area.setConstraintType(nctype);
+        }
+    }
+    statusBar()->showMessage(tr("Adding a new constraint, press ESC to cancel"));
+}
+
+void MainWindow::joinConstraintPicks() {
+    if (++pickCount < 2)
+        return;
+    pickCount = 0;
+    // The two picks in key order: the objects holding the picked fragments, and the points.
+    std::vector<PickRecord> records;
+    for (const auto& [key, record] : picks)
+        records.push_back(record);
+    picks.clear();
+    if (records.size() != 2)
+        return;
+    GeometrObj* objects[2] = {graph->getObject(records[0].key.id), graph->getObject(records[1].key.id)};
+    if (!objects[0] || !objects[1])
+        return;
+    // Both ends at the same tree level: the deeper one is replaced by its ancestor.
+    const int levels[2] = {objects[0]->level(), objects[1]->level()};
+    if (levels[0] > levels[1])
+        objects[0] = objects[0]->ancestorAtLevel(levels[1]);
+    else if (levels[1] > levels[0])
+        objects[1] = objects[1]->ancestorAtLevel(levels[0]);
+    if (!objects[0] || !objects[1] || objects[0] == objects[1]) {
+        // Both points lie in one object: there is nothing to join.
+        cancelAddConstraint();
+        statusBar()->showMessage(tr("Both points lie in the same object: no constraint was made"), 5000);
+        return;
+    }
+    auto* c = new RBand(graph->nextConstraintId(), &objects[0]->objId(), &objects[1]->objId());
+    for (int k = 0; k < 2; ++k)
+        c->addPoint(&objects[k]->objId(),
+                    Point3d(records[std::size_t(k)].x, records[std::size_t(k)].y, records[std::size_t(k)].z));
+    for (int k = 0; k < 2; ++k) {
+        GeometrObj* o = objects[k];
+        c->setRadius(k, static_cast<float>(0.012 * o->getMeshBBox().diag()));
+        c->addLeafFrag(records[std::size_t(k)].picked);
+        o->attachConstraint(c);
+        o->setMarked(false);
+        ui->wacont->area(k).setPickMode(false);
+        updateWorkingArea(k);
+    }
+    c->setStiffness(pickStiffness);
+    addConstraintItem(c);
+    showSolvedConstraint(c->id());
+    graph->addConstraint(c);
+    updateSolvedArea();
+    statusBar()->clearMessage();
 }
 
 void MainWindow::cancelAddConstraint() {
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        ui->wacont->area(i).setPickMode(false);
     picks.clear();
     pickCount = 0;
     lastPicked = nullptr;

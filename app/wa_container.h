@@ -2,15 +2,15 @@
 
 #include <QGridLayout>
 #include <QWidget>
-#include <array>
+#include <vector>
 
 class BaseGraph;
 class GeometrObj;
 class InterfaceListener;
-class QLabel;
+class WGLArea;
+class WGLPanel;
 
 // The two working areas, stacked: area 0 above, area 1 below. Each shows one object at a time.
-// Until the 3D working areas exist each area is a frame that names the object it shows.
 class WAContainer : public QWidget {
     Q_OBJECT
 public:
@@ -18,23 +18,27 @@ public:
 
     explicit WAContainer(QWidget* parent = nullptr);
 
-    void setGraph(BaseGraph* g) { graph = g; }
-    void setListener(InterfaceListener* l) { listener = l; }
+    // Hands the graph to both areas.
+    void setGraph(BaseGraph* g);
+    // Hands the listener to both panels (and their areas).
+    void setListener(InterfaceListener* l);
     // Empties both areas.
     void clearAll();
     // Repaints the solved area (through the listener) and both working areas.
     void updateAll();
 
+    WGLArea& area(int i) const;
+    WGLPanel& panel(int i) const { return *panels[static_cast<std::size_t>(i)]; }
     // Object shown in area i (0 or 1), or null.
-    GeometrObj* content(int i) const { return shown[static_cast<std::size_t>(i)]; }
+    GeometrObj* content(int i) const;
+    // Shows obj in area i and repaints it.
     void setContent(int i, GeometrObj* obj);
-    void clearArea(int i) { setContent(i, nullptr); }
+    void clearArea(int i);
     void repaintArea(int i);
 
 private:
     QGridLayout grid;
-    BaseGraph* graph = nullptr; // not owned
-    std::array<QLabel*, AreaCount> panels{};
-    std::array<GeometrObj*, AreaCount> shown{};
+    BaseGraph* graph = nullptr;            // not owned
+    std::vector<WGLPanel*> panels;         // children
     InterfaceListener* listener = nullptr; // not owned
 };

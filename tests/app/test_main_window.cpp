@@ -8,6 +8,7 @@
 #include "project_writer.h"
 #include "solved_container.h"
 #include "wa_container.h"
+#include "wgl_area.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -79,9 +80,10 @@ private slots:
         QVERIFY(ui.listPans->geometry().right() < ui.wacont->geometry().left());
         QVERIFY(ui.wacont->geometry().right() < ui.solvedGlarea->geometry().left());
         // The two working areas are stacked.
-        const QList<QLabel*> areas = ui.wacont->findChildren<QLabel*>();
+        const QList<WGLArea*> areas = ui.wacont->findChildren<WGLArea*>();
         QCOMPARE(areas.size(), 2);
-        QVERIFY(areas[0]->geometry().bottom() < areas[1]->geometry().top());
+        QVERIFY(areas[0]->mapTo(ui.wacont, QPoint(0, areas[0]->height())).y() <=
+                areas[1]->mapTo(ui.wacont, QPoint(0, 0)).y());
     }
 
     void fileMenuListsTheCommandsInOrder() {

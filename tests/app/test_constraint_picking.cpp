@@ -1,0 +1,195 @@
+// Adding a constraint by clicking, end to end in the real window under a virtual X server: the
+// working areas draw their objects, clicks on known pixels become points on the surfaces, two
+// accepted picks make one rubber band, and Esc or a second click on the same object leave no trace.
+
+#include "../scene/scene_fixtures.h"
+#include "main_window.h"
+#include "main_window_ui.h"
+#include "wa_container.h"
+#include "wgl_area.h"
+
+#include <QApplication>
+#include <QStatusBar>
+#include <QSurfaceFormat>
+#include <QtTest>
+
+namespace {
+// A flat unit square in the plane z = 0 with its lower left corner at (x0, y0), facing the camera.
+QString writeSquare(const QTemporaryDir& dir, const QString& name, double x0, double y0) {
+    return writeAsciiPly(dir.filePath(name),
+                         {{x0, y0, 0}, {x0 + 1, y0, 0}, {x0 + 1, y0 + 1, 0}, {x0, y0 + 1, 0}},
+                         {{0, 1, 2}, {0, 2, 3}});
+}
+
+// Repaints the area and waits until the frame was drawn.
+void waitForFrame(WGLArea& area) {
+    const int before = area.paintCount();
+    area.update();
+    QTRY_VERIFY(area.paintCount() > before);
+}
+
+// A click as a user makes it: the button stays down while the area repaints, so the pick runs
+// in that frame.
+void clickAndHold(WGLArea& area, QPoint at) {
+    const int before = area.paintCount();
+    QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, at);
+    QTRY_VERIFY(area.paintCount() > before);
+    QTest::mouseRelease(&area, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// Size of one pixel of the area in scene units at the fitted content's depth.
+double pixelFootprint(const WGLArea& area) {
+    const Box3d box = area.contentBox();
+    const double visibleHeight = 2.0 * 5.0 * std::tan(20.0 * M_PI / 180.0); // at the eye distance
+    const double fit = 2.5 / (box.max - box.min).norm();
+    return visibleHeight / area.height() / fit;
+}
+} // namespace
+
+class TestConstraintPicking : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    std::unique_ptr<MainWindow> window;
+    FragGroup* left = nullptr;
+    FragGroup* right = nullptr;
+
+    WGLArea& area(int i) { return window->widgets().wacont->area(i); }
+    QPoint centre(int i) { return QPoint(area(i).width() / 2, area(i).height() / 2); }
+
+private slots:
+    void initTestCase() { installMeshReaders(); }
+
+    void init() {
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        TotalGraph& graph = *window->projectGraph();
+        left = addFragment(graph, writeSquare(dir, "left.ply", 0, 0));
+        right = addFragment(graph, writeSquare(dir, "right.ply", 5, 0));
+        QVERIFY(window->putInWorkingArea(left, 0));
+        QVERIFY(window->putInWorkingArea(right, 1));
+        waitForFrame(area(0));
+        waitForFrame(area(1));
+    }
+
+    void cleanup() { window.reset(); }
+
+    void twoClicksMakeOneBandOnTheSurfaces() {
+        window->HandlePicking(1, 3);
+        QVERIFY(area(0).inPickMode() && area(1).inPickMode());
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("Adding a new constraint, press ESC to cancel"));
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        clickAndHold(area(1), centre(1));
+
+        const TotalGraph& graph = *window->projectGraph();
+        QCOMPARE(graph.constraintTable().size(), std::size_t(1));
+        auto* band = dynamic_cast<RBand*>(graph.constraintTable().begin()->second);
+        QVERIFY(band);
+        QCOMPARE(band->frag(0), &left->objId());
+        QCOMPARE(band->frag(1), &right->objId());
+        QCOMPARE(band->leafFrag(0), &left->wrappedFragment()->objId());
+        QCOMPARE(band->leafFrag(1), &right->wrappedFragment()->objId());
+        QCOMPARE(band->stiffness(), 3);
+        QCOMPARE(band->radius(0), float(0.012 * std::sqrt(2.0)));
+        // The points lie on the squares, under the clicked pixels (the centres of the views).
+        const double tolerance = 2 * pixelFootprint(area(0));
+        const Point3d p0 = band->firstPoint(band->frag(0)), p1 = band->firstPoint(band->frag(1));
+        QVERIFY2((p0 - Point3d(0.5, 0.5, 0)).norm() < tolerance,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(p0.x()).arg(p0.y()).arg(p0.z())));
+        QVERIFY((p1 - Point3d(5.5, 0.5, 0)).norm() < tolerance);
+        QVERIFY(std::abs(p0.z()) < 1e-4 && std::abs(p1.z()) < 1e-4);
+        // Both areas leave pick mode; the status line is free again.
+        QVERIFY(!area(0).inPickMode() && !area(1).inPickMode());
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(window->statusBar()->currentMessage().isEmpty());
+        QCOMPARE(left->constraintList().size(), std::size_t(1));
+        QVERIFY(graph.validate().isEmpty());
+    }
+
+    void theSameObjectTwiceCountsOnce() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        clickAndHold(area(0), centre(0) + QPoint(3, 3));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        QVERIFY(window->projectGraph()->constraintTable().empty());
+        clickAndHold(area(1), centre(1));
+        QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+    }
+
+    void backgroundClicksPickNothing() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), QPoint(2, area(0).height() - 2));
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(area(0).inPickMode());
+    }
+
+    void escapeLeavesNoPickBehind() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(!area(0).inPickMode() && !area(1).inPickMode());
+        // The next constraint starts from zero picks: one click makes nothing yet.
+        window->HandlePicking(1, 1);
+        clickAndHold(area(1), centre(1));
+        QVERIFY(window->projectGraph()->constraintTable().empty());
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+    }
+
+    void nothingToPickOnDoesNothing() {
+        window->widgets().wacont->clearAll();
+        window->HandlePicking(1, 1);
+        QVERIFY(!area(0).inPickMode());
+        QVERIFY(window->statusBar()->currentMessage().isEmpty());
+    }
+
+    void viewsDrawTheirObjectsAndTheWheelIsIdleWhilePicking() {
+        // The squares are drawn in their colours at the centre; the background stays black.
+        const QImage shot = area(0).grabFramebuffer();
+        const QColor middle = shot.pixelColor(shot.width() / 2, shot.height() / 2);
+        QVERIFY2(middle.red() + middle.green() + middle.blue() > 60, qPrintable(middle.name()));
+        QCOMPARE(shot.pixelColor(shot.width() - 3, shot.height() - 3), QColor(Qt::black));
+
+        window->HandlePicking(1, 1);
+        const QImage before = area(0).grabFramebuffer();
+        QWheelEvent wheel(QPointF(centre(0)), area(0).mapToGlobal(QPointF(centre(0))), QPoint(),
+                          QPoint(0, 360), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&area(0), &wheel);
+        QCOMPARE(area(0).grabFramebuffer(), before);
+        window->cancelAddConstraint();
+        QApplication::sendEvent(&area(0), &wheel);
+        QVERIFY(area(0).grabFramebuffer() != before);
+        QVERIFY(area(0).sampleScaleFactor() < 1.0f);
+    }
+
+    void anEmptyAreaShowsOnlyItsLabel() {
+        window->widgets().wacont->clearArea(1);
+        const QImage shot = area(1).grabFramebuffer();
+        int lit = 0;
+        for (int y = shot.height() / 4; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                lit += shot.pixelColor(x, y) != QColor(Qt::black);
+        QCOMPARE(lit, 0); // below the label everything is background
+        int labelPixels = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 60; ++x)
+                labelPixels += shot.pixelColor(x, y).lightness() > 128;
+        QVERIFY(labelPixels > 5); // the "Empty" label
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QSurfaceFormat format;
+    format.setVersion(2, 1);
+    format.setDepthBufferSize(24);
+    QSurfaceFormat::setDefaultFormat(format);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestConstraintPicking test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_constraint_picking.moc"

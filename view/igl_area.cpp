@@ -1,0 +1,289 @@
+#include "igl_area.h"
+
+#include "base_graph.h"
+#include "face_picking.h"
+#include "frag_group.h"
+#include "fragment.h"
+#include "interface_listener.h"
+#include "scene_renderer.h"
+
+#include <QDebug>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions_2_1>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QPainter>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace {
+constexpr double FieldOfViewDegrees = 40.0, NearPlane = 0.1, FarPlane = 100.0, EyeDistance = 5.0;
+constexpr double FitDiagonal = 2.5;
+
+Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
+    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
+    Eigen::Matrix4d m = Eigen::Matrix4d::Zero();
+    m(0, 0) = f / aspect;
+    m(1, 1) = f;
+    m(2, 2) = (zFar + zNear) / (zNear - zFar);
+    m(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
+    m(3, 2) = -1.0;
+    return m;
+}
+
+// The camera: eye at (0, 0, 5) looking at the origin, y up.
+Eigen::Matrix4d lookAtOrigin() {
+    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+    m(2, 3) = -EyeDistance;
+    return m;
+}
+} // namespace
+
+IGLArea::IGLArea(QWidget* parent) : QOpenGLWidget(parent) {
+    setFocusPolicy(Qt::ClickFocus);
+}
+
+IGLArea::~IGLArea() = default;
+
+void IGLArea::initializeGL() {
+    QOpenGLContext* ctx = context();
+    if (ctx->format().profile() == QSurfaceFormat::CoreProfile)
+        qWarning()
+            << "Ostrakit needs an OpenGL compatibility context; the views got a core profile context and "
+               "will draw nothing";
+    functions = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    if (!functions) {
+        qWarning() << "Ostrakit needs OpenGL 2.1 fixed-function drawing, which this context does not offer";
+        return;
+    }
+    functions->initializeOpenGLFunctions();
+    installSceneRenderer();
+    setUpLighting();
+    update();
+}
+
+void IGLArea::setUpLighting() {
+    if (!functions)
+        return;
+    functions->glClearColor(0, 0, 0, 0);
+    functions->glEnable(GL_LIGHTING);
+    functions->glEnable(GL_LIGHT0);
+    functions->glEnable(GL_NORMALIZE);
+    functions->glEnable(GL_COLOR_MATERIAL);
+    functions->glEnable(GL_CULL_FACE);
+    functions->glEnable(GL_DEPTH_TEST);
+}
+
+void IGLArea::resizeGL(int w, int h) {
+    if (!functions)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    functions->glViewport(0, 0, int(w * ratio), int(h * ratio));
+    setUpLighting();
+}
+
+void IGLArea::setPickMode(bool on) {
+    clicks.clear();
+    pickMode = on;
+    setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void IGLArea::paintGL() {
+    ++paints;
+    if (!functions)
+        return;
+    labels.clear();
+    QPainter painter(this);
+    painter.beginNativePainting();
+    paintScene(&painter);
+    painter.endNativePainting();
+    QFont font(QStringLiteral("Helvetica"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    for (const auto& [at, text] : labels)
+        painter.drawText(at, text);
+    paintLabels(&painter);
+}
+
+void IGLArea::paintScene(QPainter* painter) {
+    QOpenGLFunctions_2_1& f = *functions;
+    f.glClearColor(0, 0, 0, 1);
+    f.glEnable(GL_DEPTH_TEST);
+    f.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    f.glEnable(GL_LIGHTING);
+    f.glEnable(GL_LIGHT0);
+    f.glEnable(GL_NORMALIZE);
+    f.glEnable(GL_COLOR_MATERIAL);
+    f.glDisable(GL_CULL_FACE); // both sides of every triangle show
+
+    const qreal ratio = devicePixelRatioF();
+    viewport = {0, 0, int(width() * ratio), int(height() * ratio)};
+    f.glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    const double aspect = height() > 0 ? double(width()) / double(height()) : 1.0;
+    projection = perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);
+    f.glMatrixMode(GL_PROJECTION);
+    f.glLoadMatrixd(projection.data());
+
+    const Eigen::Matrix4d camera = lookAtOrigin();
+    trackball.setCenter(Eigen::Vector3f::Zero());
+    trackball.setRadius(float(aspect));
+    trackball.setView(projection, camera, viewport[2], viewport[3]);
+    Eigen::Matrix4d modelView = camera * trackball.matrix();
+    f.glMatrixMode(GL_MODELVIEW);
+    f.glLoadMatrixd(modelView.data());
+    sceneModelView = modelView;
+
+    if (!isEmpty()) {
+        const Box3d box = contentBox();
+        const double diagonal = (box.max - box.min).norm();
+        const double s = diagonal > 0 ? FitDiagonal / diagonal : 1.0;
+        f.glScaled(s, s, s);
+        drawContent();
+        paintOverlay(painter);
+        if (pickMode && mousePressed)
+            processPick();
+    }
+    // QPainter draws after this frame; leave it the state it expects.
+    f.glDisable(GL_DEPTH_TEST);
+    f.glDisable(GL_LIGHTING);
+    f.glDisable(GL_COLOR_MATERIAL);
+    f.glMatrixMode(GL_PROJECTION);
+    f.glLoadIdentity();
+    f.glMatrixMode(GL_MODELVIEW);
+    f.glLoadIdentity();
+}
+
+void IGLArea::rememberSceneMatrix() {
+    functions->glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
+}
+
+Eigen::Vector3d IGLArea::project(const Point3d& p) const {
+    const Eigen::Vector4d clip = projection * sceneModelView * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
+    if (clip.w() == 0)
+        return Eigen::Vector3d(-1, -1, -1);
+    const Eigen::Vector3d ndc = clip.head<3>() / clip.w();
+    return {viewport[0] + (ndc.x() + 1) * viewport[2] / 2.0, viewport[1] + (ndc.y() + 1) * viewport[3] / 2.0,
+            (ndc.z() + 1) / 2.0};
+}
+
+void IGLArea::processPick() {
+    if (clicks.empty() || constraintType != 1)
+        return;
+    const qreal ratio = devicePixelRatioF();
+    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    QOpenGLFunctions_2_1& f = *functions;
+    float depth = 1.0f;
+    f.glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    pickDepth = depth;
+    double range[2] = {0.0, 1.0};
+    f.glGetDoublev(GL_DEPTH_RANGE, range);
+    if (double(depth) >= range[1])
+        return; // the background: the click stays until the release clears it
+    // The picked point: the pixel's centre at the depth read, back in scene coordinates.
+    const Eigen::Vector4d ndc((x + 0.5 - viewport[0]) / viewport[2] * 2.0 - 1.0,
+                              (y + 0.5 - viewport[1]) / viewport[3] * 2.0 - 1.0,
+                              (double(depth) - range[0]) / (range[1] - range[0]) * 2.0 - 1.0, 1.0);
+    const Eigen::Vector4d world = (projection * sceneModelView).inverse() * ndc;
+    const Point3d picked = world.head<3>() / world.w();
+
+    std::vector<std::uint32_t> hits;
+    GeometrObj* o = pickObject(hits);
+    clicks.clear();
+    if (!o || !listener || !listener->isNotLastPicked(o))
+        return;
+    lastPicked = o;
+    GeometrObj* parentObject = graph ? graph->getObject(o->objId().parent) : nullptr;
+    if (!parentObject)
+        return;
+    listener->addConstraintPick(o->objId(), picked.x(), picked.y(), picked.z(), parentObject->objId());
+    listener->joinConstraintPicks();
+    listener->setLastPicked(o);
+}
+
+GeometrObj* IGLArea::searchPick(GeometrObj* g, int x, int y, std::vector<std::uint32_t>& hits) {
+    if (!g)
+        return nullptr;
+    if (auto* fragment = dynamic_cast<Fragment*>(g)) {
+        hits = pickVisibleFaces(fragment->mesh(), x, y, projection, sceneModelView, viewport, pickDepth);
+        return hits.empty() ? nullptr : g;
+    }
+    if (auto* group = dynamic_cast<FragGroup*>(g))
+        for (const auto& [id, child] : group->childMap())
+            if (GeometrObj* hit = searchPick(child, x, y, hits))
+                return hit;
+    return nullptr;
+}
+
+int IGLArea::trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    int code = 0;
+    if (buttons & Qt::LeftButton)
+        code |= Trackball::Left;
+    if (buttons & Qt::MiddleButton)
+        code |= Trackball::Middle;
+    if (buttons & Qt::RightButton)
+        code |= Trackball::Right;
+    if (modifiers & Qt::ShiftModifier)
+        code |= Trackball::Shift;
+    if (modifiers & Qt::ControlModifier)
+        code |= Trackball::Control;
+    if (modifiers & Qt::AltModifier)
+        code |= Trackball::Alt;
+    return code;
+}
+
+void IGLArea::mousePressEvent(QMouseEvent* e) {
+    e->accept();
+    setFocus(Qt::OtherFocusReason);
+    const QPointF p(e->position().x(), height() - e->position().y());
+    trackball.mouseDown(int(p.x()), int(p.y()), trackballButtons(e->button(), e->modifiers()));
+    mousePressed = true;
+    if (pickMode && constraintType == 1)
+        clicks.push_back(p);
+    update();
+}
+
+void IGLArea::mouseMoveEvent(QMouseEvent* e) {
+    if (e->buttons() == Qt::NoButton || !mousePressed)
+        return;
+    if (!pickMode)
+        trackball.mouseMove(int(e->position().x()), int(height() - e->position().y()));
+    update();
+}
+
+void IGLArea::mouseReleaseEvent(QMouseEvent* e) {
+    trackball.mouseUp(int(e->position().x()), int(height() - e->position().y()),
+                      trackballButtons(e->button(), e->modifiers()));
+    mousePressed = false;
+    if (pickMode) {
+        clicks.clear();
+        if (listener)
+            listener->setLastPicked(lastPicked);
+    }
+    update();
+}
+
+void IGLArea::wheelEvent(QWheelEvent* e) {
+    const float notches = float(e->angleDelta().y()) / 120.0f;
+    if (!pickMode)
+        trackball.mouseWheel(notches, Trackball::Wheel | trackballButtons(Qt::NoButton, e->modifiers()));
+    update();
+}
+
+void IGLArea::queueLabel(const Point3d& p, const QString& text) {
+    const Eigen::Vector3d w = project(p);
+    if (w.z() < 0 || w.z() > 1)
+        return; // behind the eye or beyond the far plane
+    const qreal ratio = devicePixelRatioF();
+    labels.emplace_back(QPointF(w.x() / ratio, height() - w.y() / ratio), text);
+}
+
+void IGLArea::drawCornerLabel(QPainter* painter, const QString& text) {
+    QFont font(QStringLiteral("Helvetica"));
+    font.setPixelSize(12);
+    painter->setFont(font);
+    painter->setPen(Qt::white);
+    painter->setRenderHint(QPainter::TextAntialiasing);
+    const int a = painter->fontMetrics().ascent() / 2;
+    painter->drawText(QPoint(a, 3 * a + a), text);
+}

@@ -1,0 +1,106 @@
+#pragma once
+// Base of the interactive 3D views (the working areas and the solved view): a fixed perspective
+// camera with the scene fitted in front of it, a trackball driven by the mouse, and, while a
+// constraint is being added, the turning of a click into a picked surface point on a picked
+// object.
+
+#include "geometry_types.h"
+#include "trackball.h"
+
+#include <QOpenGLWidget>
+#include <QPointF>
+#include <array>
+#include <vector>
+
+class BaseGraph;
+class FragGroup;
+class GeometrObj;
+class InterfaceListener;
+class QOpenGLFunctions_2_1;
+class QPainter;
+
+class IGLArea : public QOpenGLWidget {
+    Q_OBJECT
+public:
+    explicit IGLArea(QWidget* parent = nullptr);
+    ~IGLArea() override;
+
+    // Empties the area as clearContent does.
+    virtual void reset() = 0;
+    virtual bool isEmpty() const = 0;
+    // The box the scene is fitted to, and the point moved to the origin.
+    virtual Box3d contentBox() const = 0;
+    virtual Point3f contentCenter() const = 0;
+    virtual void clearContent() = 0;
+    // Entering or leaving pick mode forgets recorded clicks and sets the cursor.
+    virtual void setPickMode(bool on);
+    // Centres and draws the scene; the model-view matrix is set.
+    virtual void drawContent() = 0;
+    // Turns the first recorded click into a pick (run inside the paint of the click's frame).
+    virtual void processPick();
+    // The whole frame: camera, trackball, fit, content, overlay, then picking.
+    virtual void paintScene(QPainter* painter);
+    // Constraints and their labels.
+    virtual void paintOverlay(QPainter* painter) = 0;
+    // The object under the first recorded click; hits receives its faces under the pixel.
+    virtual GeometrObj* pickObject(std::vector<std::uint32_t>& hits) = 0;
+    // A temporary group holding every fragment of the area.
+    virtual FragGroup* makeFragmentGroup() = 0;
+
+    void setGraph(BaseGraph* g) { graph = g; }
+    void setListener(InterfaceListener* l) { listener = l; }
+    bool inPickMode() const { return pickMode; }
+    void setShowError(bool show) { showError = show; }
+    bool showsError() const { return showError; }
+    void setConstraintType(int type) { constraintType = type; }
+    Trackball& viewTrackball() { return trackball; }
+    // Frames painted so far (tests wait on it to know a repaint happened).
+    int paintCount() const { return paints; }
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+    // The object search of a pick: a fragment answers when one of its faces lies under (x, y);
+    // a group asks its children in id order and answers the first hit.
+    GeometrObj* searchPick(GeometrObj* g, int x, int y, std::vector<std::uint32_t>& hits);
+    // Text at a 3D point of the scene, projected with this frame's matrices; drawn once the GL
+    // part of the frame is done.
+    void queueLabel(const Point3d& p, const QString& text);
+    // Text in the top-left corner, as the views label their content.
+    void drawCornerLabel(QPainter* painter, const QString& text);
+    // 2D drawing after the GL part of the frame (the queued labels are already drawn).
+    virtual void paintLabels(QPainter*) {}
+    // Window position of a scene point (x from the left, y from the bottom).
+    Eigen::Vector3d project(const Point3d& p) const;
+    QOpenGLFunctions_2_1* gl() const { return functions; }
+    // Model-view matrix of the drawn scene (after fit and centring); set by drawContent.
+    void rememberSceneMatrix();
+
+    bool pickMode = false;
+    bool showError = true;
+    BaseGraph* graph = nullptr;            // not owned
+    InterfaceListener* listener = nullptr; // not owned
+    Trackball trackball;
+    GeometrObj* lastPicked = nullptr; // not owned
+    bool mousePressed = false;
+    std::vector<QPointF> clicks; // x from the left, y from the bottom
+    int constraintType = 0;
+
+private:
+    static int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    void setUpLighting();
+
+    QOpenGLFunctions_2_1* functions = nullptr;
+    Eigen::Matrix4d projection = Eigen::Matrix4d::Identity();
+    Eigen::Matrix4d sceneModelView = Eigen::Matrix4d::Identity();
+    std::array<int, 4> viewport{0, 0, 1, 1};
+    float pickDepth = 1.0f; // depth buffer at the click being picked
+    std::vector<std::pair<QPointF, QString>> labels;
+    int paints = 0;
+};

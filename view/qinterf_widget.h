@@ -1,0 +1,51 @@
+#pragma once
+// A content widget of type T above a row of push buttons in the program's button style. The
+// panels of the left column and the working areas are built on it.
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QString>
+#include <QVBoxLayout>
+#include <QWidget>
+
+template <class T> class QInterfWidget : public QWidget {
+public:
+    explicit QInterfWidget(QWidget* parent = nullptr)
+        : QWidget(parent), layout(new QVBoxLayout(this)), buttonRow(new QHBoxLayout),
+          buttons(new QWidget(this)), content(this),
+          buttonStyle(QStringLiteral("QPushButton {border: 2px outset #34369b; font-size: 10pt;background: "
+                                     "white;color:#34369b; border-radius: 6px;}") +
+                      QStringLiteral(
+                          "QPushButton:pressed{border-color: white;background-color:#34369b;color:white;}") +
+                      QStringLiteral("QPushButton:hover{background-color:#eefffe;}")) {
+        buttons->setLayout(buttonRow);
+        buttonRow->setContentsMargins(0, 0, 0, 0);
+        buttons->setStyleSheet(buttonStyle);
+    }
+
+    // Puts the content above the button row; subclasses may arrange more.
+    virtual void buildLayout() {
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(2);
+        layout->addWidget(&content, 1);
+        layout->addWidget(buttons);
+    }
+    virtual void clearContent() {}
+
+    // Adds a button to the row; its clicked() signal goes to receiver's slot (SLOT() syntax).
+    QPushButton* addButton(const QString& text, const QObject* receiver, const char* slot) {
+        auto* b = new QPushButton(text, buttons);
+        buttonRow->addWidget(b);
+        QObject::connect(b, SIGNAL(clicked()), receiver, slot);
+        return b;
+    }
+
+    T& contentWidget() { return content; }
+
+protected:
+    QVBoxLayout* layout;    // owned by the widget
+    QHBoxLayout* buttonRow; // owned by the button-row widget
+    QWidget* buttons;       // child of this widget
+    T content;              // child of this widget
+    QString buttonStyle;
+};

@@ -1,0 +1,85 @@
+#include "wgl_area.h"
+
+#include "constraint.h"
+#include "frag_group.h"
+#include "fragment.h"
+#include "zoom_dialog.h"
+
+#include <QOpenGLFunctions_2_1>
+#include <QPainter>
+#include <QPushButton>
+#include <set>
+
+WGLArea::WGLArea(QWidget* parent) : IGLArea(parent), zoomButton(new QPushButton(QStringLiteral("+"), this)) {
+    zoomButton->setFixedSize(18, 18);
+    connect(zoomButton, &QPushButton::clicked, this, &WGLArea::OpenZoom);
+}
+
+Box3d WGLArea::contentBox() const {
+    return content ? content->getBBox() : Box3d{};
+}
+
+Point3f WGLArea::contentCenter() const {
+    if (!content)
+        return Point3f::Zero();
+    return content->getMeshBBox().center().cast<float>();
+}
+
+void WGLArea::clearContent() {
+    content = nullptr;
+    clicks.clear();
+    update();
+    sampleScale = 1.0f;
+}
+
+void WGLArea::drawContent() {
+    const Point3d c = content->getMeshBBox().center();
+    gl()->glTranslated(-c.x(), -c.y(), -c.z());
+    rememberSceneMatrix();
+    content->drawHighlighted(showError);
+}
+
+void WGLArea::paintOverlay(QPainter*) {
+    std::set<Constraint*> shown;
+    content->collectConstraints(shown);
+    for (Constraint* c : shown) {
+        if (c->frag(0) == &content->objId() || c->frag(1) == &content->objId()) {
+            c->drawSide(&content->objId(), sampleScale, 0);
+            queueLabel(c->firstPoint(&content->objId()), QString::number(c->id()));
+        } else {
+            // The constraint joins objects inside the content: the whole band.
+            c->draw();
+            queueLabel(c->firstPoint(c->frag(0)), QString::number(c->id()));
+        }
+    }
+}
+
+void WGLArea::paintLabels(QPainter* painter) {
+    drawCornerLabel(painter, content ? content->displayName() : tr("Empty"));
+}
+
+GeometrObj* WGLArea::pickObject(std::vector<std::uint32_t>& hits) {
+    if (clicks.empty())
+        return nullptr;
+    const qreal ratio = devicePixelRatioF();
+    return searchPick(content, int(clicks.front().x() * ratio), int(clicks.front().y() * ratio), hits);
+}
+
+FragGroup* WGLArea::makeFragmentGroup() {
+    // The temporary group of the interpenetration view: built by the solved view.
+    return nullptr;
+}
+
+void WGLArea::wheelEvent(QWheelEvent* e) {
+    IGLArea::wheelEvent(e);
+    sampleScale = 1.0f / trackball.scale();
+}
+
+void WGLArea::resizeEvent(QResizeEvent* e) {
+    IGLArea::resizeEvent(e);
+    zoomButton->move(width() - zoomButton->width(), 0);
+}
+
+void WGLArea::OpenZoom() {
+    openZoom(content, this);
+}
