@@ -9,6 +9,7 @@
 #include "rband.h"
 #include "reassembly_solver.h"
 #include "solved_container.h"
+#include "thumbnail_store.h"
 #include "total_graph.h"
 #include "wa_container.h"
 #include "wgl_area.h"
@@ -27,6 +28,7 @@
 #include <QStatusBar>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()) {
+    installThumbnailProvider(); // rich text shows "image:" pictures from the thumbnail store
     ui->setupUi(this);
 
     // Every component gets the graph and the listener only once both exist.
@@ -227,7 +229,15 @@ void MainWindow::setShowError(bool show) {
     }
     updateSolvedArea();
 }
-void MainWindow::makeThumbnail(GeometrObj*) {}
+void MainWindow::makeThumbnail(GeometrObj* obj) {
+    if (!obj)
+        return;
+    thumbnailView.setObject(obj);
+    const QImage picture = thumbnailView.render(120, 120);
+    thumbnailView.setObject(nullptr);
+    if (!picture.isNull())
+        storeThumbnail(obj->imageKey(), picture);
+}
 
 void MainWindow::replaceInSolvedArea(int oldId, int newId) {
     graph->removeFromSolvedSet(oldId);

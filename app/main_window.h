@@ -2,6 +2,7 @@
 
 #include "interface_listener.h"
 #include "obj_id.h"
+#include "prev_gl_area.h"
 #include "solve_driver.h"
 
 #include <QMainWindow>
@@ -138,6 +139,7 @@ private:
     SolvedAreaLink solvedLink{*this};
     std::unique_ptr<SolveDriver> driver;
     std::set<int> solvedShown;        // what the solved area shows
+    PrevGLArea thumbnailView;         // renders thumbnails off screen; never shown
     GeometrObj* lastPicked = nullptr; // not owned
     float tolerance = 1e-5f;
     int measureStart = 0;

@@ -7,6 +7,7 @@
 #include "main_window_ui.h"
 #include "project_writer.h"
 #include "solved_container.h"
+#include "thumbnail_store.h"
 #include "wa_container.h"
 #include "wgl_area.h"
 
@@ -277,6 +278,20 @@ private slots:
         }
         QVERIFY(w.saveProject(dir.filePath("fine.prproj")));
         QVERIFY(w.exportAln(dir.filePath("fine.aln")));
+    }
+
+    void addedObjectsGetThumbnails() {
+        MainWindow w;
+        FragGroup* a = addFragment(*w.projectGraph(), writeTetrahedron(dir, "thumb.ply"));
+        const QImage picture =
+            thumbnailImage(QStringLiteral("image:") + a->imageKey() + QStringLiteral(".png"));
+        QCOMPARE(picture.size(), QSize(120, 120));
+        // Some pixel shows the object (the background is transparent).
+        int drawn = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                drawn += qAlpha(picture.pixel(x, y)) > 0;
+        QVERIFY(drawn > 100);
     }
 
     void toleranceIsKept() {
