@@ -72,6 +72,8 @@ void IGLArea::setUpLighting() {
     functions->glEnable(GL_COLOR_MATERIAL);
     functions->glEnable(GL_CULL_FACE);
     functions->glEnable(GL_DEPTH_TEST);
+    // Scanned pieces are thin shells seen from either side: light the back faces too.
+    functions->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
 }
 
 void IGLArea::resizeGL(int w, int h) {
