@@ -144,6 +144,9 @@ void ZoomGLArea::paintScene(QPainter* painter) {
     gl->glEnable(GL_NORMALIZE);
     gl->glEnable(GL_COLOR_MATERIAL);
     gl->glDisable(GL_CULL_FACE); // both sides of every triangle show
+    // Scanned pieces are thin shells seen from either side: light the back faces too, as the
+    // working areas do.
+    gl->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
 
     const double aspect = double(w) / double(h);
     const Eigen::Matrix4d projection = perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);

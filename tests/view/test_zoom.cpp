@@ -264,6 +264,23 @@ private slots:
         QCOMPARE(second, 1.0f);
     }
 
+    void theBackOfAThinShellIsLit() {
+        TotalGraph graph;
+        // A square whose front faces away from the camera.
+        FragGroup* w = addFragment(graph, writeAsciiPly(dir.filePath("back.ply"),
+                                                        {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}},
+                                                        {{0, 2, 1}, {0, 3, 2}}));
+        w->setColor(Color4b{200, 40, 40, 255});
+        ZoomDialog d;
+        d.area()->setObject(w);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QImage image = picture(d.area());
+        const QRgb centre = image.pixel(image.width() / 2, image.height() / 2);
+        // Ambient light alone would give 0.2 of the colour.
+        QVERIFY2(qRed(centre) > 150, qPrintable(QColor::fromRgb(centre).name()));
+    }
+
     void constraintsAreDrawnAndTheTitleStillShows() {
         TotalGraph graph;
         FragGroup* a = addFragment(graph, writeCube(dir, "ca.ply", {0, 0, 0}, 1.0));
