@@ -27,6 +27,11 @@ QString meshSuffix(const QString& path) {
 
 Fragment::Fragment(BaseGraph* owner) : GeometrObj(owner, FragmentFocusColor) {}
 
+Fragment::~Fragment() {
+    if (SceneDrawer* d = sceneDrawer())
+        d->forgetFragment(this);
+}
+
 Fragment::Fragment(BaseGraph* owner, const QString& meshPath) : Fragment(owner) {
     path = meshPath;
     setPathNames();

@@ -11,6 +11,7 @@
 class Fragment : public GeometrObj {
 public:
     explicit Fragment(BaseGraph* graph);
+    ~Fragment() override;
     // Sets the path and reads the mesh at once; the caller checks hasMesh()/loadError() and then
     // calls computeCentroid().
     Fragment(BaseGraph* graph, const QString& meshPath);

@@ -15,10 +15,13 @@ public:
     // marked faces red when showMarkedFaces.
     virtual void drawFragment(Fragment& f, bool showMarkedFaces) = 0;
     virtual void drawFragmentPickColors(Fragment& f) = 0;
-    // The markers and id labels of the constraints attached to o (not of its members).
+    // The markers and id labels of the constraints attached to o, and, for a group that is not a
+    // wrapper, those of its members.
     virtual void drawConstraintMarkers(GeometrObj& o, QPainter* painter) = 0;
     virtual void drawConstraint(Constraint& c) = 0;
     virtual void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) = 0;
+    // The fragment is being destroyed: forget what was kept for drawing it.
+    virtual void forgetFragment(const Fragment*) {}
 };
 
 // Not owned; null until the view layer installs one.

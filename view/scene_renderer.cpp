@@ -48,6 +48,7 @@ public:
     void drawConstraintMarkers(GeometrObj& o, QPainter* painter) override;
     void drawConstraint(Constraint& c) override;
     void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) override;
+    void forgetFragment(const Fragment* f) override { releaseFragmentBuffers(f); }
 
 private:
     struct Label {
