@@ -322,6 +322,25 @@ private slots:
         QVERIFY(isTransparent(picture));
     }
 
+    void viewAlongTheUpDirectionStillDraws() {
+        // An object whose box centre lies straight below the thumbnail camera's eye (0, 0, D): the
+        // view direction is parallel to the up vector, which has no defined camera otherwise.
+        const double d = 2.0 * std::sqrt(3.0); // the box diagonal of the cube [-1, 1]^3
+        std::vector<Point3d> corners{{-1, -1, -1}, {1, 1, -1}, {1, -1, 1}, {-1, 1, 1}};
+        for (Point3d& p : corners)
+            p += Point3d(0, -7, d);
+        const QString path =
+            writeAsciiPly(dir.filePath("below.ply"), corners, {{0, 1, 2}, {0, 2, 3}, {0, 3, 1}, {1, 3, 2}});
+        TotalGraph graph;
+        FragGroup* w = addFragment(graph, path);
+        w->setColor({200, 60, 40, 255});
+        PrevGLArea view;
+        view.setObject(w);
+        const QImage picture = view.render();
+        QVERIFY(!isTransparent(picture));
+        QVERIFY(countPixels(picture, [](QRgb p) { return qAlpha(p) > 0 && qRed(p) > qBlue(p); }) > 100);
+    }
+
     void squareFillsTheBoxDiagonalAndKeepsItsOrientation() {
         TotalGraph graph;
         FragGroup* w = addFragment(graph, writeSquare(dir, "square.ply"));
