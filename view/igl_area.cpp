@@ -6,6 +6,7 @@
 #include "fragment.h"
 #include "interface_listener.h"
 #include "scene_renderer.h"
+#include "view_camera.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -16,28 +17,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
-namespace {
-constexpr double FieldOfViewDegrees = 40.0, NearPlane = 0.1, FarPlane = 100.0, EyeDistance = 5.0;
-constexpr double FitDiagonal = 2.5;
-
-Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
-    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
-    Eigen::Matrix4d m = Eigen::Matrix4d::Zero();
-    m(0, 0) = f / aspect;
-    m(1, 1) = f;
-    m(2, 2) = (zFar + zNear) / (zNear - zFar);
-    m(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
-    m(3, 2) = -1.0;
-    return m;
-}
-
-// The camera: eye at (0, 0, 5) looking at the origin, y up.
-Eigen::Matrix4d lookAtOrigin() {
-    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
-    m(2, 3) = -EyeDistance;
-    return m;
-}
-} // namespace
+using namespace viewcamera;
 
 IGLArea::IGLArea(QWidget* parent) : QOpenGLWidget(parent) {
     setFocusPolicy(Qt::ClickFocus);
@@ -123,7 +103,7 @@ void IGLArea::paintScene(QPainter* painter) {
     viewport = {0, 0, int(width() * ratio), int(height() * ratio)};
     f.glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
     const double aspect = height() > 0 ? double(width()) / double(height()) : 1.0;
-    projection = perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);
+    projection = viewcamera::projection(aspect);
     f.glMatrixMode(GL_PROJECTION);
     f.glLoadMatrixd(projection.data());
 
@@ -215,23 +195,6 @@ GeometrObj* IGLArea::searchPick(GeometrObj* g, int x, int y, std::vector<std::ui
             if (GeometrObj* hit = searchPick(child, x, y, hits))
                 return hit;
     return nullptr;
-}
-
-int IGLArea::trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-    int code = 0;
-    if (buttons & Qt::LeftButton)
-        code |= Trackball::Left;
-    if (buttons & Qt::MiddleButton)
-        code |= Trackball::Middle;
-    if (buttons & Qt::RightButton)
-        code |= Trackball::Right;
-    if (modifiers & Qt::ShiftModifier)
-        code |= Trackball::Shift;
-    if (modifiers & Qt::ControlModifier)
-        code |= Trackball::Control;
-    if (modifiers & Qt::AltModifier)
-        code |= Trackball::Alt;
-    return code;
 }
 
 void IGLArea::mousePressEvent(QMouseEvent* e) {

@@ -93,7 +93,6 @@ protected:
     int constraintType = 0;
 
 private:
-    static int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
     void setUpLighting();
 
     QOpenGLFunctions_2_1* functions = nullptr;

@@ -2,6 +2,7 @@
 
 #include "geometr_obj.h"
 #include "scene_renderer.h"
+#include "view_camera.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -12,41 +13,7 @@
 #include <QtDebug>
 #include <cmath>
 
-namespace {
-
-constexpr double FieldOfViewDegrees = 40.0, NearPlane = 0.1, FarPlane = 100.0, EyeDistance = 5.0;
-constexpr double FitDiagonal = 2.5;
-
-// gluPerspective's matrix (column vectors).
-Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
-    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
-    Eigen::Matrix4d m = Eigen::Matrix4d::Zero();
-    m(0, 0) = f / aspect;
-    m(1, 1) = f;
-    m(2, 2) = (zFar + zNear) / (zNear - zFar);
-    m(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
-    m(3, 2) = -1.0;
-    return m;
-}
-
-int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-    int code = 0;
-    if (buttons & Qt::LeftButton)
-        code |= Trackball::Left;
-    if (buttons & Qt::MiddleButton)
-        code |= Trackball::Middle;
-    if (buttons & Qt::RightButton)
-        code |= Trackball::Right;
-    if (modifiers & Qt::ShiftModifier)
-        code |= Trackball::Shift;
-    if (modifiers & Qt::ControlModifier)
-        code |= Trackball::Control;
-    if (modifiers & Qt::AltModifier)
-        code |= Trackball::Alt;
-    return code;
-}
-
-} // namespace
+using namespace viewcamera;
 
 ZoomGLArea::ZoomGLArea(QWidget* parent) : QOpenGLWidget(parent) {
     setFocusPolicy(Qt::ClickFocus);
@@ -149,9 +116,8 @@ void ZoomGLArea::paintScene(QPainter* painter) {
     gl->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
 
     const double aspect = double(w) / double(h);
-    const Eigen::Matrix4d projection = perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);
-    Eigen::Matrix4d view = Eigen::Matrix4d::Identity(); // eye (0, 0, 5) looking at the origin, y up
-    view(2, 3) = -EyeDistance;
+    const Eigen::Matrix4d projection = viewcamera::projection(aspect);
+    const Eigen::Matrix4d view = lookAtOrigin();
     gl->glMatrixMode(GL_PROJECTION);
     gl->glLoadMatrixd(projection.data());
     gl->glMatrixMode(GL_MODELVIEW);

@@ -1,0 +1,47 @@
+#include "view_camera.h"
+
+#include "trackball.h"
+
+#include <cmath>
+
+namespace viewcamera {
+
+Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
+    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
+    Eigen::Matrix4d m = Eigen::Matrix4d::Zero();
+    m(0, 0) = f / aspect;
+    m(1, 1) = f;
+    m(2, 2) = (zFar + zNear) / (zNear - zFar);
+    m(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
+    m(3, 2) = -1.0;
+    return m;
+}
+
+Eigen::Matrix4d projection(double aspect) {
+    return perspective(FieldOfViewDegrees, aspect, NearPlane, FarPlane);
+}
+
+Eigen::Matrix4d lookAtOrigin() {
+    Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+    m(2, 3) = -EyeDistance;
+    return m;
+}
+
+int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    int code = 0;
+    if (buttons & Qt::LeftButton)
+        code |= Trackball::Left;
+    if (buttons & Qt::MiddleButton)
+        code |= Trackball::Middle;
+    if (buttons & Qt::RightButton)
+        code |= Trackball::Right;
+    if (modifiers & Qt::ShiftModifier)
+        code |= Trackball::Shift;
+    if (modifiers & Qt::ControlModifier)
+        code |= Trackball::Control;
+    if (modifiers & Qt::AltModifier)
+        code |= Trackball::Alt;
+    return code;
+}
+
+} // namespace viewcamera
