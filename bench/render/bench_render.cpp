@@ -8,6 +8,7 @@
 
 #include "face_picking.h"
 #include "fragment.h"
+#include "gl_defaults.h"
 #include "scene_renderer.h"
 
 #include <Eigen/Geometry>
@@ -150,11 +151,7 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setVersion(2, 1);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    setProgramGlDefaults();
     QGuiApplication app(argc, argv);
 
     std::vector<double> sizes{1, 2, 4};

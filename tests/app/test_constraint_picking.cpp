@@ -2,6 +2,7 @@
 // working areas draw their objects, clicks on known pixels become points on the surfaces, two
 // accepted picks make one rubber band, and Esc or a second click on the same object leave no trace.
 
+#include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
 #include "main_window.h"
 #include "main_window_ui.h"
@@ -182,14 +183,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QSurfaceFormat format;
-    format.setVersion(2, 1);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestConstraintPicking test;
-    return QTest::qExec(&test, argc, argv);
-}
+OSTRAKIT_GL_TEST_MAIN(TestConstraintPicking)
 #include "test_constraint_picking.moc"

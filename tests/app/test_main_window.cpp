@@ -1,6 +1,7 @@
 // The main window under a real X server: title, File menu, the three columns, the resize rule,
 // Esc, the working-area rules and the hub operations that already have their components.
 
+#include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
 #include "list_panel_container.h"
 #include "main_window.h"
@@ -302,14 +303,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QSurfaceFormat format;
-    format.setVersion(2, 1);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+OSTRAKIT_GL_TEST_MAIN(TestMainWindow)
 #include "test_main_window.moc"

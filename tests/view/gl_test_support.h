@@ -4,6 +4,7 @@
 // meshes and read pixels back exactly.
 
 #include "fragment.h"
+#include "gl_defaults.h"
 
 #include <QGuiApplication>
 #include <QOffscreenSurface>
@@ -14,15 +15,6 @@
 #include <QSurfaceFormat>
 #include <memory>
 #include <vector>
-
-// The format the program sets before its QApplication: OpenGL 2.1, 24-bit depth, one share group.
-inline void setProgramGlDefaults() {
-    QSurfaceFormat f;
-    f.setVersion(2, 1);
-    f.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(f);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-}
 
 class GlCanvas {
 public:

@@ -1,6 +1,7 @@
 // Thumbnails: the in-memory picture store behind "image:" names, its rich-text provider and
 // tool-tip HTML, and the off-screen renderer drawing real meshes under a real OpenGL context.
 
+#include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
 #include "prev_gl_area.h"
 #include "scene_renderer.h"
@@ -536,14 +537,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QSurfaceFormat format;
-    format.setVersion(2, 1);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestThumbnails test;
-    return QTest::qExec(&test, argc, argv);
-}
+OSTRAKIT_GL_TEST_MAIN(TestThumbnails)
 #include "test_thumbnails.moc"

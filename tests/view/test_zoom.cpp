@@ -2,6 +2,7 @@
 // in front of the camera with its title, follows the wheel and the mouse, and openZoom hands the
 // object back with its focus as it was.
 
+#include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
 #include "scene_renderer.h"
 #include "zoom_dialog.h"
@@ -297,14 +298,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QSurfaceFormat format;
-    format.setVersion(2, 1);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestZoom test;
-    return QTest::qExec(&test, argc, argv);
-}
+OSTRAKIT_GL_TEST_MAIN(TestZoom)
 #include "test_zoom.moc"
