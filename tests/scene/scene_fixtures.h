@@ -42,6 +42,16 @@ inline QString writeTetrahedron(const QTemporaryDir& dir, const QString& name,
     return writeAsciiPly(dir.filePath(name), v, {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}}, grey);
 }
 
+// An axis-aligned cube with outward, counter-clockwise faces.
+inline QString writeCube(const QTemporaryDir& dir, const QString& name, const Point3d& min, double side) {
+    std::vector<Point3d> v;
+    for (int i = 0; i < 8; ++i)
+        v.push_back(min + side * Point3d(i & 1, (i >> 1) & 1, (i >> 2) & 1));
+    return writeAsciiPly(dir.filePath(name), v,
+                         {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                          {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}});
+}
+
 // Records the reports of the graph; everything else does nothing.
 class RecordingListener : public InterfaceListener {
 public:

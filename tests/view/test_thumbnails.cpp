@@ -48,25 +48,6 @@ QList<QTextImageFormat> imagesOf(const QTextDocument& doc) {
     return out;
 }
 
-// An axis-aligned cube with outward, counter-clockwise faces.
-QString writeCube(const QTemporaryDir& dir, const QString& name, const Point3d& min, double side) {
-    std::vector<Point3d> v;
-    for (int i = 0; i < 8; ++i)
-        v.push_back(min + side * Point3d(i & 1, (i >> 1) & 1, (i >> 2) & 1));
-    return writeAsciiPly(dir.filePath(name), v,
-                         {{0, 2, 3},
-                          {0, 3, 1},
-                          {4, 5, 7},
-                          {4, 7, 6},
-                          {0, 1, 5},
-                          {0, 5, 4},
-                          {2, 6, 7},
-                          {2, 7, 3},
-                          {0, 4, 6},
-                          {0, 6, 2},
-                          {1, 3, 7},
-                          {1, 7, 5}});
-}
 
 // The square [-1, 1]^2 in the plane z = 0 facing +z: face 0 is the lower-right half, face 1 the
 // upper-left half.
