@@ -10,6 +10,7 @@
 #include "fragment.h"
 #include "gl_defaults.h"
 #include "scene_renderer.h"
+#include "view_camera.h"
 
 #include <Eigen/Geometry>
 #include <QElapsedTimer>
@@ -63,16 +64,7 @@ std::unique_ptr<Fragment> makeFragment(std::size_t triangles) {
     return f;
 }
 
-Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
-    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
-    Eigen::Matrix4d p = Eigen::Matrix4d::Zero();
-    p(0, 0) = f / aspect;
-    p(1, 1) = f;
-    p(2, 2) = (zFar + zNear) / (zNear - zFar);
-    p(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
-    p(3, 2) = -1.0;
-    return p;
-}
+using viewcamera::perspective;
 
 class Bench {
 public:

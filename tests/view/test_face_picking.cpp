@@ -5,6 +5,7 @@
 #include "face_picking.h"
 #include "gl_test_support.h"
 #include "scene_renderer.h"
+#include "view_camera.h"
 
 #include <Eigen/Geometry>
 #include <QtTest>
@@ -23,16 +24,7 @@ Eigen::Matrix4d ortho() {
     return p;
 }
 
-Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
-    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
-    Eigen::Matrix4d p = Eigen::Matrix4d::Zero();
-    p(0, 0) = f / aspect;
-    p(1, 1) = f;
-    p(2, 2) = (zFar + zNear) / (zNear - zFar);
-    p(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
-    p(3, 2) = -1.0;
-    return p;
-}
+using viewcamera::perspective;
 
 // Window depth of a point at model height z under the orthographic camera.
 double orthoDepth(double z) {

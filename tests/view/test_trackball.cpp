@@ -2,6 +2,7 @@
 // rotations, pans, scales, the button mapping, and the similarity invariant.
 
 #include "trackball.h"
+#include "view_camera.h"
 
 #include <QtTest>
 #include <cmath>
@@ -11,16 +12,7 @@ namespace {
 
 constexpr int W = 800, H = 600;
 
-Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, double zFar) {
-    const double f = 1.0 / std::tan(fovyDegrees * M_PI / 360.0);
-    Eigen::Matrix4d p = Eigen::Matrix4d::Zero();
-    p(0, 0) = f / aspect;
-    p(1, 1) = f;
-    p(2, 2) = (zFar + zNear) / (zNear - zFar);
-    p(2, 3) = 2.0 * zFar * zNear / (zNear - zFar);
-    p(3, 2) = -1.0;
-    return p;
-}
+using viewcamera::perspective;
 
 // Eye at (0, 0, 5) looking at the origin, up (0, 1, 0).
 Eigen::Matrix4d lookFromFront() {
