@@ -6,10 +6,13 @@
 #include "cli_commands.h"
 
 #include <QCoreApplication>
+#include <clocale>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // Numbers in files and diagnostics use a decimal point whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     return runCliCommand(args, stdout, stderr);

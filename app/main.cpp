@@ -3,12 +3,15 @@
 #include "mesh_readers.h"
 
 #include <QApplication>
+#include <clocale>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
     setProgramGlDefaults();
 
     QApplication app(argc, argv);
+    // Numbers in files and diagnostics use a decimal point whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
     installMeshReaders();
 
     MainWindow window;

@@ -26,6 +26,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <algorithm>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()) {
     installThumbnailProvider(); // rich text shows "image:" pictures from the thumbnail store
@@ -139,6 +140,12 @@ void MainWindow::deleteGeometry(int objId) {
         return;
     if (isInSolvedArea(objId))
         removeFromSolvedArea(objId);
+    // A constraint being added must not keep a pick on what goes away.
+    const bool pickInside = std::any_of(picks.begin(), picks.end(), [obj](const auto& entry) {
+        return obj->containsId(entry.second.key.id);
+    });
+    if (pickInside || (lastPicked && obj->contains(lastPicked)))
+        cancelAddConstraint();
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         if (GeometrObj* shown = ui->wacont->content(i); shown && obj->contains(shown))
             ui->wacont->clearArea(i);

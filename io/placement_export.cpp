@@ -40,7 +40,10 @@ bool exportAlnFile(const QString& path, const TotalGraph& graph, QString& error)
     return writeFileAtomically(path, bytes, error);
 }
 
-QByteArray groupFileText(GeometrObj& o) {
+QByteArray groupFileText(GeometrObj& chosen) {
+    // A fragment goes out in its wrapper: project files hold groups at the top.
+    GeometrObj* wrapper = chosen.isFragment() ? chosen.parentObject() : nullptr;
+    GeometrObj& o = wrapper ? *wrapper : chosen;
     const int parent = o.objId().parent;
     o.objId().parent = -1;
     QByteArray bytes;

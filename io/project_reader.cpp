@@ -252,6 +252,10 @@ private:
                 fail(QStringLiteral("constraint %1 names a missing object").arg(id));
                 return nullptr;
             }
+            if (!o->containsId(leafObject->id())) {
+                fail(QStringLiteral("constraint %1 was picked outside the object it joins").arg(id));
+                return nullptr;
+            }
             c->setFrag(k, &o->objId());
             c->addLeafFrag(&leafObject->objId());
         }

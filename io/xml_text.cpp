@@ -13,9 +13,12 @@ QString formatNumber(double v) {
     int digits = 0;
     for (const char* p = shortest; p != result.ptr && *p != 'e'; ++p)
         digits += (*p >= '0' && *p <= '9') ? 1 : 0;
+    // to_chars is %g of the C locale whatever the user's locale is (a decimal comma would make
+    // the file unreadable).
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*g", std::clamp(digits, 6, 17), v);
-    return QString::fromLatin1(buffer);
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general,
+                                       std::clamp(digits, 6, 17));
+    return QString::fromLatin1(buffer, written.ptr - buffer);
 }
 
 QString escapeAttribute(const QString& text) {

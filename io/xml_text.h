@@ -4,9 +4,9 @@
 #include <QString>
 #include <QStringView>
 
-// A double in %g notation with 6 significant digits when that reads back to the same double, else
-// with the fewest significant digits (up to 17) that do. So 1, 0.5 and 1e-07 keep their short
-// form and 512345.678 keeps every digit.
+// A double in %g notation (C locale, whatever the user's locale) with 6 significant digits when that reads
+// back to the same double, else with the fewest significant digits (up to 17) that do. So 1, 0.5 and 1e-07
+// keep their short form and 512345.678 keeps every digit.
 QString formatNumber(double v);
 
 // Attribute text with &, <, > and " escaped.

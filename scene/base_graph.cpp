@@ -335,6 +335,14 @@ QStringList BaseGraph::validate() const {
         }
         if (c->frag(0) == c->frag(1))
             fail(QStringLiteral("constraint %1 joins an object to itself").arg(cid));
+        for (int k = 0; k < c->leafFragCount() && k < 2; ++k) {
+            GeometrObj* side = c->frag(k) ? getObject(c->frag(k)->id) : nullptr;
+            const ObjId* leaf = c->leafFrag(k);
+            if (side && (!leaf || !side->containsId(leaf->id)))
+                fail(QStringLiteral("constraint %1 side %2 was picked outside the object it joins")
+                         .arg(cid)
+                         .arg(k));
+        }
     }
     return problems;
 }

@@ -66,6 +66,7 @@ void IGLArea::resizeGL(int w, int h) {
 
 void IGLArea::setPickMode(bool on) {
     clicks.clear();
+    lastPicked = nullptr; // a pick belongs to one add-constraint session
     pickMode = on;
     setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }

@@ -141,6 +141,26 @@ private slots:
         QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
     }
 
+    void deletingAPickedObjectCancelsTheConstraint() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        window->deleteGeometry(left->id());
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(!area(1).inPickMode());
+        // A new object takes the freed id; no constraint can come from the old pick.
+        FragGroup* again = addFragment(*window->projectGraph(), writeSquare(dir, "again.ply", 0, 0));
+        QCOMPARE(again->id(), 0);
+        QVERIFY(window->putInWorkingArea(again, 0));
+        waitForFrame(area(0));
+        window->HandlePicking(1, 1);
+        clickAndHold(area(1), centre(1));
+        QVERIFY(window->projectGraph()->constraintTable().empty());
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+        QVERIFY(window->projectGraph()->validate().isEmpty());
+    }
+
     void nothingToPickOnDoesNothing() {
         window->widgets().wacont->clearAll();
         window->HandlePicking(1, 1);

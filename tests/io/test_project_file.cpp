@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <clocale>
 #include <csignal>
 #include <random>
 #include <sys/resource.h>
@@ -277,6 +278,14 @@ private slots:
             << project(QByteArray(group).replace("Hidden value=\"0\"", "Hidden value=\"\""), {});
         QTest::newRow("same id twice") << project(group + group, {});
         QTest::newRow("constraint id twice") << project(group + group1, groupBand + groupBand);
+        const QByteArray wrappers =
+            "<FragGroup id=\"-1:0\" ><Transformation matr=\"1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 \" />"
+            "<Hidden value=\"1\" /><Visible value=\"0\" /><Fragment id=\"0:0\" >"
+            "<Mesh path=\"none.ply\" /></Fragment></FragGroup>";
+        QByteArray three = wrappers + QByteArray(wrappers).replace("0:0", "1:1").replace("-1:0", "-1:1") +
+                           QByteArray(wrappers).replace("0:0", "2:2").replace("-1:0", "-1:2");
+        QTest::newRow("picked outside the joined object")
+            << project(three, QByteArray(band).replace("lfrags=\"0:0 1:1\"", "lfrags=\"0:0 2:2\""));
     }
     void damagedFilesAreRefused() {
         QFETCH(QByteArray, text);
@@ -288,6 +297,35 @@ private slots:
         QVERIFY(!report.detail.isEmpty());
         QVERIFY(g.isEmpty());
         QVERIFY(g.constraintTable().empty());
+    }
+
+    void numbersIgnoreTheUsersLocale() {
+        // Where a locale with a decimal comma is installed, files still get decimal points.
+        const QByteArray previous = std::setlocale(LC_NUMERIC, nullptr);
+        bool commaLocale = false;
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "it_IT.UTF-8"})
+            if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
+                commaLocale = true;
+                break;
+            }
+        if (!commaLocale) {
+            std::setlocale(LC_NUMERIC, previous.constData());
+            QSKIP("no locale with a decimal comma is installed here");
+        }
+        const QString half = formatNumber(0.5), geo = formatNumber(512345.678);
+        TotalGraph g;
+        FragGroup* w = addFragment(g, writeTetrahedron(dir, "locale.ply"));
+        const Matrix44d m = translation(0.5, 0.25, 512345.678);
+        w->applyTransform(&m);
+        QString error;
+        const bool saved = saveProjectFile(dir.filePath("locale.prproj"), g, error);
+        TotalGraph back;
+        const bool read = readProjectFile(dir.filePath("locale.prproj"), back).ok();
+        std::setlocale(LC_NUMERIC, previous.constData());
+        QCOMPARE(half, QStringLiteral("0.5"));
+        QCOMPARE(geo, QStringLiteral("512345.678"));
+        QVERIFY(saved && read);
+        QCOMPARE(allNumbers(back), allNumbers(g));
     }
 
     void missingFileCannotBeOpened() {
@@ -372,6 +410,14 @@ private slots:
         QCOMPARE(member->parentId(), 3);
         QVERIFY(readAll(path).startsWith("<Graph><Fragments><FragGroup id=\"-1:2\" >"));
         QVERIFY(!readAll(path).contains("Constraints"));
+        // A fragment goes out in its wrapper, so that "Import" brings it in.
+        FragGroup* wrapperA = dynamic_cast<FragGroup*>(g.getObject(0));
+        QVERIFY(exportGroupFile(dir.filePath("fragment.prproj"), *wrapperA->wrappedFragment(), error));
+        QVERIFY(readAll(dir.filePath("fragment.prproj"))
+                    .startsWith("<Graph><Fragments><FragGroup id=\"-1:0\" >"));
+        TotalGraph single;
+        QVERIFY(readProjectFile(dir.filePath("fragment.prproj"), single).ok());
+        QCOMPARE(single.objectCount(), 1);
         QVERIFY(exportGroupFile(dir.filePath("group3.prproj"), *g.getObject(3), error));
         TotalGraph imported;
         QVERIFY(readProjectFile(dir.filePath("group3.prproj"), imported).ok());

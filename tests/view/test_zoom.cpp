@@ -18,7 +18,6 @@
 
 namespace {
 
-
 bool isBackground(QRgb p) {
     return qRed(p) < 8 && qGreen(p) < 8 && qBlue(p) < 8;
 }
@@ -141,11 +140,17 @@ private slots:
             const QImage image = picture(d->area());
             centre = image.pixel(image.width() / 2, image.height() / 2);
             titleInk = titlePixels(image);
-            // What the screen shows, not only the view's framebuffer.
+            // What the screen shows, not only the view's framebuffer; under load the first
+            // composited frame can take a moment to reach the screen.
             const QRect r = d->area()->rect();
-            const QImage screen = d->screen()->grabWindow(0).toImage();
-            shownOnScreen =
-                screen.pixel(d->area()->mapToGlobal(r.center()) - d->screen()->geometry().topLeft());
+            for (int attempt = 0; attempt < 40; ++attempt) {
+                const QImage screen = d->screen()->grabWindow(0).toImage();
+                shownOnScreen =
+                    screen.pixel(d->area()->mapToGlobal(r.center()) - d->screen()->geometry().topLeft());
+                if (!isBackground(shownOnScreen))
+                    break;
+                QTest::qWait(50);
+            }
             // The title was taken at opening.
             w->wrappedFragment()->setName(QStringLiteral("renamed.ply"));
             ownTitleAfterRename = d->area()->title();
