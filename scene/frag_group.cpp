@@ -41,14 +41,14 @@ void FragGroup::applyTransform(const Matrix44d* m) {
     } else {
         t = matrix;
     }
+    // A side moves with the object it was picked on (here or below); a side that does not say
+    // where it was picked moves with the group that holds it.
+    if (m)
+        movePointsPickedHere(t);
     for (Constraint* c : constraints) {
-        c->transformSamples(&objIdentity, t);
-        const int other = (c->sideOf(&objIdentity) + 1) % 2;
-        GeometrObj* o = graph ? graph->getObject(c->frag(other)->id) : nullptr;
-        if (o && o->isMarked())
-            c->updateColor();
-        if (graph)
-            graph->constraintChanged(c->id());
+        const int k = c->sideOf(&objIdentity);
+        if (k >= c->leafFragCount() || !c->leafFrag(k))
+            moveConstraintSide(c, k, t);
     }
     for (auto& [id, child] : children) {
         child->applyTransform(m);

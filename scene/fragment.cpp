@@ -61,6 +61,8 @@ void Fragment::applyTransform(const Matrix44d* m) {
         t = matrix;
     }
     meshData.transform(t);
+    if (m)
+        movePointsPickedHere(*m);
     currentCentroidPoint = transformPoint(matrix, centroidPoint);
     meshData.updateBoundingBox();
     meshData.updateVertexNormals();

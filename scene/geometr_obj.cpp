@@ -38,6 +38,25 @@ void GeometrObj::detachConstraint(int constraintId) {
         constraints.erase(it);
 }
 
+void GeometrObj::moveConstraintSide(Constraint* c, int k, const Matrix44d& m) {
+    c->transformSamples(c->frag(k), m);
+    GeometrObj* other = graph ? graph->getObject(c->frag(1 - k)->id) : nullptr;
+    if (other && other->isMarked())
+        c->updateColor();
+    if (graph)
+        graph->constraintChanged(c->id());
+}
+
+void GeometrObj::movePointsPickedHere(const Matrix44d& m) {
+    // A deeper solve level moves a member alone; the points picked on it must not stay behind
+    // in the constraints its groups hold.
+    for (GeometrObj* holder = this; holder; holder = holder->parentObject())
+        for (Constraint* c : holder->constraintList())
+            for (int k = 0; k < 2 && k < c->leafFragCount(); ++k)
+                if (c->frag(k) == &holder->objId() && c->leafFrag(k) == &objIdentity)
+                    moveConstraintSide(c, k, m);
+}
+
 void GeometrObj::detachFromParent() {
     if (graph)
         graph->removeFromParent(objIdentity);

@@ -96,6 +96,13 @@ public:
     void setOwningGraph(BaseGraph* g) { graph = g; }
 
 protected:
+    // Bakes m into the points of side k of c (a side this object holds) and tells the graph; the
+    // band's colour follows when the other side is placed.
+    void moveConstraintSide(Constraint* c, int k, const Matrix44d& m);
+    // Moves, by m, every constraint point picked on this object, whichever object holds the
+    // constraint (this one or a group above it).
+    void movePointsPickedHere(const Matrix44d& m);
+
     Matrix44d matrix = Matrix44d::Identity();
     Box3d bbox;
     bool visible = false;

@@ -13,6 +13,40 @@
 #include <QElapsedTimer>
 #include <algorithm>
 
+namespace {
+// A constraint's side climbed to the given level (the object itself when it lies there).
+GeometrObj* atLevel(GeometrObj* o, int level) {
+    return o->level() > level ? o->ancestorAtLevel(level) : o;
+}
+
+// The two objects a constraint moves against each other, one per side: its sides climbed to the
+// same level, then up to the nearest pair that shares a parent or lies at top level. Both null
+// when a side is missing or one side holds the other (the constraint moves nothing).
+std::pair<GeometrObj*, GeometrObj*> carriersOf(TotalGraph& graph, Constraint* c) {
+    GeometrObj* a = graph.getObject(c->frag(0)->id);
+    GeometrObj* b = graph.getObject(c->frag(1)->id);
+    if (!a || !b)
+        return {nullptr, nullptr};
+    const int level = std::min(a->level(), b->level());
+    a = atLevel(a, level);
+    b = atLevel(b, level);
+    while (a && b && a != b && !a->isTopLevel() && a->parentId() != b->parentId()) {
+        a = a->parentObject();
+        b = b->parentObject();
+    }
+    if (!a || !b || a == b)
+        return {nullptr, nullptr};
+    return {a, b};
+}
+
+// True when the constraint joins its own two sides, which are siblings: it is solved at their
+// level. Any other constraint moves the groups that hold its sides, at their level.
+bool joinsItsOwnSides(TotalGraph& graph, Constraint* c) {
+    const auto [a, b] = carriersOf(graph, c);
+    return a && &a->objId() == c->frag(0) && &b->objId() == c->frag(1);
+}
+} // namespace
+
 SolveDriver::SolveDriver(TotalGraph& g, EntityPoses& p, PointPairSet& pp, ReassemblySolver& s,
                          SolvedAreaAccess& a)
     : graph(g), poses(p), pairs(pp), solver(s), area(a) {}
@@ -32,12 +66,37 @@ void SolveDriver::addConstraintToSystem(Constraint* c, LiftMap& lift) {
     if (!a || !b)
         return;
     graph.pairAncestors(unsigned(a->id()), unsigned(b->id()), a, b, lift);
+    feedPoints(c, a, b);
+}
+
+void SolveDriver::feedPoints(Constraint* c, GeometrObj* a, GeometrObj* b) {
     // Points of the two sides are paired by rank, in insertion order.
     const Constraint::PointRange side0 = c->samplePoints(0), side1 = c->samplePoints(1);
     auto p1 = side1.begin();
     for (auto p0 = side0.begin(); p0 != side0.end() && p1 != side1.end(); ++p0, ++p1)
         pairs.addPair(c->id(), graph.solvedSlot(a->id()), graph.solvedSlot(b->id()), p0->second, p1->second,
                       double(c->stiffness()));
+}
+
+std::vector<Constraint*> SolveDriver::feedConstraintsOfMembers(int level, std::vector<GeometrObj*>& entities,
+                                                               LiftMap& lift) {
+    std::vector<Constraint*> fed;
+    for (const auto& [id, c] : graph.constraintTable()) {
+        if (c->isFlagged() || joinsItsOwnSides(graph, c))
+            continue;
+        const auto [a, b] = carriersOf(graph, c);
+        if (!a || a->level() != level || !(concernsSolvedArea(a) || concernsSolvedArea(b)))
+            continue;
+        for (GeometrObj* o : {a, b})
+            if (!graph.isObjectInSolvedSet(o))
+                registerEntity(o, entities);
+        lift[unsigned(a->id())] = a;
+        lift[unsigned(b->id())] = b;
+        feedPoints(c, a, b);
+        c->setFlag(true);
+        fed.push_back(c);
+    }
+    return fed;
 }
 
 bool SolveDriver::concernsSolvedArea(GeometrObj* o) const {
@@ -92,9 +151,12 @@ void SolveDriver::solveSystem(int level) {
     for (GeometrObj* o : objects) {
         if (o->level() != level || !concernsSolvedArea(o))
             continue;
-        if (!graph.isObjectInSolvedSet(o) && o->hasConstraints())
+        std::vector<Constraint*> held;
+        for (Constraint* c : o->constraintList())
+            if (joinsItsOwnSides(graph, c))
+                held.push_back(c);
+        if (!graph.isObjectInSolvedSet(o) && !held.empty())
             registerEntity(o, entities);
-        const std::vector<Constraint*> held = o->constraintList();
         for (Constraint* c : held) {
             const int other = c->frag(0) == &o->objId() ? 1 : 0;
             GeometrObj* p = graph.getObject(c->frag(other)->id);
@@ -109,6 +171,9 @@ void SolveDriver::solveSystem(int level) {
             }
         }
     }
+
+    const std::vector<Constraint*> fedForMembers = feedConstraintsOfMembers(level, entities, lift);
+    newConstraintsFed = newConstraintsFed || !fedForMembers.empty();
 
     if (newConstraintsFed) {
         SolveLevelReport report;
@@ -142,6 +207,9 @@ void SolveDriver::solveSystem(int level) {
                         area.show(root->id());
                 }
             }
+            // Like the constraints of a solved group, these are free for the next Solve.
+            for (Constraint* c : fedForMembers)
+                c->setFlag(false);
         }
         reports.push_back(report);
     }

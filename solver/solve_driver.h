@@ -1,8 +1,10 @@
 #pragma once
 // The Solve command: level by level from the deepest, the objects that concern the solved area
 // become entities, their unfed constraints are fed as point pairs, the reassembly system is
-// iterated, and each entity's rigid motion is baked into the object that carries it. Runs without
-// any widget: what it needs of the solved area comes through SolvedAreaAccess.
+// iterated, and each entity's rigid motion is baked into the object that carries it. A constraint
+// between members of different groups moves those groups, so it is solved at their level, with
+// them as the entities. Runs without any widget: what it needs of the solved area comes through
+// SolvedAreaAccess.
 
 #include "geometry_types.h"
 #include "interface_listener.h"
@@ -69,6 +71,13 @@ private:
     // returns it; the iteration's motions are composed with it.
     std::vector<Matrix44d> placeRoughly();
     void registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities);
+    // Point pairs of c between the entities a (side 0) and b (side 1).
+    void feedPoints(Constraint* c, GeometrObj* a, GeometrObj* b);
+    // Feeds the unfed constraints that join members of different groups (or objects of different
+    // levels) whose carrying groups lie at this level, with those groups as the entities. Returns
+    // what it fed.
+    std::vector<Constraint*> feedConstraintsOfMembers(int level, std::vector<GeometrObj*>& entities,
+                                                      LiftMap& lift);
 
     TotalGraph& graph;
     EntityPoses& poses;

@@ -49,6 +49,20 @@ double gap(Constraint* c) {
     return (c->samplePoints(0).begin()->second - c->samplePoints(1).begin()->second).norm();
 }
 
+// Puts members into a new top-level group, as grouping does.
+FragGroup* groupOf(TotalGraph& g, std::initializer_list<GeometrObj*> members) {
+    FragGroup* group = addGroup(g);
+    for (GeometrObj* m : members)
+        group->addChild(m);
+    return group;
+}
+
+// Where the point of side k was picked, on the fragment it was picked on, as that fragment lies now.
+Point3d pickedPointNow(TotalGraph& g, Constraint* c, int k) {
+    auto* wrapper = dynamic_cast<FragGroup*>(g.getObject(c->leafFrag(k)->parent));
+    return transformPoint(wrapper->wrappedFragment()->getMatrix(), c->refSamplePoints(k).begin()->second);
+}
+
 // Three bands between two objects at the corners of a triangle, so the rigid motion is determined.
 std::vector<RBand*> joinAt(TotalGraph& g, GeometrObj* a, GeometrObj* b, const Matrix44d& moveB) {
     std::vector<RBand*> bands;
@@ -103,10 +117,10 @@ private slots:
         QVERIFY((vertex(b, 1) - b1).norm() < 1e-9);
     }
 
-    void levelsRunDeepestFirstAndMotionsLiftToSiblings() {
+    void levelsRunDeepestFirstAndMembersOfDifferentGroupsMoveTheirGroups() {
         Rig r;
-        // Top group G holds groups H1 {a, c} and H2 {b}; a and b are joined (level 2), G and x are
-        // joined at the top.
+        // Top group G holds groups H1 {a, c} and H2 {b}; a and b are joined (level 2, different
+        // groups), G and x are joined at the top.
         FragGroup* a = addFragment(r.graph, tetra);
         FragGroup* c = addFragment(r.graph, tetra);
         FragGroup* b = addFragment(r.graph, tetra);
@@ -132,14 +146,15 @@ private slots:
         std::vector<int> levels;
         for (const SolveLevelReport& rep : r.driver.lastReports())
             levels.push_back(rep.level);
-        QCOMPARE(levels, (std::vector<int>{2, 0}));
+        // a and b lie in different groups: their constraint moves H1 and H2, at level 1.
+        QCOMPARE(levels, (std::vector<int>{1, 0}));
+        QCOMPARE(r.driver.lastReports()[0].entities, 2);
         QCOMPARE(r.area.refits, 1); // views refreshed once, after level 0
         for (RBand* band : inner)
             QVERIFY(gap(band) < 1e-6);
         for (RBand* band : outer)
             QVERIFY(gap(band) < 1e-6);
-        // At level 2, a's motion went to H1 (a and b have different parents), so c moved with a
-        // as one rigid body.
+        // c moved with a as one rigid body.
         QVERIFY(((vertex(c, 2) - vertex(a, 2)).norm() - (cBefore - aBefore).norm()) < 1e-9);
         QVERIFY(r.area.isShown(top->id()));
         QVERIFY(r.area.isShown(x->id()));
@@ -267,6 +282,72 @@ private slots:
             QVERIFY2(worst < 1e-5 * sample.size,
                      qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(worst)));
         }
+    }
+
+    void nestedGroupsAreReassembledLevelByLevel() {
+        // Piece p (wrapper id p) lies in sector p % 4 of row p / 4; pieces that share a border are
+        // joined by constraints.
+        enum Nesting { OneGroup, TwoGroups, GroupInGroup };
+        QTemporaryDir folder;
+        SampleVessel sample;
+        QString error;
+        SampleVesselOptions options;
+        options.around = 120;
+        options.up = 80;
+        for (const Nesting nesting : {OneGroup, TwoGroups, GroupInGroup})
+            for (unsigned seed = 1; seed <= 4; ++seed) {
+                options.seed = seed;
+                QVERIFY2(writeSampleVessel(folder.path(), sample, error, options), qPrintable(error));
+                Rig r;
+                QVERIFY(readProjectFile(sample.projectPath, r.graph).ok());
+                auto piece = [&r](int i) { return r.graph.getObject(i); };
+                if (nesting == OneGroup) {
+                    groupOf(r.graph, {piece(1), piece(2)});
+                } else if (nesting == TwoGroups) {
+                    // Members 1-5 and 2-6 are joined across the groups.
+                    groupOf(r.graph, {piece(0), piece(1), piece(2)});
+                    groupOf(r.graph, {piece(5), piece(6)});
+                } else {
+                    FragGroup* inner = groupOf(r.graph, {piece(0), piece(1)});
+                    groupOf(r.graph, {inner, piece(4)});
+                }
+                // Constraints to members move up to the objects at the same level.
+                std::vector<GeometrObj*> top;
+                for (const auto& [id, o] : r.graph.objectTable())
+                    if (o->isTopLevel())
+                        top.push_back(o);
+                for (GeometrObj* o : top)
+                    r.graph.reattachConstraints(o);
+                QVERIFY(r.graph.validate().isEmpty());
+                QVERIFY(r.graph.maxLevel() > 0);
+
+                r.driver.solve();
+                QVERIFY(!r.driver.anyLevelFailed());
+                // Every piece's matrix undoes its scatter the same way: the pieces fit together.
+                auto placed = [&](int i) {
+                    auto* w = dynamic_cast<FragGroup*>(r.graph.getObject(i));
+                    return Matrix44d(w->wrappedFragment()->getMatrix() * sample.motions[std::size_t(i)]);
+                };
+                double worst = 0;
+                for (int i = 1; i < 8; ++i)
+                    for (const Point3d& p : {Point3d(0.5, 0, 0), Point3d(0, 0.5, 1), Point3d(-0.4, 0.3, 2)})
+                        worst = std::max(
+                            worst, (transformPoint(placed(i), p) - transformPoint(placed(0), p)).norm());
+                const QString where = QStringLiteral("nesting %1 seed %2").arg(nesting).arg(seed);
+                QVERIFY2(worst < 1e-5 * sample.size, qPrintable(where + QStringLiteral(": %1").arg(worst)));
+                // A band's error is the distance of the points on the fragments they were picked on.
+                for (const auto& [cid, c] : r.graph.constraintTable()) {
+                    const double now = (pickedPointNow(r.graph, c, 0) - pickedPointNow(r.graph, c, 1)).norm();
+                    const double then =
+                        (c->refSamplePoints(0).begin()->second - c->refSamplePoints(1).begin()->second)
+                            .norm();
+                    QVERIFY2(std::abs(c->error() - now / then) < 1e-6,
+                             qPrintable(where + QStringLiteral(" band %1: %2 against %3")
+                                                    .arg(cid)
+                                                    .arg(c->error())
+                                                    .arg(now / then)));
+                }
+            }
     }
 };
 
