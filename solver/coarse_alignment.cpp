@@ -2,35 +2,78 @@
 
 #include "point_pair_set.h"
 
+#include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
 #include <Eigen/LU>
 #include <Eigen/SVD>
+
+namespace {
+// Weighted centre and spread (second moments about the centre) of a point set.
+struct Spread {
+    Point3d centre = Point3d::Zero();
+    Eigen::Vector3d extents = Eigen::Vector3d::Zero(); // eigenvalues, ascending
+    Eigen::Vector3d mainAxis = Eigen::Vector3d::Zero();
+};
+
+Spread spreadOf(const std::vector<Point3d>& points, const std::vector<double>& weights, double total) {
+    Spread s;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        s.centre += weights[i] * points[i];
+    s.centre /= total;
+    Eigen::Matrix3d moments = Eigen::Matrix3d::Zero();
+    for (std::size_t i = 0; i < points.size(); ++i)
+        moments += weights[i] * (points[i] - s.centre) * (points[i] - s.centre).transpose();
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(moments / total);
+    s.extents = eigen.eigenvalues();
+    s.mainAxis = eigen.eigenvectors().col(2);
+    return s;
+}
+
+// Points fix a turn only when they span more than a line: the second principal extent is a fair
+// part of the first.
+bool spansMoreThanALine(const Spread& s) {
+    constexpr double MinimumRatio = 1e-3; // of the extents (square roots of the eigenvalues)
+    return s.extents(2) > 0 && s.extents(1) > MinimumRatio * MinimumRatio * s.extents(2);
+}
+
+// The least turn that lays the main axis of one set onto that of the other, the same way round.
+Eigen::Matrix3d leastTurnBetweenLines(const std::vector<Point3d>& from, const std::vector<Point3d>& to,
+                                      const std::vector<double>& weights, const Spread& f, const Spread& t) {
+    if (!(f.extents(2) > 0) || !(t.extents(2) > 0))
+        return Eigen::Matrix3d::Identity(); // a single place: nothing to lay
+    double agreement = 0;
+    for (std::size_t i = 0; i < from.size(); ++i)
+        agreement += weights[i] * (from[i] - f.centre).dot(f.mainAxis) * (to[i] - t.centre).dot(t.mainAxis);
+    const Eigen::Vector3d target = agreement < 0 ? Eigen::Vector3d(-t.mainAxis) : t.mainAxis;
+    return Eigen::Quaterniond::FromTwoVectors(f.mainAxis, target).toRotationMatrix();
+}
+} // namespace
 
 Matrix44d bestRigidFit(const std::vector<Point3d>& from, const std::vector<Point3d>& to,
                        const std::vector<double>& weights) {
     Matrix44d m = Matrix44d::Identity();
     double total = 0;
-    Point3d cf = Point3d::Zero(), ct = Point3d::Zero();
-    for (std::size_t i = 0; i < from.size(); ++i) {
-        total += weights[i];
-        cf += weights[i] * from[i];
-        ct += weights[i] * to[i];
-    }
-    if (total <= 0)
-        return m;
-    cf /= total;
-    ct /= total;
-    Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
     for (std::size_t i = 0; i < from.size(); ++i)
-        h += weights[i] * (from[i] - cf) * (to[i] - ct).transpose();
+        total += weights[i];
+    if (!(total > 0))
+        return m;
+    const Spread f = spreadOf(from, weights, total), t = spreadOf(to, weights, total);
     Eigen::Matrix3d r = Eigen::Matrix3d::Identity();
-    if (from.size() >= 2 && h.norm() > 0) {
+    if (spansMoreThanALine(f) && spansMoreThanALine(t)) {
+        Eigen::Matrix3d h = Eigen::Matrix3d::Zero();
+        for (std::size_t i = 0; i < from.size(); ++i)
+            h += weights[i] * (from[i] - f.centre) * (to[i] - t.centre).transpose();
         const Eigen::JacobiSVD<Eigen::Matrix3d> svd(h, Eigen::ComputeFullU | Eigen::ComputeFullV);
         Eigen::Matrix3d d = Eigen::Matrix3d::Identity();
         d(2, 2) = (svd.matrixV() * svd.matrixU().transpose()).determinant() < 0 ? -1.0 : 1.0;
         r = svd.matrixV() * d * svd.matrixU().transpose();
+    } else {
+        // Any turn about the line through the points fits as well; an arbitrary one would often
+        // be half a turn.
+        r = leastTurnBetweenLines(from, to, weights, f, t);
     }
     m.topLeftCorner<3, 3>() = r;
-    m.topRightCorner<3, 1>() = ct - r * cf;
+    m.topRightCorner<3, 1>() = t.centre - r * f.centre;
     return m;
 }
 

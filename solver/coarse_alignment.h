@@ -16,8 +16,9 @@ class PointPairSet;
 // identity).
 std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount);
 
-// Best rigid motion (least squares, weighted, no reflection) taking from[i] onto to[i]. With one
-// point it is a translation.
+// Best rigid motion (least squares, weighted, no reflection) taking from[i] onto to[i]. Where the
+// points leave the turn open it takes the least turn: with one point (or all points in one place)
+// a translation, with points along a line the least turn that lays that line onto the other.
 Matrix44d bestRigidFit(const std::vector<Point3d>& from, const std::vector<Point3d>& to,
                        const std::vector<double>& weights);
 

@@ -10,6 +10,7 @@
 #include "sample_vessel.h"
 #include "solve_driver.h"
 
+#include <Eigen/Geometry>
 #include <Eigen/LU>
 #include <QtTest>
 #include <random>
@@ -217,6 +218,36 @@ private slots:
         // One point: a translation.
         const Matrix44d shift = bestRigidFit({Point3d(1, 2, 3)}, {Point3d(2, 2, 2)}, {1.0});
         QCOMPARE(shift, translation(1, 0, -1));
+    }
+
+    void pointsThatLeaveTheTurnOpenTurnTheLeast() {
+        // One point, two points and three points on a line between two tetrahedra, the second
+        // turned a little: the Solve brings the points together without turning it further.
+        const double scatter = 0.05;
+        const std::vector<std::vector<Point3d>> cases = {
+            {Point3d(0.2, 0.1, 0.3)},
+            {Point3d(0, 0, 0), Point3d(1, 0.2, 0)},
+            {Point3d(0, 0, 0), Point3d(0.5, 0.25, 0.1), Point3d(1, 0.5, 0.2)}};
+        for (const Point3d& axis : {Point3d(0, 0, 1), Point3d(1, 1, 0).normalized(), Point3d(1, 0, 0)})
+            for (const std::vector<Point3d>& points : cases) {
+                Rig r;
+                FragGroup* a = addFragment(r.graph, tetra);
+                FragGroup* b = addFragment(r.graph, tetra);
+                Matrix44d move = translation(0.3, -0.2, 0.1);
+                move.topLeftCorner<3, 3>() = Eigen::AngleAxisd(scatter, axis).toRotationMatrix();
+                b->applyTransform(&move);
+                std::vector<RBand*> bands;
+                for (const Point3d& p : points)
+                    bands.push_back(addBand(r.graph, a, b, p, transformPoint(move, p)));
+                r.driver.solve();
+                QVERIFY(!r.driver.anyLevelFailed());
+                const Matrix44d solved = b->wrappedFragment()->getMatrix() * move.inverse();
+                const double turn = Eigen::AngleAxisd(Matrix33d(solved.topLeftCorner<3, 3>())).angle();
+                const QString where = QStringLiteral("%1 points: ").arg(points.size());
+                QVERIFY2(turn <= scatter + 1e-9, qPrintable(where + QString::number(turn)));
+                for (RBand* c : bands)
+                    QVERIFY2(gap(c) < 1e-6, qPrintable(where + QString::number(gap(c))));
+            }
     }
 
     void aSolveNeverLeavesThePointsFartherApart() {
