@@ -1,0 +1,55 @@
+#include "user_time_log.h"
+
+#include <QDebug>
+
+bool UserTimeLog::toggle(const QString& fileName) {
+    if (measuring)
+        stop();
+    else
+        start(fileName);
+    return measuring;
+}
+
+void UserTimeLog::start(const QString& fileName) {
+    clock.start();
+    qDebug() << "inizio misurazione utente";
+    openLog(fileName);
+    measuring = true;
+}
+
+void UserTimeLog::stop() {
+    seconds = clock.nsecsElapsed() / 1e9;
+    qDebug() << "finito misurazione utente: " << seconds;
+    if (stream) {
+        *stream << "\\end{tabular}\n\\end{center}";
+        writeUserTime(QString::number(seconds, 'g', 6));
+        stream->flush();
+    }
+    stream.reset();
+    file.reset();
+    measuring = false;
+}
+
+void UserTimeLog::openLog(const QString& fileName) {
+    stream.reset();
+    // Emptied, so that a shorter table never leaves the tail of an older one behind.
+    file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qWarning() << "cannot write the user time to" << fileName << ":" << file->errorString();
+        file.reset();
+        return;
+    }
+    stream = std::make_unique<QTextStream>(file.get());
+    *stream << "\\begin{center}\n"
+            << "\\begin{tabular}{|c| p{6cm}|c|c|c|c|}\n"
+            << "\\hline\n"
+            << "It. & Entities & \\# Constraints & Solver Time & Solver It. & RE\\\\ \\hline\n";
+}
+
+void UserTimeLog::writeUserTime(const QString& text) {
+    *stream << "\\begin{center}\n\\begin{tabular}{|c|c|}\n"
+            << "\\hline\n"
+            << "User Time & " << text << "\\\\\n\\hline"
+            << "\\end{tabular}\n"
+            << "\\end{center}";
+}

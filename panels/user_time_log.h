@@ -1,0 +1,34 @@
+#pragma once
+// How long a user takes for a reassembly task: the space bar starts and stops a measurement, and
+// the time goes into "logres.txt" as LaTeX table frames for the study's report.
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+#include <QTextStream>
+#include <memory>
+
+class UserTimeLog {
+public:
+    static constexpr const char* DefaultFileName = "logres.txt";
+
+    // Starts a measurement when none runs, else stops it. Returns true when it started one.
+    bool toggle(const QString& fileName = QString::fromLatin1(DefaultFileName));
+    bool isMeasuring() const { return measuring; }
+    // Seconds of the last finished measurement.
+    double lastSeconds() const { return seconds; }
+
+private:
+    void start(const QString& fileName);
+    void stop();
+    // Opens the file anew (emptied) and writes the head of the solver table. When the file cannot
+    // be opened the measurement still runs, with nothing written.
+    void openLog(const QString& fileName);
+    void writeUserTime(const QString& text);
+
+    std::unique_ptr<QFile> file;
+    std::unique_ptr<QTextStream> stream;
+    QElapsedTimer clock;
+    bool measuring = false;
+    double seconds = 0.0;
+};
