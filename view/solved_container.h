@@ -1,25 +1,29 @@
 #pragma once
 
-#include <QLabel>
+#include "panel_gl_area_cont.h"
+#include "tolerance_spinbox_panel.h"
+
 #include <QVBoxLayout>
 #include <QWidget>
 
 class BaseGraph;
 class InterfaceListener;
 
-// The right column: the solved assembly with its "Solve" button and tolerance box. Until the
-// solved view exists it shows its caption only.
+// The right column: the solved assembly with its "Solve" button, the tolerance box under it.
 class SolvedContainer : public QWidget {
     Q_OBJECT
 public:
     explicit SolvedContainer(QWidget* parent = nullptr);
 
-    void setGraph(BaseGraph* g) { graph = g; }
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setGraph(BaseGraph* g) { areaContainer.area().setGraph(g); }
+    void setListener(InterfaceListener* l);
+    PanelGLArea& area() { return areaContainer.area(); }
+    PanelGLAreaCont& container() { return areaContainer; }
+    ToleranceSpinboxPanel& tolerancePanel() { return tolerance; }
 
 private:
     QVBoxLayout layout;
-    QLabel caption;
-    BaseGraph* graph = nullptr;            // not owned
-    InterfaceListener* listener = nullptr; // not owned
+    PanelGLAreaCont areaContainer;
+    ToleranceSpinboxPanel tolerance;
+    QWidget spacer;
 };

@@ -1,0 +1,122 @@
+#include "panel_gl_area.h"
+
+#include "base_graph.h"
+#include "constraint.h"
+#include "frag_group.h"
+#include "interface_listener.h"
+
+#include <QOpenGLFunctions_2_1>
+
+PanelGLArea::PanelGLArea(QWidget* parent) : IGLArea(parent) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+GeometrObj* PanelGLArea::object(int id) const {
+    return graph ? graph->getObject(id) : nullptr;
+}
+
+Point3f PanelGLArea::contentCenter() const {
+    Box3d shown;
+    for (int id : shownObjects)
+        if (GeometrObj* o = object(id); o && o->isVisible())
+            shown.add(o->getMeshBBox());
+    return shown.isNull() ? Point3f::Zero() : Point3f(shown.center().cast<float>());
+}
+
+void PanelGLArea::clearContent() {
+    shownObjects.clear();
+    shownConstraints.clear();
+    clicks.clear();
+    update();
+}
+
+void PanelGLArea::drawContent() {
+    const Point3d c = contentCenter().cast<double>();
+    gl()->glTranslated(-c.x(), -c.y(), -c.z());
+    rememberSceneMatrix();
+    for (int id : shownObjects)
+        if (GeometrObj* o = object(id); o && o->isVisible())
+            o->draw(showError);
+}
+
+std::pair<GeometrObj*, GeometrObj*> PanelGLArea::roots(Constraint* c) const {
+    GeometrObj* r[2] = {nullptr, nullptr};
+    for (int k = 0; k < 2; ++k)
+        if (GeometrObj* o = c->frag(k) ? object(c->frag(k)->id) : nullptr)
+            r[k] = object(o->rootId());
+    return {r[0], r[1]};
+}
+
+void PanelGLArea::paintOverlay(QPainter*) {
+    const float scale = 1.0f / trackball.scale();
+    for (auto it = shownConstraints.begin(); it != shownConstraints.end();) {
+        Constraint* c = graph ? graph->getConstraint(*it) : nullptr;
+        if (!c) {
+            it = shownConstraints.erase(it); // deleted since it was shown
+            continue;
+        }
+        ++it;
+        const auto [r0, r1] = roots(c);
+        const bool visible0 = r0 && r0->isVisible(), visible1 = r1 && r1->isVisible();
+        const QString label = QString::number(c->id());
+        if (visible0 && visible1) {
+            c->draw();
+            queueLabel(c->firstPoint(c->frag(0)), label);
+        } else if (visible0 || visible1) {
+            ObjId* side = c->frag(visible0 ? 0 : 1);
+            c->drawSide(side, scale, 0);
+            queueLabel(c->firstPoint(side), label);
+        }
+    }
+}
+
+GeometrObj* PanelGLArea::pickObject(std::vector<std::uint32_t>& hits) {
+    if (clicks.empty())
+        return nullptr;
+    const qreal ratio = devicePixelRatioF();
+    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    for (int id : shownObjects)
+        if (GeometrObj* o = object(id); o && o->isVisible())
+            if (GeometrObj* hit = searchPick(o, x, y, hits))
+                return hit;
+    return nullptr;
+}
+
+FragGroup* PanelGLArea::makeFragmentGroup() {
+    return nullptr;
+}
+
+void PanelGLArea::addObject(int id) {
+    shownObjects.insert(id);
+    if (GeometrObj* o = object(id); o && o->isVisible())
+        box.add(o->getMeshBBox());
+}
+
+void PanelGLArea::removeObject(int id) {
+    if (!isShown(id))
+        return;
+    if (GeometrObj* o = object(id)) {
+        o->setMarked(false);
+        o->setVisible(false);
+    }
+    shownObjects.erase(id);
+}
+
+void PanelGLArea::refitBox() {
+    box.setNull();
+    for (int id : shownObjects)
+        if (GeometrObj* o = object(id); o && o->isVisible())
+            box.add(o->getMeshBBox());
+}
+
+bool PanelGLArea::anyShownContains(int id) const {
+    for (int shown : shownObjects)
+        if (GeometrObj* o = object(shown); o && o->containsId(id))
+            return true;
+    return false;
+}
+
+void PanelGLArea::updateErrors() {
+    if (errorUpdater && listener)
+        errorUpdater({shownObjects.begin(), shownObjects.end()}, listener->getTolerance());
+}

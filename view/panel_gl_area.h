@@ -1,0 +1,58 @@
+#pragma once
+
+#include "igl_area.h"
+
+#include <functional>
+#include <set>
+#include <utility>
+
+class Constraint;
+
+// The solved area: every object the user put into it, in the placement the solver gave it, with
+// the constraints chosen for display. Bands join objects whose roots are both visible; a
+// constraint with one visible root shows that side's sphere only.
+class PanelGLArea : public IGLArea {
+    Q_OBJECT
+public:
+    // Recomputes the interpenetration marks of the given (shown) objects with the tolerance.
+    using ErrorUpdater = std::function<void(const std::vector<int>& objectIds, float tolerance)>;
+
+    explicit PanelGLArea(QWidget* parent = nullptr);
+
+    void reset() override { clearContent(); }
+    bool isEmpty() const override { return shownObjects.empty(); }
+    Box3d contentBox() const override { return box; }
+    Point3f contentCenter() const override;
+    // Forgets what is shown; the fit box keeps its value.
+    void clearContent() override;
+    void drawContent() override;
+    void paintOverlay(QPainter* painter) override;
+    GeometrObj* pickObject(std::vector<std::uint32_t>& hits) override;
+    FragGroup* makeFragmentGroup() override;
+
+    void addObject(int id);
+    // The object stops being shown, placed and visible.
+    void removeObject(int id);
+    // The fit box of what is shown and visible.
+    void refitBox();
+    bool isShown(int id) const { return shownObjects.count(id) != 0; }
+    void showConstraint(int id) { shownConstraints.insert(id); }
+    void hideConstraint(int id) { shownConstraints.erase(id); }
+    bool anyShownContains(int id) const;
+    // Recomputes the marks of every shown object (through the error updater).
+    void updateErrors();
+    void setErrorUpdater(ErrorUpdater u) { errorUpdater = std::move(u); }
+
+    const std::set<int>& shownObjectIds() const { return shownObjects; }
+    const std::set<int>& shownConstraintIds() const { return shownConstraints; }
+
+private:
+    GeometrObj* object(int id) const;
+    // Root objects of the two sides of c, null where missing.
+    std::pair<GeometrObj*, GeometrObj*> roots(Constraint* c) const;
+
+    Box3d box;
+    std::set<int> shownObjects;     // graph object ids
+    std::set<int> shownConstraints; // constraint ids
+    ErrorUpdater errorUpdater;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "spinbox_panel.h"
+
+#include <QDoubleSpinBox>
+
+class InterfaceListener;
+
+// The error tolerance under the solved area: a depth difference below it does not count as one
+// fragment lying inside another.
+class ToleranceSpinboxPanel : public SpinboxPanel<double, QDoubleSpinBox> {
+    Q_OBJECT
+public:
+    static constexpr double Smallest = 0.00001;
+
+    explicit ToleranceSpinboxPanel(QWidget* parent = nullptr);
+    void setListener(InterfaceListener* l) { listener = l; }
+    double tolerance() const { return value; }
+
+public slots:
+    // Tells the listener about each new value once.
+    void updTolerance(double val);
+
+private:
+    double value = Smallest;
+    InterfaceListener* listener = nullptr; // not owned
+};
