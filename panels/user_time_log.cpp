@@ -1,6 +1,12 @@
 #include "user_time_log.h"
 
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QDebug>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 
 bool UserTimeLog::toggle(const QString& fileName) {
     if (measuring)
@@ -52,4 +58,28 @@ void UserTimeLog::writeUserTime(const QString& text) {
             << "User Time & " << text << "\\\\\n\\hline"
             << "\\end{tabular}\n"
             << "\\end{center}";
+}
+
+UserTimeKey::UserTimeKey(QWidget* w, UserTimeLog& l) : QObject(w), window(w), log(l) {
+    qApp->installEventFilter(this);
+}
+
+namespace {
+bool takesText(const QWidget* w) {
+    return qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
+           qobject_cast<const QTextEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w);
+}
+} // namespace
+
+bool UserTimeKey::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* target = qobject_cast<QWidget*>(watched);
+    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::NoModifier || !target ||
+        target->window() != window || takesText(target))
+        return QObject::eventFilter(watched, event);
+    if (!key->isAutoRepeat())
+        log.toggle();
+    return true;
 }

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QObject>
 #include <QString>
 #include <QTextStream>
 #include <memory>
@@ -31,4 +32,19 @@ private:
     QElapsedTimer clock;
     bool measuring = false;
     double seconds = 0.0;
+};
+
+// Space starts and stops the measurement whichever widget of the window has the keyboard focus
+// (push buttons would take it otherwise), except where a space is text: line edits, spin boxes,
+// text editors. Only key presses into the given window count, so dialogs keep their Space.
+class UserTimeKey : public QObject {
+public:
+    UserTimeKey(QWidget* window, UserTimeLog& log);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* window; // not owned
+    UserTimeLog& log;
 };
