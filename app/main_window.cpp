@@ -2,9 +2,11 @@
 
 #include "constraint.h"
 #include "entity_poses.h"
+#include "frag_group.h"
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
+#include "panel_gl_area.h"
 #include "point_pair_set.h"
 #include "rband.h"
 #include "reassembly_solver.h"
@@ -56,6 +58,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     poses->reset(0);
     solver = std::make_unique<ReassemblySolver>(*pairs);
     driver = std::make_unique<SolveDriver>(*graph, *poses, *pairs, *solver, solvedLink);
+    timeKey = new UserTimeKey(this, timeLog);
 }
 
 MainWindow::~MainWindow() {
@@ -73,7 +76,20 @@ MainWindow::~MainWindow() {
 }
 
 std::vector<int> MainWindow::SolvedAreaLink::shownObjects() const {
-    return {window.solvedShown.begin(), window.solvedShown.end()};
+    const std::set<int>& shown = window.solvedAreaObjects();
+    return {shown.begin(), shown.end()};
+}
+
+bool MainWindow::SolvedAreaLink::isShown(int objId) const {
+    return window.solvedArea().isShown(objId);
+}
+
+PanelGLArea& MainWindow::solvedArea() const {
+    return ui->solvedGlarea->area();
+}
+
+const std::set<int>& MainWindow::solvedAreaObjects() const {
+    return solvedArea().shownObjectIds();
 }
 
 void MainWindow::SolvedAreaLink::repaintWorkingAreas() {
@@ -124,7 +140,7 @@ void MainWindow::deleteConstraint(int k) {
             updateGroupErrors(r);
             const Matrix44d back = r->getInverseMatrix();
             r->applyTransform(&back);
-            solvedShown.erase(r->id());
+            solvedArea().removeObject(r->id());
             updateSolvedErrors();
             updateSolvedArea();
         }
@@ -152,7 +168,14 @@ void MainWindow::deleteGeometry(int objId) {
     std::vector<int> ancestors;
     for (GeometrObj* a = obj->parentObject(); a; a = a->parentObject())
         ancestors.push_back(a->id());
+    const auto* group = dynamic_cast<const FragGroup*>(obj);
+    const bool hadMembers = group && !group->childMap().empty();
+    const int rootId = obj->rootId();
+    const bool marksChange = hadMembers && (rootId == objId || isInSolvedArea(rootId));
     graph->deleteObject(objId);
+    // What lay inside the deleted object no longer marks the others.
+    if (marksChange)
+        updateSolvedErrors();
     // Thumbnails of the groups that held the object show their new contents.
     for (int id : ancestors)
         if (GeometrObj* a = graph->getObject(id))
@@ -210,30 +233,37 @@ void MainWindow::decrementHiddenCount() {
     graph->decrementHiddenCount();
 }
 
-// --- solved area (the 3D solved view comes with its own component) ------------------------
+// --- solved area ---------------------------------------------------------------------------
 
-// Until the 3D solved view exists, the solved area is the set of objects it would show.
 void MainWindow::addToSolvedArea(int objId) {
-    solvedShown.insert(objId);
+    solvedArea().addObject(objId);
 }
 void MainWindow::removeFromSolvedArea(int objId) {
-    solvedShown.erase(objId);
+    solvedArea().removeObject(objId);
+    solvedArea().refitBox();
 }
-void MainWindow::showSolvedConstraint(int) {}
-void MainWindow::hideSolvedConstraint(int) {}
+void MainWindow::showSolvedConstraint(int constraintId) {
+    solvedArea().showConstraint(constraintId);
+}
+void MainWindow::hideSolvedConstraint(int constraintId) {
+    solvedArea().hideConstraint(constraintId);
+}
 void MainWindow::updateSolvedArea() {
-    ui->solvedGlarea->update();
+    solvedArea().update();
 }
 bool MainWindow::isInSolvedArea(int objId) {
-    return solvedShown.count(objId) != 0;
+    return solvedArea().isShown(objId);
 }
-void MainWindow::updateSolvedErrors() {}
+void MainWindow::updateSolvedErrors() {
+    solvedArea().updateErrors();
+}
 void MainWindow::updateGroupErrors(GeometrObj*) {}
 void MainWindow::setShowError(bool show) {
     for (int i = 0; i < WAContainer::AreaCount; ++i) {
         ui->wacont->area(i).setShowError(show);
         ui->wacont->area(i).update();
     }
+    solvedArea().setShowError(show);
     updateSolvedArea();
 }
 void MainWindow::makeThumbnail(GeometrObj* obj) {
@@ -249,8 +279,8 @@ void MainWindow::makeThumbnail(GeometrObj* obj) {
 void MainWindow::replaceInSolvedArea(int oldId, int newId) {
     graph->removeFromSolvedSet(oldId);
     graph->addToSolvedSet(newId);
-    removeFromSolvedArea(oldId);
-    addToSolvedArea(newId);
+    solvedArea().removeObject(oldId);
+    solvedArea().addObject(newId);
 }
 
 void MainWindow::setTolerance(float value) {
@@ -300,8 +330,7 @@ void MainWindow::addConstraintPick(const ObjId& picked, double x, double y, doub
 
 void MainWindow::HandlePicking(int nctype, int nstiff) {
     // Nothing to pick on: no object in either working area nor in the solved area.
-    const bool anyWorkingArea = ui->wacont->content(0) || ui->wacont->content(1);
-    if (!anyWorkingArea && solvedShown.empty())
+    if (!anyAreaToPickIn())
         return;
     ui->listPans->unfocusSelection();
     pickType = nctype;
@@ -318,8 +347,14 @@ void MainWindow::HandlePicking(int nctype, int nstiff) {
             area.getContent()->setFocused(false);
             area.setConstraintType(nctype);
         }
+        solvedArea().setPickMode(true);
+        solvedArea().setConstraintType(nctype);
     }
     statusBar()->showMessage(tr("Adding a new constraint, press ESC to cancel"));
+}
+
+bool MainWindow::anyAreaToPickIn() const {
+    return ui->wacont->content(0) || ui->wacont->content(1) || !solvedArea().isEmpty();
 }
 
 void MainWindow::joinConstraintPicks() {
@@ -365,6 +400,7 @@ void MainWindow::joinConstraintPicks() {
     addConstraintItem(c);
     showSolvedConstraint(c->id());
     graph->addConstraint(c);
+    solvedArea().setPickMode(false);
     updateSolvedArea();
     statusBar()->clearMessage();
 }
@@ -372,6 +408,7 @@ void MainWindow::joinConstraintPicks() {
 void MainWindow::cancelAddConstraint() {
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         ui->wacont->area(i).setPickMode(false);
+    solvedArea().setPickMode(false);
     picks.clear();
     pickCount = 0;
     lastPicked = nullptr;
@@ -509,7 +546,8 @@ void MainWindow::quit() {
 }
 
 void MainWindow::resetViews() {
-    solvedShown.clear();
+    solvedArea().clearContent();
+    solvedArea().setPickMode(false);
     updateSolvedArea();
     pairs->clear();
     poses->clear();

@@ -4,6 +4,7 @@
 #include "obj_id.h"
 #include "prev_gl_area.h"
 #include "solve_driver.h"
+#include "user_time_log.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <set>
 
 class EntityPoses;
+class PanelGLArea;
 class PointPairSet;
 class ReassemblySolver;
 class TotalGraph;
@@ -88,7 +90,8 @@ public:
     TotalGraph* projectGraph() const { return graph.get(); }
     const SolveDriver& solveDriver() const { return *driver; }
     // Ids of the objects the solved area shows.
-    const std::set<int>& solvedAreaObjects() const { return solvedShown; }
+    const std::set<int>& solvedAreaObjects() const;
+    const UserTimeLog& userTimeLog() const { return timeLog; }
     const MainWindowUi& widgets() const { return *ui; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picks; }
 
@@ -112,6 +115,9 @@ private:
     // Lists, solved area and thumbnails for a project that was just read.
     void announceProject();
     void warnAboutMissingMeshes(const QStringList& missing);
+    PanelGLArea& solvedArea() const;
+    // Every area that can take picks now: the non-empty working areas and the solved area.
+    bool anyAreaToPickIn() const;
     void showFileError(const QString& title, const QString& text);
 
     // The solved area as the solve driver sees it.
@@ -119,7 +125,7 @@ private:
     public:
         explicit SolvedAreaLink(MainWindow& w) : window(w) {}
         std::vector<int> shownObjects() const override;
-        bool isShown(int objId) const override { return window.solvedShown.count(objId) != 0; }
+        bool isShown(int objId) const override;
         void show(int objId) override { window.addToSolvedArea(objId); }
         void refitAndRecomputeErrors(float) override { window.updateSolvedErrors(); }
         void repaint() override { window.updateSolvedArea(); }
@@ -138,12 +144,11 @@ private:
     std::unique_ptr<ReassemblySolver> solver;
     SolvedAreaLink solvedLink{*this};
     std::unique_ptr<SolveDriver> driver;
-    std::set<int> solvedShown;        // what the solved area shows
     PrevGLArea thumbnailView;         // renders thumbnails off screen; never shown
     GeometrObj* lastPicked = nullptr; // not owned
     float tolerance = 1e-5f;
-    int measureStart = 0;
-    int measuring = 0;
+    UserTimeLog timeLog;
+    UserTimeKey* timeKey = nullptr; // child of the window
     int pickStiffness = 1;
     int pickType = 0;
     int pickCount = 0;
