@@ -1,0 +1,135 @@
+// The solved area inside the real main window under an X server: Solve on the generated vessel
+// shows the assembly there and refreshes the thumbnails; picking runs in the solved area too; Space
+// measures the user's time whatever has the focus.
+
+#include "../gl_test_main.h"
+#include "../scene/scene_fixtures.h"
+#include "main_window.h"
+#include "main_window_ui.h"
+#include "panel_gl_area.h"
+#include "project_reader.h"
+#include "sample_vessel.h"
+#include "solved_container.h"
+#include "thumbnail_store.h"
+#include "total_graph.h"
+
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+namespace {
+QImage picture(PanelGLArea& area) {
+    const int before = area.paintCount();
+    const QImage image = area.grabFramebuffer();
+    return area.paintCount() > before ? image : QImage();
+}
+
+int litPixels(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            const QRgb p = image.pixel(x, y);
+            n += (qRed(p) + qGreen(p) + qBlue(p) > 60) ? 1 : 0;
+        }
+    return n;
+}
+} // namespace
+
+class TestSolvedWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    SampleVessel sample;
+
+private slots:
+    void initTestCase() {
+        installMeshReaders();
+        QDir::setCurrent(dir.path()); // the solver and the logs write here
+        QString error;
+        SampleVesselOptions options;
+        options.around = 120;
+        options.up = 80;
+        QVERIFY2(writeSampleVessel(dir.path(), sample, error, options), qPrintable(error));
+    }
+
+    void solveShowsTheAssemblyAndRefreshesThumbnails() {
+        MainWindow w;
+        w.resize(1400, 900);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(sample.projectPath));
+        PanelGLArea& area = w.widgets().solvedGlarea->area();
+        QVERIFY(area.isEmpty()); // nothing placed yet
+        QCOMPARE(area.shownConstraintIds().size(), std::size_t(sample.constraintCount));
+        std::vector<int> versions;
+        for (int i = 0; i < 8; ++i)
+            versions.push_back(thumbnailVersion(w.projectGraph()->getObject(i)->imageKey()));
+
+        QTest::mouseClick(w.widgets().solvedGlarea->container().solveButton(), Qt::LeftButton);
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Solved"));
+        QCOMPARE(area.shownObjectIds().size(), std::size_t(8));
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(w.projectGraph()->getObject(i)->isVisible());
+            QVERIFY(thumbnailVersion(w.projectGraph()->getObject(i)->imageKey()) > versions[std::size_t(i)]);
+        }
+        // The fit box holds the whole assembly, which fills a good part of the view.
+        Box3d all;
+        for (int i = 0; i < 8; ++i)
+            all.add(w.projectGraph()->getObject(i)->getMeshBBox());
+        QVERIFY((area.contentBox().min - all.min).norm() < 1e-9 &&
+                (area.contentBox().max - all.max).norm() < 1e-9);
+        const QImage image = picture(area);
+        QVERIFY(!image.isNull());
+        QVERIFY2(litPixels(image) > image.width() * image.height() / 4 / 20,
+                 qPrintable(QString::number(litPixels(image))));
+
+        // New empties it.
+        w.newProject();
+        QVERIFY(area.isEmpty());
+        QVERIFY(area.shownConstraintIds().empty());
+    }
+
+    void pickingIncludesTheSolvedArea() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        PanelGLArea& area = w.widgets().solvedGlarea->area();
+        // Nothing shown anywhere: picking does not start and says nothing.
+        w.HandlePicking(1, 1);
+        QVERIFY(!area.inPickMode());
+        QVERIFY(w.statusBar()->currentMessage().isEmpty());
+        QVERIFY(w.openProject(sample.projectPath));
+        w.solve();
+        w.HandlePicking(1, 2);
+        QVERIFY(area.inPickMode());
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QStringLiteral("Adding a new constraint, press ESC to cancel"));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!area.inPickMode());
+    }
+
+    void spaceMeasuresWhicheverWidgetHasTheFocus() {
+        QFile::remove(QStringLiteral("logres.txt"));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QApplication::setActiveWindow(&w);
+        QPushButton* solve = w.widgets().solvedGlarea->container().solveButton();
+        solve->setFocus();
+        QTest::keyClick(solve, Qt::Key_Space);
+        QVERIFY(w.userTimeLog().isMeasuring());
+        // A space typed into the tolerance box is the box's own.
+        QDoubleSpinBox& tolerance = w.widgets().solvedGlarea->tolerancePanel().spinBox();
+        tolerance.setFocus();
+        QTest::keyClick(&tolerance, Qt::Key_Space);
+        QVERIFY(w.userTimeLog().isMeasuring());
+        QTest::keyClick(solve, Qt::Key_Space);
+        QVERIFY(!w.userTimeLog().isMeasuring());
+        QFile table(QStringLiteral("logres.txt"));
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        QVERIFY(table.readAll().contains("User Time & "));
+        QVERIFY(w.statusBar()->currentMessage().isEmpty()); // Space did not press "Solve" either
+    }
+};
+
+OSTRAKIT_GL_TEST_MAIN(TestSolvedWindow)
+#include "test_solved_window.moc"
