@@ -28,8 +28,8 @@ void installSceneRenderer();
 RenderCounters sceneRenderCounters();
 void resetSceneRenderCounters();
 
-// Frees the GPU copies of f's mesh (call with a context of the views current, e.g. before the
-// fragment is deleted; buffers of a fragment that is no longer drawn are freed after some idle
+// Frees the GPU copies of f's mesh in every share group, whatever context is current (a deleted
+// fragment calls it; buffers of a fragment that is no longer drawn are freed after some idle
 // minutes anyway). A fragment drawn again afterwards is uploaded again.
 void releaseFragmentBuffers(const Fragment* f);
 
