@@ -153,8 +153,8 @@ Eigen::Vector3d IGLArea::project(const Point3d& p) const {
 void IGLArea::processPick() {
     if (clicks.empty() || constraintType != 1)
         return;
-    const qreal ratio = devicePixelRatioF();
-    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    const QPoint pixel = clickedPixel();
+    const int x = pixel.x(), y = pixel.y();
     QOpenGLFunctions_2_1& f = *functions;
     float depth = 1.0f;
     f.glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
@@ -198,14 +198,24 @@ GeometrObj* IGLArea::searchPick(GeometrObj* g, int x, int y, std::vector<std::ui
     return nullptr;
 }
 
+QPointF IGLArea::pixelCentreUnder(const QPointF& position) const {
+    // The pixel in row r from the top is row height - 1 - r from the bottom.
+    return {std::floor(position.x()) + 0.5, height() - std::floor(position.y()) - 0.5};
+}
+
+QPoint IGLArea::clickedPixel() const {
+    const qreal ratio = devicePixelRatioF();
+    return {int(std::floor(clicks.front().x() * ratio)), int(std::floor(clicks.front().y() * ratio))};
+}
+
 void IGLArea::mousePressEvent(QMouseEvent* e) {
     e->accept();
     setFocus(Qt::OtherFocusReason);
-    const QPointF p(e->position().x(), height() - e->position().y());
-    trackball.mouseDown(int(p.x()), int(p.y()), trackballButtons(e->button(), e->modifiers()));
+    trackball.mouseDown(int(e->position().x()), int(height() - e->position().y()),
+                        trackballButtons(e->button(), e->modifiers()));
     mousePressed = true;
     if (pickMode && constraintType == 1)
-        clicks.push_back(p);
+        clicks.push_back(pixelCentreUnder(e->position()));
     update();
 }
 
@@ -221,11 +231,10 @@ void IGLArea::mouseReleaseEvent(QMouseEvent* e) {
     trackball.mouseUp(int(e->position().x()), int(height() - e->position().y()),
                       trackballButtons(e->button(), e->modifiers()));
     mousePressed = false;
-    if (pickMode) {
+    // A click that picked nothing changes nothing: the window keeps its last accepted pick, which
+    // processPick reported when it was made.
+    if (pickMode)
         clicks.clear();
-        if (listener)
-            listener->setLastPicked(lastPicked);
-    }
     update();
 }
 

@@ -8,6 +8,7 @@
 #include "trackball.h"
 
 #include <QOpenGLWidget>
+#include <QPoint>
 #include <QPointF>
 #include <array>
 #include <vector>
@@ -82,6 +83,12 @@ protected:
     // Model-view matrix of the drawn scene (after fit and centring); set by drawContent.
     void rememberSceneMatrix();
 
+    // Window position (x from the left, y from the bottom) of the centre of the pixel under a
+    // mouse position given in Qt's widget coordinates.
+    QPointF pixelCentreUnder(const QPointF& position) const;
+    // The framebuffer pixel of the first recorded click (device pixels, y from the bottom).
+    QPoint clickedPixel() const;
+
     bool pickMode = false;
     bool showError = true;
     BaseGraph* graph = nullptr;            // not owned
@@ -89,7 +96,7 @@ protected:
     Trackball trackball;
     GeometrObj* lastPicked = nullptr; // not owned
     bool mousePressed = false;
-    std::vector<QPointF> clicks; // x from the left, y from the bottom
+    std::vector<QPointF> clicks; // pixel centres, x from the left, y from the bottom
     int constraintType = 0;
 
 private:

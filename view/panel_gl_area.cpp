@@ -73,8 +73,8 @@ void PanelGLArea::paintOverlay(QPainter*) {
 GeometrObj* PanelGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     if (clicks.empty())
         return nullptr;
-    const qreal ratio = devicePixelRatioF();
-    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    const QPoint pixel = clickedPixel();
+    const int x = pixel.x(), y = pixel.y();
     for (int id : shownObjects)
         if (GeometrObj* o = object(id); o && o->isVisible())
             if (GeometrObj* hit = searchPick(o, x, y, hits))

@@ -61,8 +61,8 @@ void WGLArea::paintLabels(QPainter* painter) {
 GeometrObj* WGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     if (clicks.empty())
         return nullptr;
-    const qreal ratio = devicePixelRatioF();
-    return searchPick(content, int(clicks.front().x() * ratio), int(clicks.front().y() * ratio), hits);
+    const QPoint pixel = clickedPixel();
+    return searchPick(content, pixel.x(), pixel.y(), hits);
 }
 
 FragGroup* WGLArea::makeFragmentGroup() {
