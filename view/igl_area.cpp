@@ -5,6 +5,7 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "interface_listener.h"
+#include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
 
@@ -46,14 +47,7 @@ void IGLArea::setUpLighting() {
     if (!functions)
         return;
     functions->glClearColor(0, 0, 0, 0);
-    functions->glEnable(GL_LIGHTING);
-    functions->glEnable(GL_LIGHT0);
-    functions->glEnable(GL_NORMALIZE);
-    functions->glEnable(GL_COLOR_MATERIAL);
-    functions->glEnable(GL_CULL_FACE);
-    functions->glEnable(GL_DEPTH_TEST);
-    // Scanned pieces are thin shells seen from either side: light the back faces too.
-    functions->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
+    applySceneLighting(*functions);
 }
 
 void IGLArea::resizeGL(int w, int h) {
@@ -94,11 +88,7 @@ void IGLArea::paintScene(QPainter* painter) {
     f.glClearColor(0, 0, 0, 1);
     f.glEnable(GL_DEPTH_TEST);
     f.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    f.glEnable(GL_LIGHTING);
-    f.glEnable(GL_LIGHT0);
-    f.glEnable(GL_NORMALIZE);
-    f.glEnable(GL_COLOR_MATERIAL);
-    f.glDisable(GL_CULL_FACE); // both sides of every triangle show
+    applySceneLighting(f);
 
     const qreal ratio = devicePixelRatioF();
     viewport = {0, 0, int(width() * ratio), int(height() * ratio)};

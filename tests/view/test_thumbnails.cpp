@@ -48,7 +48,6 @@ QList<QTextImageFormat> imagesOf(const QTextDocument& doc) {
     return out;
 }
 
-
 // The square [-1, 1]^2 in the plane z = 0 facing +z: face 0 is the lower-right half, face 1 the
 // upper-left half.
 QString writeSquare(const QTemporaryDir& dir, const QString& name) {
@@ -73,6 +72,27 @@ QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, in
             const int c = a + segments, d = b + segments;
             f.push_back({a, c, d});
             f.push_back({a, d, b});
+        }
+    return writeAsciiPly(dir.filePath(name), v, f);
+}
+
+// The lower half of the unit sphere, open at the top (z = 0), faces turned outward: seen from
+// above, only the backs of its faces show.
+QString writeBowl(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+    std::vector<Point3d> v;
+    std::vector<std::array<int, 3>> f;
+    for (int r = 0; r <= rings; ++r) {
+        const double theta = M_PI * (0.5 + 0.499 * r / rings); // from the rim down to a tiny hole
+        for (int s = 0; s < segments; ++s) {
+            const double phi = 2 * M_PI * s / segments;
+            v.emplace_back(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta));
+        }
+    }
+    for (int r = 0; r < rings; ++r)
+        for (int s = 0; s < segments; ++s) {
+            const int a = r * segments + s, b = r * segments + (s + 1) % segments;
+            f.push_back({a, a + segments, b + segments});
+            f.push_back({a, b + segments, b});
         }
     return writeAsciiPly(dir.filePath(name), v, f);
 }
@@ -360,6 +380,35 @@ private slots:
                      std::abs(qBlue(picture.pixel(85, 85)) - 72) <= 3,
                  qPrintable(describe(picture.pixel(85, 85))));
         QCOMPARE(qAlpha(picture.pixel(2, 2)), 0);
+    }
+
+    void theInsideOfAnOpenShellIsLitAllOver() {
+        TotalGraph graph;
+        FragGroup* w = addFragment(graph, writeBowl(dir, "bowl.ply", 24, 64));
+        const Color4b colour{200, 180, 40, 255};
+        w->setColor(colour);
+        PrevGLArea view;
+        view.setObject(w);
+        const QImage picture = view.render();
+        // The box is [-1, 1]^2 x [-1, 0]: its diagonal 3 fills 120 pixels, the rim is a circle of
+        // 40 pixels around the centre. Inside it the camera sees the backs of the faces, lit as
+        // the fronts would be: at least 0.2 ambient + 0.43 diffuse of the colour within 0.9 of the
+        // radius (ambient alone would give 0.2).
+        int inside = 0, lit = 0, outsideDrawn = 0;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 120; ++x) {
+                const double r = std::hypot(x + 0.5 - 60.0, y + 0.5 - 60.0) / 40.0;
+                const QRgb p = picture.pixel(x, y);
+                if (r <= 0.9) {
+                    ++inside;
+                    lit += qAlpha(p) == 255 && qRed(p) > colour.r / 2 && qGreen(p) > colour.g / 2 &&
+                           hueDistance(QColor::fromRgb(p), QColor(colour.r, colour.g, colour.b)) < 12;
+                } else if (r > 1.05) {
+                    outsideDrawn += qAlpha(p) != 0;
+                }
+            }
+        QVERIFY2(lit == inside, qPrintable(QStringLiteral("%1 of %2 pixels lit").arg(lit).arg(inside)));
+        QCOMPARE(outsideDrawn, 0);
     }
 
     void groupThumbnailShowsTheGroupColourAndMarkedFacesRed() {
