@@ -8,6 +8,7 @@
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
+#include "view_labels.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -74,12 +75,7 @@ void IGLArea::paintGL() {
     painter.beginNativePainting();
     paintScene(&painter);
     painter.endNativePainting();
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    for (const auto& [at, text] : labels)
-        painter.drawText(at, text);
+    drawLabels(painter, labels);
     paintLabels(&painter);
 }
 
@@ -129,15 +125,6 @@ void IGLArea::paintScene(QPainter* painter) {
 
 void IGLArea::rememberSceneMatrix() {
     functions->glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
-}
-
-Eigen::Vector3d IGLArea::project(const Point3d& p) const {
-    const Eigen::Vector4d clip = projection * sceneModelView * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
-    if (clip.w() == 0)
-        return Eigen::Vector3d(-1, -1, -1);
-    const Eigen::Vector3d ndc = clip.head<3>() / clip.w();
-    return {viewport[0] + (ndc.x() + 1) * viewport[2] / 2.0, viewport[1] + (ndc.y() + 1) * viewport[3] / 2.0,
-            (ndc.z() + 1) / 2.0};
 }
 
 void IGLArea::processPick() {
@@ -235,20 +222,8 @@ void IGLArea::wheelEvent(QWheelEvent* e) {
     update();
 }
 
-void IGLArea::queueLabel(const Point3d& p, const QString& text) {
-    const Eigen::Vector3d w = project(p);
-    if (w.z() < 0 || w.z() > 1)
-        return; // behind the eye or beyond the far plane
-    const qreal ratio = devicePixelRatioF();
-    labels.emplace_back(QPointF(w.x() / ratio, height() - w.y() / ratio), text);
-}
-
-void IGLArea::drawCornerLabel(QPainter* painter, const QString& text) {
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter->setFont(font);
-    painter->setPen(Qt::white);
-    painter->setRenderHint(QPainter::TextAntialiasing);
-    const int a = painter->fontMetrics().ascent() / 2;
-    painter->drawText(QPoint(a, 3 * a + a), text);
+void IGLArea::queueLabel(const Point3d& p, double sphereRadius, const QString& text) {
+    WindowDisc disc;
+    if (projectDisc(p, sphereRadius, projection, sceneModelView, viewport, disc))
+        labels.push_back(labelSpot(disc, height(), devicePixelRatioF(), text));
 }

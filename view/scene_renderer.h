@@ -15,8 +15,9 @@
 
 #include "render_buffers.h"
 
-#include <QFont>
+#include "view_labels.h"
 
+class Constraint;
 class Fragment;
 
 // Installs the renderer (once; later calls do nothing). Drawing needs a current OpenGL 2.1
@@ -33,8 +34,9 @@ void resetSceneRenderCounters();
 // minutes anyway). A fragment drawn again afterwards is uploaded again.
 void releaseFragmentBuffers(const Fragment* f);
 
-// The font of the id labels: "Helvetica" (or DejaVu Sans where it is missing), 12 pixels.
-QFont sceneLabelFont();
+// Radius (scene units) of the sphere drawConstraintSide draws for side k of c at that scale: 0
+// for constraints without spheres.
+double sphereRadius(const Constraint& c, int k, float scale);
 
 // The unit sphere the constraint sides are drawn with: 36 slices x 18 stacks, positions (which
 // are also the normals) three floats per vertex, triangles as index triples.

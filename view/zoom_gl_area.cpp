@@ -4,6 +4,7 @@
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
+#include "view_labels.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -84,14 +85,7 @@ void ZoomGLArea::paintGL() {
         gl->glDisable(GL_CULL_FACE);
         painter.endNativePainting();
     }
-    // The title, placed as the working areas place their label.
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    const int a = painter.fontMetrics().ascent() / 2;
-    painter.drawText(QPoint(a, 3 * a + a), titleText);
+    drawCornerLabel(painter, titleText);
 }
 
 void ZoomGLArea::paintScene(QPainter* painter) {

@@ -55,12 +55,14 @@ QString writeSquare(const QTemporaryDir& dir, const QString& name) {
                          {{0, 1, 2}, {0, 2, 3}});
 }
 
-// A UV sphere of radius 1 with 2 * rings * segments triangles, open at two tiny polar holes.
-QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+// The zone of the unit sphere between the polar angles from and to (radians from +z), with
+// 2 * rings * segments triangles, faces turned outward.
+QString writeSphereZone(const QTemporaryDir& dir, const QString& name, double from, double to, int rings,
+                        int segments) {
     std::vector<Point3d> v;
     std::vector<std::array<int, 3>> f;
     for (int r = 0; r <= rings; ++r) {
-        const double theta = M_PI * (0.001 + 0.998 * r / rings);
+        const double theta = from + (to - from) * r / rings;
         for (int s = 0; s < segments; ++s) {
             const double phi = 2 * M_PI * s / segments;
             v.emplace_back(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta));
@@ -76,25 +78,15 @@ QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, in
     return writeAsciiPly(dir.filePath(name), v, f);
 }
 
-// The lower half of the unit sphere, open at the top (z = 0), faces turned outward: seen from
-// above, only the backs of its faces show.
+// A UV sphere of radius 1 with 2 * rings * segments triangles, open at two tiny polar holes.
+QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+    return writeSphereZone(dir, name, 0.001 * M_PI, 0.999 * M_PI, rings, segments);
+}
+
+// The lower half of the unit sphere, open at the top (z = 0) and at a tiny hole at the bottom:
+// seen from above, only the backs of its faces show.
 QString writeBowl(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
-    std::vector<Point3d> v;
-    std::vector<std::array<int, 3>> f;
-    for (int r = 0; r <= rings; ++r) {
-        const double theta = M_PI * (0.5 + 0.499 * r / rings); // from the rim down to a tiny hole
-        for (int s = 0; s < segments; ++s) {
-            const double phi = 2 * M_PI * s / segments;
-            v.emplace_back(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta));
-        }
-    }
-    for (int r = 0; r < rings; ++r)
-        for (int s = 0; s < segments; ++s) {
-            const int a = r * segments + s, b = r * segments + (s + 1) % segments;
-            f.push_back({a, a + segments, b + segments});
-            f.push_back({a, b + segments, b});
-        }
-    return writeAsciiPly(dir.filePath(name), v, f);
+    return writeSphereZone(dir, name, 0.5 * M_PI, 0.999 * M_PI, rings, segments);
 }
 
 void markAllFaces(Fragment* f, bool on) {
