@@ -44,10 +44,12 @@ LabelSpot labelSpot(const WindowDisc& d, double widgetHeight, double pixelRatio,
 // Gap in pixels between a sphere and its label.
 constexpr double LabelGap = 2.0;
 
-// The baseline origin of each label's text, in spot order. A label starts LabelGap pixels right of
-// its sphere, its digits centred vertically on the sphere's centre; a label that would overlap one
-// placed before it goes one line below that one, until it overlaps none (so labels of coincident
-// points stack downwards in spot order).
+// The baseline origin of each label's text, in spot order. The labels of coincident points (closer
+// than half a pixel) form one block, one line each in spot order. A block stands LabelGap pixels
+// right of its sphere, its first line's digits centred vertically on the sphere's centre. Where
+// that would cover a block placed before or another sphere, it stands left of the sphere instead,
+// or on either side moved up or down by a few whole lines, the nearest free place first; where
+// none is free, right of the sphere and moved down until it overlaps no label.
 std::vector<QPointF> placeLabels(const std::vector<LabelSpot>& spots, const QFontMetricsF& metrics);
 
 // Draws the labels where placeLabels puts them, white, in sceneLabelFont(). The painter must not

@@ -19,6 +19,15 @@ QRectF textBox(const QPointF& baseline, const QString& text, const QFontMetricsF
     return {baseline.x(), baseline.y() - m.ascent(), m.horizontalAdvance(text), m.height()};
 }
 
+bool noTwoOverlap(const std::vector<LabelSpot>& spots, const std::vector<QPointF>& at,
+                  const QFontMetricsF& m) {
+    for (std::size_t i = 0; i < at.size(); ++i)
+        for (std::size_t j = i + 1; j < at.size(); ++j)
+            if (textBox(at[i], spots[i].text, m).intersects(textBox(at[j], spots[j].text, m)))
+                return false;
+    return true;
+}
+
 // Bounding box of the pixels of image inside `within` that pass test; null when none do.
 QRect inkBox(const QImage& image, const QRect& within, const std::function<bool(QColor)>& test) {
     QRect box;
@@ -86,23 +95,61 @@ private slots:
 
     void labelsOfCoincidentPointsStackWithoutOverlapping() {
         const QFontMetricsF m(sceneLabelFont());
-        const std::vector<LabelSpot> spots{{QPointF(80, 60), 5, QStringLiteral("3")},
-                                           {QPointF(80, 60), 5, QStringLiteral("14")},
-                                           {QPointF(80, 60), 5, QStringLiteral("7")},
-                                           {QPointF(80.5, 61), 5, QStringLiteral("200")}};
+        const QPointF p(80, 60);
+        const std::vector<LabelSpot> spots{{p, 5, QStringLiteral("3")},
+                                           {QPointF(120, 200), 5, QStringLiteral("9")},
+                                           {p, 5, QStringLiteral("14")},
+                                           {p + QPointF(0.2, -0.3), 5, QStringLiteral("7")}};
         const std::vector<QPointF> at = placeLabels(spots, m);
         QCOMPARE(at.size(), spots.size());
-        // The first keeps its place; each further one goes a line lower, in order.
+        // The first keeps its place beside the sphere; the others of that point follow a line
+        // lower each, in their order.
         QCOMPARE(at[0], placeLabels({spots[0]}, m)[0]);
-        for (std::size_t k = 1; k < at.size(); ++k) {
-            QVERIFY(at[k].x() >= 80 + 5 + LabelGap);
-            QVERIFY(at[k].y() > at[k - 1].y());
-            QVERIFY2(at[k].y() - at[k - 1].y() <= m.lineSpacing() + 1.0, qPrintable(QString::number(k)));
-        }
-        for (std::size_t i = 0; i < at.size(); ++i)
-            for (std::size_t j = i + 1; j < at.size(); ++j)
-                QVERIFY2(!textBox(at[i], spots[i].text, m).intersects(textBox(at[j], spots[j].text, m)),
-                         qPrintable(QStringLiteral("%1 and %2 overlap").arg(i).arg(j)));
+        QCOMPARE(at[2], at[0] + QPointF(0, m.lineSpacing()));
+        QCOMPARE(at[3], at[0] + QPointF(0, 2 * m.lineSpacing()));
+        QCOMPARE(at[1], placeLabels({spots[1]}, m)[0]); // elsewhere: untouched
+        QVERIFY2(noTwoOverlap(spots, at, m), "labels overlap");
+    }
+
+    void aLabelCrowdedOnTheRightMovesLeftThenByLines() {
+        const QFontMetricsF m(sceneLabelFont());
+        const std::vector<LabelSpot> spots{{QPointF(80, 60), 5, QStringLiteral("3")},
+                                           {QPointF(81, 61), 5, QStringLiteral("4")},
+                                           {QPointF(80, 62), 5, QStringLiteral("25")}};
+        const std::vector<QPointF> at = placeLabels(spots, m);
+        // A point a pixel away: its label stands left of its sphere, level with it.
+        QCOMPARE(at[1].y(), placeLabels({spots[1]}, m)[0].y());
+        QCOMPARE(at[1].x() + m.horizontalAdvance(QStringLiteral("4")), 81 - 5 - LabelGap);
+        // Both sides taken: a whole number of lines up or down, on one side, near its point.
+        const QPointF level = placeLabels({spots[2]}, m)[0];
+        const double lines = (at[2].y() - level.y()) / m.lineSpacing();
+        QVERIFY2(std::abs(lines - std::round(lines)) < 1e-9 && std::abs(lines) >= 1 && std::abs(lines) <= 3,
+                 qPrintable(QString::number(lines)));
+        QVERIFY(at[2].x() == level.x() ||
+                at[2].x() + m.horizontalAdvance(QStringLiteral("25")) == 80 - 5 - LabelGap);
+        QVERIFY2(noTwoOverlap(spots, at, m), "labels overlap");
+    }
+
+    void withNoFreePlaceNearALabelGoesBelowTheOthers() {
+        const QFontMetricsF m(sceneLabelFont());
+        // A column of labels across both sides of the point, a good way above and below it.
+        std::vector<LabelSpot> spots;
+        for (int row = -8; row <= 8; ++row)
+            spots.push_back({QPointF(70, 100 + row * m.lineSpacing()), 0, QStringLiteral("888888")});
+        spots.push_back({QPointF(80, 100), 0, QStringLiteral("1")});
+        const std::vector<QPointF> at = placeLabels(spots, m);
+        QCOMPARE(at.back().x(), 80 + LabelGap);
+        QVERIFY(at.back().y() > 100 + 8 * m.lineSpacing());
+        QVERIFY2(noTwoOverlap(spots, at, m), "labels overlap");
+    }
+
+    void aLabelDoesNotCoverAnotherSphere() {
+        const QFontMetricsF m(sceneLabelFont());
+        const std::vector<LabelSpot> spots{{QPointF(100, 100), 4, QStringLiteral("5")},
+                                           {QPointF(112, 100), 4, QStringLiteral("6")}};
+        const std::vector<QPointF> at = placeLabels(spots, m);
+        QCOMPARE(at[0].x() + m.horizontalAdvance(QStringLiteral("5")), 100 - 4 - LabelGap);
+        QCOMPARE(at[1], placeLabels({spots[1]}, m)[0]);
     }
 
     void labelsThatDoNotOverlapKeepTheirPlaces() {
