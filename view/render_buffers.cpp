@@ -384,7 +384,7 @@ bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
     QOpenGLFunctions_2_1* gl = surface && ctx->makeCurrent(surface) ? functionsOf(ctx) : nullptr;
     if (gl)
         use(*gl);
-    if (current)
+    if (current && currentSurface)
         current->makeCurrent(currentSurface);
     else if (QOpenGLContext::currentContext() == ctx)
         ctx->doneCurrent();
