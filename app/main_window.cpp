@@ -546,18 +546,16 @@ void MainWindow::quit() {
 }
 
 void MainWindow::resetViews() {
+    // A constraint being added belongs to the project that goes.
+    cancelAddConstraint();
+    pickType = 0;
     solvedArea().clearContent();
-    solvedArea().setPickMode(false);
     updateSolvedArea();
     pairs->clear();
     poses->clear();
     poses->reset(0);
     ui->listPans->clear();
     ui->wacont->clearAll();
-    picks.clear();
-    pickType = 0;
-    pickCount = 0;
-    lastPicked = nullptr;
 }
 
 void MainWindow::newProject() {

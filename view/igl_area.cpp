@@ -5,8 +5,10 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "interface_listener.h"
+#include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
+#include "view_labels.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -46,14 +48,7 @@ void IGLArea::setUpLighting() {
     if (!functions)
         return;
     functions->glClearColor(0, 0, 0, 0);
-    functions->glEnable(GL_LIGHTING);
-    functions->glEnable(GL_LIGHT0);
-    functions->glEnable(GL_NORMALIZE);
-    functions->glEnable(GL_COLOR_MATERIAL);
-    functions->glEnable(GL_CULL_FACE);
-    functions->glEnable(GL_DEPTH_TEST);
-    // Scanned pieces are thin shells seen from either side: light the back faces too.
-    functions->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
+    applySceneLighting(*functions);
 }
 
 void IGLArea::resizeGL(int w, int h) {
@@ -80,12 +75,7 @@ void IGLArea::paintGL() {
     painter.beginNativePainting();
     paintScene(&painter);
     painter.endNativePainting();
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    for (const auto& [at, text] : labels)
-        painter.drawText(at, text);
+    drawLabels(painter, labels);
     paintLabels(&painter);
 }
 
@@ -94,11 +84,7 @@ void IGLArea::paintScene(QPainter* painter) {
     f.glClearColor(0, 0, 0, 1);
     f.glEnable(GL_DEPTH_TEST);
     f.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    f.glEnable(GL_LIGHTING);
-    f.glEnable(GL_LIGHT0);
-    f.glEnable(GL_NORMALIZE);
-    f.glEnable(GL_COLOR_MATERIAL);
-    f.glDisable(GL_CULL_FACE); // both sides of every triangle show
+    applySceneLighting(f);
 
     const qreal ratio = devicePixelRatioF();
     viewport = {0, 0, int(width() * ratio), int(height() * ratio)};
@@ -141,20 +127,11 @@ void IGLArea::rememberSceneMatrix() {
     functions->glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
 }
 
-Eigen::Vector3d IGLArea::project(const Point3d& p) const {
-    const Eigen::Vector4d clip = projection * sceneModelView * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
-    if (clip.w() == 0)
-        return Eigen::Vector3d(-1, -1, -1);
-    const Eigen::Vector3d ndc = clip.head<3>() / clip.w();
-    return {viewport[0] + (ndc.x() + 1) * viewport[2] / 2.0, viewport[1] + (ndc.y() + 1) * viewport[3] / 2.0,
-            (ndc.z() + 1) / 2.0};
-}
-
 void IGLArea::processPick() {
     if (clicks.empty() || constraintType != 1)
         return;
-    const qreal ratio = devicePixelRatioF();
-    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    const QPoint pixel = clickedPixel();
+    const int x = pixel.x(), y = pixel.y();
     QOpenGLFunctions_2_1& f = *functions;
     float depth = 1.0f;
     f.glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
@@ -198,14 +175,24 @@ GeometrObj* IGLArea::searchPick(GeometrObj* g, int x, int y, std::vector<std::ui
     return nullptr;
 }
 
+QPointF IGLArea::pixelCentreUnder(const QPointF& position) const {
+    // The pixel in row r from the top is row height - 1 - r from the bottom.
+    return {std::floor(position.x()) + 0.5, height() - std::floor(position.y()) - 0.5};
+}
+
+QPoint IGLArea::clickedPixel() const {
+    const qreal ratio = devicePixelRatioF();
+    return {int(std::floor(clicks.front().x() * ratio)), int(std::floor(clicks.front().y() * ratio))};
+}
+
 void IGLArea::mousePressEvent(QMouseEvent* e) {
     e->accept();
     setFocus(Qt::OtherFocusReason);
-    const QPointF p(e->position().x(), height() - e->position().y());
-    trackball.mouseDown(int(p.x()), int(p.y()), trackballButtons(e->button(), e->modifiers()));
+    trackball.mouseDown(int(e->position().x()), int(height() - e->position().y()),
+                        trackballButtons(e->button(), e->modifiers()));
     mousePressed = true;
     if (pickMode && constraintType == 1)
-        clicks.push_back(p);
+        clicks.push_back(pixelCentreUnder(e->position()));
     update();
 }
 
@@ -221,11 +208,10 @@ void IGLArea::mouseReleaseEvent(QMouseEvent* e) {
     trackball.mouseUp(int(e->position().x()), int(height() - e->position().y()),
                       trackballButtons(e->button(), e->modifiers()));
     mousePressed = false;
-    if (pickMode) {
+    // A click that picked nothing changes nothing: the window keeps its last accepted pick, which
+    // processPick reported when it was made.
+    if (pickMode)
         clicks.clear();
-        if (listener)
-            listener->setLastPicked(lastPicked);
-    }
     update();
 }
 
@@ -236,20 +222,8 @@ void IGLArea::wheelEvent(QWheelEvent* e) {
     update();
 }
 
-void IGLArea::queueLabel(const Point3d& p, const QString& text) {
-    const Eigen::Vector3d w = project(p);
-    if (w.z() < 0 || w.z() > 1)
-        return; // behind the eye or beyond the far plane
-    const qreal ratio = devicePixelRatioF();
-    labels.emplace_back(QPointF(w.x() / ratio, height() - w.y() / ratio), text);
-}
-
-void IGLArea::drawCornerLabel(QPainter* painter, const QString& text) {
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter->setFont(font);
-    painter->setPen(Qt::white);
-    painter->setRenderHint(QPainter::TextAntialiasing);
-    const int a = painter->fontMetrics().ascent() / 2;
-    painter->drawText(QPoint(a, 3 * a + a), text);
+void IGLArea::queueLabel(const Point3d& p, double sphereRadius, const QString& text) {
+    WindowDisc disc;
+    if (projectDisc(p, sphereRadius, projection, sceneModelView, viewport, disc))
+        labels.push_back(labelSpot(disc, height(), devicePixelRatioF(), text));
 }

@@ -6,8 +6,10 @@
 
 #include "geometry_types.h"
 #include "trackball.h"
+#include "view_labels.h"
 
 #include <QOpenGLWidget>
+#include <QPoint>
 #include <QPointF>
 #include <array>
 #include <vector>
@@ -69,18 +71,21 @@ protected:
     // The object search of a pick: a fragment answers when one of its faces lies under (x, y);
     // a group asks its children in id order and answers the first hit.
     GeometrObj* searchPick(GeometrObj* g, int x, int y, std::vector<std::uint32_t>& hits);
-    // Text at a 3D point of the scene, projected with this frame's matrices; drawn once the GL
-    // part of the frame is done.
-    void queueLabel(const Point3d& p, const QString& text);
-    // Text in the top-left corner, as the views label their content.
-    void drawCornerLabel(QPainter* painter, const QString& text);
+    // The label of a constraint side at scene point p, beside the sphere of sphereRadius (scene
+    // units, 0 for none) drawn there, projected with this frame's matrices; drawn once the GL part
+    // of the frame is done.
+    void queueLabel(const Point3d& p, double sphereRadius, const QString& text);
     // 2D drawing after the GL part of the frame (the queued labels are already drawn).
     virtual void paintLabels(QPainter*) {}
-    // Window position of a scene point (x from the left, y from the bottom).
-    Eigen::Vector3d project(const Point3d& p) const;
     QOpenGLFunctions_2_1* gl() const { return functions; }
     // Model-view matrix of the drawn scene (after fit and centring); set by drawContent.
     void rememberSceneMatrix();
+
+    // Window position (x from the left, y from the bottom) of the centre of the pixel under a
+    // mouse position given in Qt's widget coordinates.
+    QPointF pixelCentreUnder(const QPointF& position) const;
+    // The framebuffer pixel of the first recorded click (device pixels, y from the bottom).
+    QPoint clickedPixel() const;
 
     bool pickMode = false;
     bool showError = true;
@@ -89,7 +94,7 @@ protected:
     Trackball trackball;
     GeometrObj* lastPicked = nullptr; // not owned
     bool mousePressed = false;
-    std::vector<QPointF> clicks; // x from the left, y from the bottom
+    std::vector<QPointF> clicks; // pixel centres, x from the left, y from the bottom
     int constraintType = 0;
 
 private:
@@ -100,6 +105,6 @@ private:
     Eigen::Matrix4d sceneModelView = Eigen::Matrix4d::Identity();
     std::array<int, 4> viewport{0, 0, 1, 1};
     float pickDepth = 1.0f; // depth buffer at the click being picked
-    std::vector<std::pair<QPointF, QString>> labels;
+    std::vector<LabelSpot> labels;
     int paints = 0;
 };

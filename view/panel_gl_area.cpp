@@ -4,6 +4,7 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "interface_listener.h"
+#include "scene_renderer.h"
 
 #include <QOpenGLFunctions_2_1>
 
@@ -61,11 +62,11 @@ void PanelGLArea::paintOverlay(QPainter*) {
         const QString label = QString::number(c->id());
         if (visible0 && visible1) {
             c->draw();
-            queueLabel(c->firstPoint(c->frag(0)), label);
+            queueLabel(c->firstPoint(c->frag(0)), 0.0, label);
         } else if (visible0 || visible1) {
             ObjId* side = c->frag(visible0 ? 0 : 1);
             c->drawSide(side, scale, 0);
-            queueLabel(c->firstPoint(side), label);
+            queueLabel(c->firstPoint(side), sphereRadius(*c, c->sideOf(side), scale), label);
         }
     }
 }
@@ -73,8 +74,8 @@ void PanelGLArea::paintOverlay(QPainter*) {
 GeometrObj* PanelGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     if (clicks.empty())
         return nullptr;
-    const qreal ratio = devicePixelRatioF();
-    const int x = int(clicks.front().x() * ratio), y = int(clicks.front().y() * ratio);
+    const QPoint pixel = clickedPixel();
+    const int x = pixel.x(), y = pixel.y();
     for (int id : shownObjects)
         if (GeometrObj* o = object(id); o && o->isVisible())
             if (GeometrObj* hit = searchPick(o, x, y, hits))

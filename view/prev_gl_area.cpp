@@ -2,6 +2,7 @@
 
 #include "frag_group.h"
 #include "geometr_obj.h"
+#include "scene_lighting.h"
 #include "scene_renderer.h"
 
 #include <Eigen/Geometry>
@@ -152,12 +153,7 @@ QImage PrevGLArea::render(int width, int height) {
 
 void PrevGLArea::initializeGL() {
     gl->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    gl->glEnable(GL_LIGHTING);
-    gl->glEnable(GL_LIGHT0);
-    gl->glEnable(GL_NORMALIZE);
-    gl->glEnable(GL_COLOR_MATERIAL);
-    gl->glEnable(GL_CULL_FACE);
-    gl->glEnable(GL_DEPTH_TEST);
+    applySceneLighting(*gl); // as the views draw
 }
 
 void PrevGLArea::paintGL() {

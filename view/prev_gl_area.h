@@ -1,8 +1,9 @@
 #pragma once
 // Off-screen renderer of the thumbnails: an orthographic picture of one object, looked at from
 // (0, 0, D) toward the centre of its mesh box (D = the box diagonal, which fills the width), lit by
-// light 0, on a transparent black background, opaque where the object is, marked faces red, in the
-// object's own colours even while it is focused (its focus flags are the same afterwards).
+// light 0 on both sides of every triangle as the views light it, on a transparent black background,
+// opaque where the object is, marked faces red, in the object's own colours even while it is
+// focused (its focus flags are the same afterwards).
 //
 // It draws in an OpenGL context of its own that shares with QOpenGLContext::globalShareContext()
 // (so the mesh buffers the views uploaded are reused; set Qt::AA_ShareOpenGLContexts before the

@@ -3,9 +3,12 @@
 #include "fragment.h"
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QObject>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
+#include <QThread>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -43,6 +46,33 @@ void writeMapped(QOpenGLFunctions_2_1& gl, GLenum target, std::size_t bytes, Fil
     gl.glBufferSubData(target, 0, GLsizeiptr(bytes), copy.get());
 }
 
+QOpenGLFunctions_2_1* functionsOf(QOpenGLContext* ctx) {
+    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    return gl && gl->initializeOpenGLFunctions() ? gl : nullptr;
+}
+
+// A context of the group that this thread may make current: the application's global share
+// context when it belongs to the group (it draws nothing, so no view's state is disturbed).
+QOpenGLContext* contextOfGroup(QOpenGLContextGroup* group) {
+    QOpenGLContext* global = QOpenGLContext::globalShareContext();
+    if (global && global->shareGroup() == group && global->thread() == QThread::currentThread())
+        return global;
+    for (QOpenGLContext* ctx : group->shares())
+        if (ctx->thread() == QThread::currentThread())
+            return ctx;
+    return nullptr;
+}
+
+// The buffer names b holds.
+std::vector<GLuint> namesOf(const FragmentBuffers& b) {
+    std::vector<GLuint> names;
+    for (GLuint name :
+         {b.positions, b.normals, b.colors, b.highlights, b.indices, b.pickPositions, b.pickColors})
+        if (name)
+            names.push_back(name);
+    return names;
+}
+
 } // namespace
 
 FragmentBufferCache& FragmentBufferCache::instance() {
@@ -51,16 +81,16 @@ FragmentBufferCache& FragmentBufferCache::instance() {
     return *cache;
 }
 
-FragmentBufferCache::Entries* FragmentBufferCache::currentEntries() {
+FragmentBufferCache::GroupBuffers* FragmentBufferCache::currentGroup() {
     QOpenGLContext* ctx = QOpenGLContext::currentContext();
     if (!ctx)
         return nullptr;
     QOpenGLContextGroup* group = ctx->shareGroup();
     auto it = groups.find(group);
     if (it == groups.end()) {
-        it = groups.emplace(group, Entries{}).first;
+        it = groups.emplace(group, GroupBuffers{}).first;
         // The buffers die with the group; only the bookkeeping is left to drop.
-        QObject::connect(group, &QObject::destroyed, [this, group] { groups.erase(group); });
+        QObject::connect(group, &QObject::destroyed, [this, group] { forgetGroup(group); });
     }
     return &it->second;
 }
@@ -70,7 +100,7 @@ std::size_t FragmentBufferCache::entryCount() const {
     if (!ctx)
         return 0;
     auto it = groups.find(ctx->shareGroup());
-    return it == groups.end() ? 0 : it->second.size();
+    return it == groups.end() ? 0 : it->second.entries.size();
 }
 
 void FragmentBufferCache::upload(QOpenGLFunctions_2_1& gl, GLenum target, GLuint buffer, std::size_t bytes,
@@ -165,9 +195,11 @@ void FragmentBufferCache::fillIndices(QOpenGLFunctions_2_1& gl, FragmentBuffers&
 }
 
 FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment& f) {
-    Entries* entries = currentEntries();
-    if (!entries)
+    GroupBuffers* group = currentGroup();
+    if (!group)
         return nullptr;
+    deleteUnfreed(gl, *group);
+    Entries* entries = &group->entries;
     const std::int64_t now = clockMs();
     if (now - lastSweep > SweepIntervalMs) {
         lastSweep = now;
@@ -184,7 +216,7 @@ FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment
     if (rebuild) {
         if (!b.built) {
             GLuint names[5];
-            gl.glGenBuffers(5, names);
+            genBuffers(gl, 5, names);
             b.positions = names[0];
             b.normals = names[1];
             b.colors = names[2];
@@ -216,8 +248,8 @@ FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment
         for (auto& [group, others] : groups) {
             if (group == here)
                 continue;
-            auto it = others.find(&f);
-            if (it != others.end())
+            auto it = others.entries.find(&f);
+            if (it != others.entries.end())
                 it->second.pending |= uploaded;
         }
     }
@@ -238,7 +270,7 @@ void FragmentBufferCache::preparePick(QOpenGLFunctions_2_1& gl, FragmentBuffers&
         return;
     if (b.pickPositions == 0) {
         GLuint names[2];
-        gl.glGenBuffers(2, names);
+        genBuffers(gl, 2, names);
         b.pickPositions = names[0];
         b.pickColors = names[1];
     }
@@ -279,13 +311,27 @@ void FragmentBufferCache::preparePick(QOpenGLFunctions_2_1& gl, FragmentBuffers&
     }
 }
 
+void FragmentBufferCache::genBuffers(QOpenGLFunctions_2_1& gl, GLsizei n, GLuint* names) {
+    gl.glGenBuffers(n, names);
+    liveNames += std::size_t(n);
+}
+
 void FragmentBufferCache::freeBuffers(QOpenGLFunctions_2_1& gl, FragmentBuffers& b) {
-    const GLuint names[] = {b.positions, b.normals,       b.colors,    b.highlights,
-                            b.indices,   b.pickPositions, b.pickColors};
-    for (GLuint name : names)
-        if (name)
-            gl.glDeleteBuffers(1, &name);
+    for (GLuint name : namesOf(b)) {
+        gl.glDeleteBuffers(1, &name);
+        --liveNames;
+    }
     b = FragmentBuffers{};
+}
+
+void FragmentBufferCache::forgetGroup(QOpenGLContextGroup* group) {
+    auto it = groups.find(group);
+    if (it == groups.end())
+        return;
+    for (const auto& [f, b] : it->second.entries)
+        liveNames -= namesOf(b).size();
+    liveNames -= it->second.unfreed.size();
+    groups.erase(it);
 }
 
 void FragmentBufferCache::sweepIdle(QOpenGLFunctions_2_1& gl, Entries& entries, std::int64_t now) {
@@ -300,18 +346,69 @@ void FragmentBufferCache::sweepIdle(QOpenGLFunctions_2_1& gl, Entries& entries, 
 }
 
 void FragmentBufferCache::release(const Fragment* f) {
-    QOpenGLContext* ctx = QOpenGLContext::currentContext();
-    QOpenGLContextGroup* here = ctx ? ctx->shareGroup() : nullptr;
-    for (auto& [group, entries] : groups) {
-        auto it = entries.find(f);
-        if (it == entries.end())
+    for (auto& [group, state] : groups) {
+        auto it = state.entries.find(f);
+        if (it == state.entries.end())
             continue;
-        if (group == here)
-            if (auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx)) {
-                gl->initializeOpenGLFunctions();
-                freeBuffers(*gl, it->second);
-            }
-        // Without a current context of that group the names stay allocated until the group goes.
-        entries.erase(it);
+        FragmentBuffers& b = it->second;
+        if (!withGroupCurrent(group, [&](QOpenGLFunctions_2_1& gl) { freeBuffers(gl, b); })) {
+            const std::vector<GLuint> names = namesOf(b);
+            state.unfreed.insert(state.unfreed.end(), names.begin(), names.end());
+        }
+        state.entries.erase(it);
     }
+}
+
+void FragmentBufferCache::deleteUnfreed(QOpenGLFunctions_2_1& gl, GroupBuffers& group) {
+    if (group.unfreed.empty())
+        return;
+    gl.glDeleteBuffers(GLsizei(group.unfreed.size()), group.unfreed.data());
+    liveNames -= group.unfreed.size();
+    group.unfreed.clear();
+}
+
+bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
+                                           const std::function<void(QOpenGLFunctions_2_1&)>& use) {
+    QOpenGLContext* current = QOpenGLContext::currentContext();
+    if (current && current->shareGroup() == group) {
+        QOpenGLFunctions_2_1* gl = functionsOf(current);
+        if (gl)
+            use(*gl);
+        return gl != nullptr;
+    }
+    QOpenGLContext* ctx = contextOfGroup(group);
+    if (!ctx)
+        return false;
+    QOffscreenSurface* surface = deletionSurface(ctx->format());
+    QSurface* currentSurface = current ? current->surface() : nullptr;
+    QOpenGLFunctions_2_1* gl = surface && ctx->makeCurrent(surface) ? functionsOf(ctx) : nullptr;
+    if (gl)
+        use(*gl);
+    if (current && currentSurface)
+        current->makeCurrent(currentSurface);
+    else if (QOpenGLContext::currentContext() == ctx)
+        ctx->doneCurrent();
+    return gl != nullptr;
+}
+
+QOffscreenSurface* FragmentBufferCache::deletionSurface(const QSurfaceFormat& format) {
+    if (surfaceForDeletions)
+        return surfaceForDeletions;
+    if (!QGuiApplication::instance() || QCoreApplication::closingDown())
+        return nullptr;
+    auto* surface = new QOffscreenSurface;
+    surface->setFormat(format);
+    surface->create();
+    if (!surface->isValid()) {
+        delete surface;
+        return nullptr;
+    }
+    surfaceForDeletions = surface;
+    // The surface must go while the window system is still there.
+    qAddPostRoutine([] {
+        FragmentBufferCache& cache = instance();
+        delete cache.surfaceForDeletions;
+        cache.surfaceForDeletions = nullptr;
+    });
+    return surface;
 }

@@ -9,10 +9,14 @@
 #include <QOpenGLFunctions_2_1>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
+#include <vector>
 
 class Fragment;
+class QOffscreenSurface;
 class QOpenGLContextGroup;
+class QSurfaceFormat;
 
 // GPU traffic since the last reset.
 struct RenderCounters {
@@ -51,31 +55,50 @@ public:
     // Brings the per-corner pick buffers of b up to date with the mesh's pick colours.
     void preparePick(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh);
 
-    // Frees f's buffers in the current share group and forgets them in every other one.
+    // Frees f's buffers in every share group that holds them, at once: a group's context is made
+    // current for the moment when none of it is (the current context is current again
+    // afterwards). Should that fail, the names are freed at the group's next draw.
     void release(const Fragment* f);
     // Buffers not used for this long are freed (checked at most every few seconds); a fragment that
     // shows again is uploaded again.
     void setIdleLimitMs(std::int64_t ms) { idleLimitMs = ms; }
     // Number of fragments with buffers in the current share group.
     std::size_t entryCount() const;
+    // Buffer names the cache holds on the GPU, over all share groups.
+    std::size_t liveBufferCount() const { return liveNames; }
 
     RenderCounters counters() const { return traffic; }
     void resetCounters() { traffic = {}; }
 
 private:
     using Entries = std::unordered_map<const Fragment*, FragmentBuffers>;
+    // What the cache keeps in one share group.
+    struct GroupBuffers {
+        Entries entries;
+        std::vector<GLuint> unfreed; // names of released fragments still to delete
+    };
 
-    Entries* currentEntries();
+    GroupBuffers* currentGroup();
+    // Runs use with a context of group current; false when none could be made current.
+    bool withGroupCurrent(QOpenGLContextGroup* group, const std::function<void(QOpenGLFunctions_2_1&)>& use);
+    // The surface deletions make a context current on (made on first use, freed at exit).
+    QOffscreenSurface* deletionSurface(const QSurfaceFormat& format);
+    void deleteUnfreed(QOpenGLFunctions_2_1& gl, GroupBuffers& group);
     void upload(QOpenGLFunctions_2_1& gl, GLenum target, GLuint buffer, std::size_t bytes, const void* data,
                 bool replace);
     void fillPositions(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
     void fillColors(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
     void fillIndices(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
+    void genBuffers(QOpenGLFunctions_2_1& gl, GLsizei n, GLuint* names);
     void freeBuffers(QOpenGLFunctions_2_1& gl, FragmentBuffers& b);
+    // Drops the bookkeeping of a share group that was destroyed (its buffers went with it).
+    void forgetGroup(QOpenGLContextGroup* group);
     void sweepIdle(QOpenGLFunctions_2_1& gl, Entries& entries, std::int64_t now);
 
-    std::unordered_map<QOpenGLContextGroup*, Entries> groups;
+    std::unordered_map<QOpenGLContextGroup*, GroupBuffers> groups;
+    QOffscreenSurface* surfaceForDeletions = nullptr;
     RenderCounters traffic;
+    std::size_t liveNames = 0;
     std::int64_t idleLimitMs = 5 * 60 * 1000;
     std::int64_t lastSweep = 0;
 };

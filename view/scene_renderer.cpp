@@ -52,10 +52,10 @@ public:
 
 private:
     struct Label {
-        Eigen::Vector2d window; // x from the left, y from the bottom, device pixels
+        WindowDisc disc;
         QString text;
     };
-    void queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, const QString& text);
+    void queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, double sphereRadius, const QString& text);
     void flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter);
 
     std::vector<Label> labels;
@@ -176,8 +176,7 @@ void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float s
     Point3d p;
     if (!firstOf(mode != 0 ? c.refSamplePoints(k) : c.samplePoints(k), p))
         return;
-    const auto* band = dynamic_cast<const RBand*>(&c);
-    const double radius = band ? std::abs(double(band->radius(k)) * scale) : 0.0;
+    const double radius = sphereRadius(c, k, scale);
     if (radius == 0.0)
         return; // a sphere of radius 0 covers no pixel
 
@@ -217,21 +216,24 @@ void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
         const int k = c->sideOf(self);
         Point3d at;
         bool labelled;
+        double radius = 0.0; // of the sphere drawn
         if (!group) {
             c->drawSide(self, 1.0f, 1);
+            radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->samplePoints(k), at);
         } else if (!o.isTopLevel()) {
             c->draw();
             labelled = firstOf(c->samplePoints(k), at);
         } else if (group->isWrapper()) {
             c->drawSide(self, 1.0f, 1);
+            radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->refSamplePoints(k), at);
         } else {
             c->drawSide(self, 0.0f, 1); // only the label shows
             labelled = firstOf(c->samplePoints(k), at);
         }
         if (labelled && painter)
-            queueLabel(gl, at, QString::number(c->id()));
+            queueLabel(gl, at, radius, QString::number(c->id()));
     }
     // A user group passes the call on to its members; a wrapper does not (its fragment's
     // constraints are the wrapper's).
@@ -242,19 +244,16 @@ void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
         flushLabels(gl, painter);
 }
 
-void SceneRenderer::queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, const QString& text) {
+void SceneRenderer::queueLabel(QOpenGLFunctions_2_1& gl, const Point3d& p, double sphereRadius,
+                               const QString& text) {
     Eigen::Matrix4d projection, modelView;
-    GLint viewport[4];
+    std::array<int, 4> viewport{};
     gl.glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
     gl.glGetDoublev(GL_MODELVIEW_MATRIX, modelView.data());
-    gl.glGetIntegerv(GL_VIEWPORT, viewport);
-    const Eigen::Vector4d clip = projection * modelView * Eigen::Vector4d(p.x(), p.y(), p.z(), 1.0);
-    if (clip.w() <= 0.0)
-        return; // behind the eye
-    const Eigen::Vector2d ndc = clip.head<2>() / clip.w();
-    labels.push_back({{viewport[0] + (ndc.x() + 1.0) * 0.5 * viewport[2],
-                       viewport[1] + (ndc.y() + 1.0) * 0.5 * viewport[3]},
-                      text});
+    gl.glGetIntegerv(GL_VIEWPORT, viewport.data());
+    WindowDisc disc;
+    if (projectDisc(p, sphereRadius, projection, modelView, viewport, disc))
+        labels.push_back({disc, text});
 }
 
 void SceneRenderer::flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter) {
@@ -276,16 +275,11 @@ void SceneRenderer::flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter) {
     QPaintDevice* device = painter->device();
     const double ratio = device ? device->devicePixelRatioF() : 1.0;
     const double height = device ? device->height() : 0.0;
-    painter->save();
-    painter->setFont(sceneLabelFont());
-    painter->setPen(Qt::white);
-    painter->setRenderHint(QPainter::TextAntialiasing);
-    // Anchored at the point, the baseline half an ascent lower.
-    const double drop = painter->fontMetrics().ascent() / 2;
+    std::vector<LabelSpot> spots;
     for (const Label& l : labels)
-        painter->drawText(QPointF(l.window.x() / ratio, height - l.window.y() / ratio + drop), l.text);
-    painter->restore();
+        spots.push_back(labelSpot(l.disc, height, ratio, l.text));
     labels.clear();
+    drawLabels(*painter, spots);
 
     painter->beginNativePainting();
     gl.glPopClientAttrib();
@@ -318,12 +312,9 @@ void releaseFragmentBuffers(const Fragment* f) {
     FragmentBufferCache::instance().release(f);
 }
 
-QFont sceneLabelFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(12);
-    return font;
+double sphereRadius(const Constraint& c, int k, float scale) {
+    const auto* band = dynamic_cast<const RBand*>(&c);
+    return band ? std::abs(double(band->radius(k)) * double(scale)) : 0.0;
 }
 
 const SphereMesh& unitSphere() {

@@ -15,8 +15,9 @@
 
 #include "render_buffers.h"
 
-#include <QFont>
+#include "view_labels.h"
 
+class Constraint;
 class Fragment;
 
 // Installs the renderer (once; later calls do nothing). Drawing needs a current OpenGL 2.1
@@ -28,13 +29,14 @@ void installSceneRenderer();
 RenderCounters sceneRenderCounters();
 void resetSceneRenderCounters();
 
-// Frees the GPU copies of f's mesh (call with a context of the views current, e.g. before the
-// fragment is deleted; buffers of a fragment that is no longer drawn are freed after some idle
+// Frees the GPU copies of f's mesh in every share group, whatever context is current (a deleted
+// fragment calls it; buffers of a fragment that is no longer drawn are freed after some idle
 // minutes anyway). A fragment drawn again afterwards is uploaded again.
 void releaseFragmentBuffers(const Fragment* f);
 
-// The font of the id labels: "Helvetica" (or DejaVu Sans where it is missing), 12 pixels.
-QFont sceneLabelFont();
+// Radius (scene units) of the sphere drawConstraintSide draws for side k of c at that scale: 0
+// for constraints without spheres.
+double sphereRadius(const Constraint& c, int k, float scale);
 
 // The unit sphere the constraint sides are drawn with: 36 slices x 18 stacks, positions (which
 // are also the normals) three floats per vertex, triangles as index triples.

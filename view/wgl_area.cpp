@@ -3,6 +3,7 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "scene_renderer.h"
 #include "zoom_dialog.h"
 
 #include <QOpenGLFunctions_2_1>
@@ -43,26 +44,28 @@ void WGLArea::paintOverlay(QPainter*) {
     std::set<Constraint*> shown;
     content->collectConstraints(shown);
     for (Constraint* c : shown) {
-        if (c->frag(0) == &content->objId() || c->frag(1) == &content->objId()) {
-            c->drawSide(&content->objId(), sampleScale, 0);
-            queueLabel(c->firstPoint(&content->objId()), QString::number(c->id()));
+        ObjId* self = &content->objId();
+        if (c->frag(0) == self || c->frag(1) == self) {
+            c->drawSide(self, sampleScale, 0);
+            queueLabel(c->firstPoint(self), sphereRadius(*c, c->sideOf(self), sampleScale),
+                       QString::number(c->id()));
         } else {
             // The constraint joins objects inside the content: the whole band.
             c->draw();
-            queueLabel(c->firstPoint(c->frag(0)), QString::number(c->id()));
+            queueLabel(c->firstPoint(c->frag(0)), 0.0, QString::number(c->id()));
         }
     }
 }
 
 void WGLArea::paintLabels(QPainter* painter) {
-    drawCornerLabel(painter, content ? content->displayName() : tr("Empty"));
+    drawCornerLabel(*painter, content ? content->displayName() : tr("Empty"));
 }
 
 GeometrObj* WGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     if (clicks.empty())
         return nullptr;
-    const qreal ratio = devicePixelRatioF();
-    return searchPick(content, int(clicks.front().x() * ratio), int(clicks.front().y() * ratio), hits);
+    const QPoint pixel = clickedPixel();
+    return searchPick(content, pixel.x(), pixel.y(), hits);
 }
 
 FragGroup* WGLArea::makeFragmentGroup() {

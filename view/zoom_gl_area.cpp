@@ -1,8 +1,10 @@
 #include "zoom_gl_area.h"
 
 #include "geometr_obj.h"
+#include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
+#include "view_labels.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -47,12 +49,7 @@ void ZoomGLArea::initializeGL() {
 
 void ZoomGLArea::setUpLighting() {
     gl->glClearColor(0, 0, 0, 0);
-    gl->glEnable(GL_LIGHTING);
-    gl->glEnable(GL_LIGHT0);
-    gl->glEnable(GL_NORMALIZE);
-    gl->glEnable(GL_COLOR_MATERIAL);
-    gl->glEnable(GL_CULL_FACE);
-    gl->glEnable(GL_DEPTH_TEST);
+    applySceneLighting(*gl);
 }
 
 void ZoomGLArea::resizeGL(int w, int h) {
@@ -88,14 +85,7 @@ void ZoomGLArea::paintGL() {
         gl->glDisable(GL_CULL_FACE);
         painter.endNativePainting();
     }
-    // The title, placed as the working areas place their label.
-    QFont font(QStringLiteral("Helvetica"));
-    font.setPixelSize(12);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    const int a = painter.fontMetrics().ascent() / 2;
-    painter.drawText(QPoint(a, 3 * a + a), titleText);
+    drawCornerLabel(painter, titleText);
 }
 
 void ZoomGLArea::paintScene(QPainter* painter) {
@@ -106,14 +96,7 @@ void ZoomGLArea::paintScene(QPainter* painter) {
     gl->glEnable(GL_DEPTH_TEST);
     gl->glDepthMask(GL_TRUE);
     gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    gl->glEnable(GL_LIGHTING);
-    gl->glEnable(GL_LIGHT0);
-    gl->glEnable(GL_NORMALIZE);
-    gl->glEnable(GL_COLOR_MATERIAL);
-    gl->glDisable(GL_CULL_FACE); // both sides of every triangle show
-    // Scanned pieces are thin shells seen from either side: light the back faces too, as the
-    // working areas do.
-    gl->glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
+    applySceneLighting(*gl);
 
     const double aspect = double(w) / double(h);
     const Eigen::Matrix4d projection = viewcamera::projection(aspect);

@@ -6,6 +6,7 @@
 #include "../scene/scene_fixtures.h"
 #include "main_window.h"
 #include "main_window_ui.h"
+#include "project_writer.h"
 #include "wa_container.h"
 #include "wgl_area.h"
 
@@ -36,6 +37,15 @@ void clickAndHold(WGLArea& area, QPoint at) {
     QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, at);
     QTRY_VERIFY(area.paintCount() > before);
     QTest::mouseRelease(&area, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// A left-button drag as the window system sends it: press, a move with the button held, release.
+void drag(WGLArea& area, QPoint from, QPoint to) {
+    QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), area.mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&area, &move);
+    QTest::mouseRelease(&area, Qt::LeftButton, Qt::NoModifier, to);
 }
 
 // Size of one pixel of the area in scene units at the fitted content's depth.
@@ -117,6 +127,86 @@ private slots:
         QVERIFY(window->projectGraph()->constraintTable().empty());
         clickAndHold(area(1), centre(1));
         QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+    }
+
+    void aClickOnTheOtherAreasBackgroundKeepsTheSameObjectRefused() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        clickAndHold(area(1), QPoint(2, area(1).height() - 2)); // black: picks nothing
+        clickAndHold(area(0), centre(0) + QPoint(2, 2));        // the same object again
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        QVERIFY(window->projectGraph()->constraintTable().empty());
+        QVERIFY(area(0).inPickMode() && area(1).inPickMode());
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("Adding a new constraint, press ESC to cancel"));
+        clickAndHold(area(1), centre(1));
+        QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+    }
+
+    void aClickPicksThePixelUnderTheCursor() {
+        // The square's top and bottom rows in the middle column, as the area shows them.
+        const QImage shot = area(0).grabFramebuffer();
+        const int x = shot.width() / 2;
+        int top = -1, bottom = -1;
+        for (int y = 0; y < shot.height(); ++y)
+            if (shot.pixelColor(x, y) != QColor(Qt::black)) {
+                if (top < 0)
+                    top = y;
+                bottom = y;
+            }
+        QVERIFY(top > 0 && bottom < shot.height() - 1 && top < bottom);
+        const double pixel = pixelFootprint(area(0));
+
+        window->HandlePicking(1, 1);
+        // The black rows just outside the square pick nothing.
+        clickAndHold(area(0), QPoint(x, top - 1));
+        clickAndHold(area(0), QPoint(x, bottom + 1));
+        QVERIFY(window->pendingPicks().empty());
+        // Its top row picks a point on its top edge (y = 1), its bottom row one on its bottom edge.
+        clickAndHold(area(0), QPoint(x, top));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        const double topY = window->pendingPicks().begin()->second.y;
+        QVERIFY2(std::abs(topY - 1.0) < pixel, qPrintable(QString::number(topY)));
+        window->cancelAddConstraint();
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), QPoint(x, bottom));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        const double bottomY = window->pendingPicks().begin()->second.y;
+        QVERIFY2(std::abs(bottomY) < pixel, qPrintable(QString::number(bottomY)));
+    }
+
+    void newAndLoadLeavePicking() {
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        window->newProject();
+        QVERIFY(!area(0).inPickMode() && !area(1).inPickMode());
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(window->statusBar()->currentMessage().isEmpty());
+
+        TotalGraph saved;
+        addFragment(saved, writeSquare(dir, "saved0.ply", 0, 0));
+        addFragment(saved, writeSquare(dir, "saved1.ply", 3, 0));
+        const QString path = dir.filePath("picking.prproj");
+        QString error;
+        QVERIFY(saveProjectFile(path, saved, error));
+        TotalGraph& graph = *window->projectGraph();
+        QVERIFY(window->putInWorkingArea(addFragment(graph, writeSquare(dir, "open.ply", 0, 0)), 0));
+        waitForFrame(area(0));
+        window->HandlePicking(1, 1);
+        clickAndHold(area(0), centre(0));
+        QVERIFY(window->openProject(path));
+        QVERIFY(!area(0).inPickMode() && !area(1).inPickMode());
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(window->statusBar()->currentMessage().isEmpty());
+        // Dragging turns the loaded object again and a click records no pick.
+        QVERIFY(window->putInWorkingArea(graph.getObject(0), 0));
+        waitForFrame(area(0));
+        const Eigen::Matrix4d before = area(0).viewTrackball().matrix();
+        drag(area(0), centre(0), centre(0) + QPoint(60, 0));
+        waitForFrame(area(0));
+        QVERIFY(!area(0).viewTrackball().matrix().isApprox(before));
+        QVERIFY(window->pendingPicks().empty());
     }
 
     void backgroundClicksPickNothing() {

@@ -7,12 +7,15 @@
 #include "main_window.h"
 #include "main_window_ui.h"
 #include "project_writer.h"
+#include "render_buffers.h"
 #include "solved_container.h"
 #include "thumbnail_store.h"
 #include "wa_container.h"
 #include "wgl_area.h"
 
 #include <QMessageBox>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QTimer>
 
 #include <QAction>
@@ -293,6 +296,63 @@ private slots:
             for (int x = 0; x < picture.width(); ++x)
                 drawn += qAlpha(picture.pixel(x, y)) > 0;
         QVERIFY(drawn > 100);
+    }
+
+    void loadDeleteAndNewFreeTheGpuBuffers() {
+        TotalGraph source;
+        for (int i = 0; i < 4; ++i)
+            addFragment(source, writeCube(dir, QStringLiteral("gpu%1.ply").arg(i), {2.0 * i, 0, 0}, 1.0));
+        const QString path = dir.filePath("gpu.prproj");
+        QString error;
+        QVERIFY(saveProjectFile(path, source, error));
+
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const FragmentBufferCache& cache = FragmentBufferCache::instance();
+        // The commands run from event handlers, where no context of the views need be current.
+        const auto noContextCurrent = [] {
+            if (QOpenGLContext* current = QOpenGLContext::currentContext())
+                current->doneCurrent();
+        };
+        const auto openAndShow = [&] {
+            noContextCurrent();
+            QVERIFY(w.openProject(path));
+            for (int i = 0; i < WAContainer::AreaCount; ++i) {
+                WGLArea& area = w.widgets().wacont->area(i);
+                QVERIFY(w.putInWorkingArea(w.projectGraph()->getObject(i), i));
+                const int painted = area.paintCount();
+                QTRY_VERIFY(area.paintCount() > painted);
+            }
+        };
+        const std::size_t before = cache.liveBufferCount();
+        openAndShow();
+        const std::size_t loaded = cache.liveBufferCount();
+        QVERIFY(loaded > before); // thumbnails and views uploaded the meshes
+        // Loading again replaces the fragments: their buffers go, the new ones take their place.
+        openAndShow();
+        QCOMPARE(cache.liveBufferCount(), loaded);
+
+        noContextCurrent();
+        w.deleteGeometry(3);
+        const std::size_t afterDelete = cache.liveBufferCount();
+        QVERIFY(afterDelete < loaded);
+        // With a context of another share group current, that context stays current.
+        QOpenGLContext unshared;
+        QVERIFY(unshared.create());
+        QOffscreenSurface surface;
+        surface.setFormat(unshared.format());
+        surface.create();
+        QVERIFY(unshared.makeCurrent(&surface));
+        w.deleteGeometry(2);
+        QVERIFY(cache.liveBufferCount() < afterDelete);
+        QCOMPARE(QOpenGLContext::currentContext(), &unshared);
+        QCOMPARE(unshared.surface(), static_cast<QSurface*>(&surface));
+        unshared.doneCurrent();
+
+        noContextCurrent();
+        w.newProject();
+        QCOMPARE(cache.liveBufferCount(), before);
     }
 
     void toleranceIsKept() {

@@ -48,7 +48,6 @@ QList<QTextImageFormat> imagesOf(const QTextDocument& doc) {
     return out;
 }
 
-
 // The square [-1, 1]^2 in the plane z = 0 facing +z: face 0 is the lower-right half, face 1 the
 // upper-left half.
 QString writeSquare(const QTemporaryDir& dir, const QString& name) {
@@ -56,12 +55,14 @@ QString writeSquare(const QTemporaryDir& dir, const QString& name) {
                          {{0, 1, 2}, {0, 2, 3}});
 }
 
-// A UV sphere of radius 1 with 2 * rings * segments triangles, open at two tiny polar holes.
-QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+// The zone of the unit sphere between the polar angles from and to (radians from +z), with
+// 2 * rings * segments triangles, faces turned outward.
+QString writeSphereZone(const QTemporaryDir& dir, const QString& name, double from, double to, int rings,
+                        int segments) {
     std::vector<Point3d> v;
     std::vector<std::array<int, 3>> f;
     for (int r = 0; r <= rings; ++r) {
-        const double theta = M_PI * (0.001 + 0.998 * r / rings);
+        const double theta = from + (to - from) * r / rings;
         for (int s = 0; s < segments; ++s) {
             const double phi = 2 * M_PI * s / segments;
             v.emplace_back(std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta));
@@ -75,6 +76,17 @@ QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, in
             f.push_back({a, d, b});
         }
     return writeAsciiPly(dir.filePath(name), v, f);
+}
+
+// A UV sphere of radius 1 with 2 * rings * segments triangles, open at two tiny polar holes.
+QString writeSphere(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+    return writeSphereZone(dir, name, 0.001 * M_PI, 0.999 * M_PI, rings, segments);
+}
+
+// The lower half of the unit sphere, open at the top (z = 0) and at a tiny hole at the bottom:
+// seen from above, only the backs of its faces show.
+QString writeBowl(const QTemporaryDir& dir, const QString& name, int rings, int segments) {
+    return writeSphereZone(dir, name, 0.5 * M_PI, 0.999 * M_PI, rings, segments);
 }
 
 void markAllFaces(Fragment* f, bool on) {
@@ -360,6 +372,35 @@ private slots:
                      std::abs(qBlue(picture.pixel(85, 85)) - 72) <= 3,
                  qPrintable(describe(picture.pixel(85, 85))));
         QCOMPARE(qAlpha(picture.pixel(2, 2)), 0);
+    }
+
+    void theInsideOfAnOpenShellIsLitAllOver() {
+        TotalGraph graph;
+        FragGroup* w = addFragment(graph, writeBowl(dir, "bowl.ply", 24, 64));
+        const Color4b colour{200, 180, 40, 255};
+        w->setColor(colour);
+        PrevGLArea view;
+        view.setObject(w);
+        const QImage picture = view.render();
+        // The box is [-1, 1]^2 x [-1, 0]: its diagonal 3 fills 120 pixels, the rim is a circle of
+        // 40 pixels around the centre. Inside it the camera sees the backs of the faces, lit as
+        // the fronts would be: at least 0.2 ambient + 0.43 diffuse of the colour within 0.9 of the
+        // radius (ambient alone would give 0.2).
+        int inside = 0, lit = 0, outsideDrawn = 0;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 120; ++x) {
+                const double r = std::hypot(x + 0.5 - 60.0, y + 0.5 - 60.0) / 40.0;
+                const QRgb p = picture.pixel(x, y);
+                if (r <= 0.9) {
+                    ++inside;
+                    lit += qAlpha(p) == 255 && qRed(p) > colour.r / 2 && qGreen(p) > colour.g / 2 &&
+                           hueDistance(QColor::fromRgb(p), QColor(colour.r, colour.g, colour.b)) < 12;
+                } else if (r > 1.05) {
+                    outsideDrawn += qAlpha(p) != 0;
+                }
+            }
+        QVERIFY2(lit == inside, qPrintable(QStringLiteral("%1 of %2 pixels lit").arg(lit).arg(inside)));
+        QCOMPARE(outsideDrawn, 0);
     }
 
     void groupThumbnailShowsTheGroupColourAndMarkedFacesRed() {
