@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -38,6 +39,16 @@ QString escapeAttribute(const QString& text) {
         case '"':
             out += QLatin1String("&quot;");
             break;
+        // A reader turns these into spaces when they stand in an attribute as they are.
+        case '\t':
+            out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            out += QLatin1String("&#10;");
+            break;
+        case '\r':
+            out += QLatin1String("&#13;");
+            break;
         default:
             out += c;
         }
@@ -47,8 +58,8 @@ QString escapeAttribute(const QString& text) {
 
 bool parseNumber(QStringView token, double& out) {
     bool ok = false;
-    out = token.toDouble(&ok);
-    return ok;
+    out = token.toDouble(&ok); // not ok on overflow
+    return ok && std::isfinite(out);
 }
 
 bool parseInteger(QStringView token, int& out) {
