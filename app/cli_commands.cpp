@@ -12,12 +12,12 @@
 #include "reassembly_solver.h"
 #include "sample_vessel.h"
 #include "solve_driver.h"
+#include "staged_file.h"
 #include "total_graph.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <memory>
 #include <set>
 
@@ -136,26 +136,23 @@ private:
     std::set<int> shown;
 };
 
-// Writes every file or none: all are written to temporary files first and only then put in place.
+// Writes every file or none: all are staged (every byte on the disk) before any is put in place.
 bool writeAll(const std::vector<std::pair<QString, QByteArray>>& files, std::FILE* err) {
-    std::vector<std::unique_ptr<QSaveFile>> pending;
+    std::vector<std::unique_ptr<StagedFile>> staged;
+    QString error;
+    auto refuse = [&](const QString& path) {
+        std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n", native(path).constData(),
+                     error.toLocal8Bit().constData());
+        return false;
+    };
     for (const auto& [path, data] : files) {
-        auto file = std::make_unique<QSaveFile>(path);
-        if (!file->open(QIODevice::WriteOnly) || file->write(data) != data.size()) {
-            std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n", native(path).constData(),
-                         file->errorString().toLocal8Bit().constData());
-            for (auto& p : pending)
-                p->cancelWriting();
-            return false;
-        }
-        pending.push_back(std::move(file));
+        staged.push_back(std::make_unique<StagedFile>(path));
+        if (!staged.back()->stage(data, error))
+            return refuse(path); // the staged files are discarded with their objects
     }
-    for (std::size_t i = 0; i < pending.size(); ++i)
-        if (!pending[i]->commit()) {
-            std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n", native(files[i].first).constData(),
-                         pending[i]->errorString().toLocal8Bit().constData());
-            return false;
-        }
+    for (std::size_t i = 0; i < staged.size(); ++i)
+        if (!staged[i]->commit(error))
+            return refuse(files[i].first);
     return true;
 }
 
@@ -204,7 +201,7 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
     }
     std::vector<std::pair<QString, QByteArray>> files;
     if (!output.isEmpty())
-        files.emplace_back(output, projectFileText(graph));
+        files.emplace_back(output, projectFileText(graph, QFileInfo(output).absoluteDir()));
     if (!aln.isEmpty()) {
         QByteArray text;
         {

@@ -42,6 +42,51 @@ QString firstLine(const std::string& s) {
     return nl < 0 ? t : t.left(nl).trimmed();
 }
 
+// The loader drops a face line with fewer than three vertices and only warns, without the line.
+bool droppedShortFaces(const std::string& warn) {
+    return warn.find("Degenerated face") != std::string::npos;
+}
+
+// The vertices on a face line ("f" then whitespace), or -1 for any other line.
+int faceVertexCount(const std::string& line) {
+    std::size_t i = line.find_first_not_of(" \t");
+    if (i == std::string::npos || line[i] != 'f' || i + 1 >= line.size() ||
+        (line[i + 1] != ' ' && line[i + 1] != '\t'))
+        return -1;
+    int count = 0;
+    for (i += 1; (i = line.find_first_not_of(" \t", i)) != std::string::npos; ++count)
+        i = line.find_first_of(" \t", i);
+    return count;
+}
+
+// The problem with the first face line that has fewer than three vertices, lines counted from 1
+// as the loader and text editors count them ("\n", "\r\n" and a lone "\r" each end a line).
+QString shortFaceProblem(std::istream& in) {
+    in.clear();
+    in.seekg(0);
+    std::size_t lineNumber = 0;
+    std::string physical;
+    while (std::getline(in, physical)) {
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t cr = physical.find('\r', start);
+            const bool last = cr == std::string::npos;
+            if (last && start == physical.size() && start > 0)
+                break; // the "\r" of a "\r\n" ending
+            ++lineNumber;
+            const int n = faceVertexCount(physical.substr(start, last ? std::string::npos : cr - start));
+            if (n >= 0 && n < 3)
+                return QStringLiteral("line %1: a face has %2 vertices (a face needs at least 3)")
+                    .arg(lineNumber)
+                    .arg(n);
+            if (last)
+                break;
+            start = cr + 1;
+        }
+    }
+    return QStringLiteral("a face has fewer than 3 vertices");
+}
+
 // Reads into mesh; returns an empty string on success, else the problem.
 QString readInto(const QString& path, FragMesh& mesh) {
     std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::in | std::ios::binary);
@@ -60,6 +105,9 @@ QString readInto(const QString& path, FragMesh& mesh) {
         return why.isEmpty() ? QStringLiteral("the file cannot be parsed")
                              : QStringLiteral("the file cannot be parsed (%1)").arg(why);
     }
+
+    if (droppedShortFaces(warn))
+        return shortFaceProblem(in);
 
     const std::size_t nv = attrib.vertices.size() / 3;
     if (nv == 0)

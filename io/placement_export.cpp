@@ -3,9 +3,11 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "project_writer.h"
+#include "staged_file.h"
 #include "total_graph.h"
 #include "xml_text.h"
 
+#include <QFileInfo>
 #include <QIODevice>
 #include <vector>
 
@@ -40,7 +42,7 @@ bool exportAlnFile(const QString& path, const TotalGraph& graph, QString& error)
     return writeFileAtomically(path, bytes, error);
 }
 
-QByteArray groupFileText(GeometrObj& chosen) {
+QByteArray groupFileText(GeometrObj& chosen, const QDir& folder) {
     // A fragment goes out in its wrapper: project files hold groups at the top.
     GeometrObj* wrapper = chosen.isFragment() ? chosen.parentObject() : nullptr;
     GeometrObj& o = wrapper ? *wrapper : chosen;
@@ -50,7 +52,7 @@ QByteArray groupFileText(GeometrObj& chosen) {
     {
         QTextStream out(&bytes, QIODevice::WriteOnly);
         out << "<Graph><Fragments>";
-        writeXml(out, o);
+        writeXml(out, o, folder);
         out << "</Fragments></Graph>";
     }
     o.objId().parent = parent;
@@ -58,5 +60,5 @@ QByteArray groupFileText(GeometrObj& chosen) {
 }
 
 bool exportGroupFile(const QString& path, GeometrObj& o, QString& error) {
-    return writeFileAtomically(path, groupFileText(o), error);
+    return writeFileAtomically(path, groupFileText(o, QFileInfo(path).absoluteDir()), error);
 }

@@ -2,6 +2,7 @@
 // Exports that leave the project file alone: the placement of every fragment as an ALN file, and
 // one group (or fragment) as a piece of project file that "Import" can merge elsewhere.
 
+#include <QDir>
 #include <QString>
 #include <QTextStream>
 
@@ -16,7 +17,7 @@ void writeAlnEntry(QTextStream& out, const Fragment& f);
 void writeAln(QTextStream& out, const TotalGraph& graph);
 bool exportAlnFile(const QString& path, const TotalGraph& graph, QString& error);
 
-// "<Graph><Fragments>", the object's element written as top level, "</Fragments></Graph>".
-// The object's parent id is the same afterwards.
-QByteArray groupFileText(GeometrObj& o);
+// "<Graph><Fragments>", the object's element written as top level, "</Fragments></Graph>", for a
+// file in folder. The object's parent id is the same afterwards.
+QByteArray groupFileText(GeometrObj& o, const QDir& folder = QDir());
 bool exportGroupFile(const QString& path, GeometrObj& o, QString& error);

@@ -1,7 +1,7 @@
 #include "ply_writer.h"
 
 #include "frag_mesh.h"
-#include "project_writer.h"
+#include "staged_file.h"
 
 #include <QByteArray>
 #include <bit>

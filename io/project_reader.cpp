@@ -6,13 +6,30 @@
 #include "total_graph.h"
 #include "xml_text.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QXmlStreamReader>
+#include <limits>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
+
+// Bounds far beyond any real project (each constraint, picked by hand, takes about 500 bytes, so
+// 64 MiB hold some 130,000); they keep a hostile file from taking the reader's memory or stack.
+constexpr int MaxGroupDepth = 1000;
+constexpr qint64 MaxProjectBytes = qint64(64) << 20;
+constexpr qint64 MaxTagBytes = qint64(1) << 20;
+
+// Relative here and on the system that may have written it: a drive letter or a leading backslash
+// starts an absolute path of another system, not a name below the project's folder.
+bool isRelativeEverywhere(const QString& path) {
+    const bool drive = path.size() >= 3 && path[0].isLetter() && path[1] == QLatin1Char(':') &&
+                       (path[2] == QLatin1Char('/') || path[2] == QLatin1Char('\\'));
+    return QFileInfo(path).isRelative() && !drive && !path.startsWith(QLatin1Char('\\'));
+}
 
 // Reads one "Graph" element. Every object and constraint it creates is remembered until the read
 // is complete, so that a failure anywhere can delete exactly what was made.
@@ -113,9 +130,42 @@ private:
         return o;
     }
 
-    FragGroup* readFragGroup() {
+    // The key of an object element: its parent must be the enclosing group (-1 at the top), so
+    // that parent links follow the nesting of the file and can never form a cycle.
+    bool readPlacedKey(ObjId& out, int enclosing) {
+        if (!readObjId(attribute("id"), out))
+            return false;
+        if (out.parent != enclosing)
+            return fail(QStringLiteral("object %1 lies in %2 but names %3 as its parent")
+                            .arg(out.key(), enclosing < 0 ? QStringLiteral("the top level")
+                                                          : QStringLiteral("group %1").arg(enclosing))
+                            .arg(out.parent));
+        return true;
+    }
+
+    // Group ids are taken when their element starts, so that no id is used twice at any level.
+    bool claimGroupId(int id) {
+        if (!claimedGroupIds.insert(id).second)
+            return fail(QStringLiteral("object id %1 is used twice").arg(id));
+        return true;
+    }
+
+    bool addMember(FragGroup& g, GeometrObj* child) {
+        if (g.getChild(child->id()))
+            return fail(
+                QStringLiteral("object id %1 is used twice in group %2").arg(child->id()).arg(g.id()));
+        g.addChild(child);
+        return true;
+    }
+
+    // depth counts the groups from the top level (1) down to this one.
+    FragGroup* readFragGroup(int enclosing, int depth) {
+        if (depth > MaxGroupDepth) {
+            fail(QStringLiteral("groups are nested more than %1 levels deep").arg(MaxGroupDepth));
+            return nullptr;
+        }
         auto* g = remember(new FragGroup(&graph));
-        if (!readObjId(attribute("id"), g->objId()))
+        if (!readPlacedKey(g->objId(), enclosing) || !claimGroupId(g->id()))
             return nullptr;
         bool haveTransformation = false;
         for (;;) {
@@ -142,24 +192,25 @@ private:
             } else if (isStart(QLatin1String("Name"))) {
                 g->setName(attribute("value"));
             } else if (isStart(QLatin1String("Fragment"))) {
-                Fragment* f = readFragment();
-                if (!f)
+                Fragment* f = readFragment(g->id());
+                if (!f || !addMember(*g, f))
                     return nullptr;
-                g->addChild(f);
             } else if (isStart(QLatin1String("FragGroup"))) {
-                FragGroup* h = readFragGroup();
-                if (!h || !registerGroup(h))
+                FragGroup* h = readFragGroup(g->id(), depth + 1);
+                if (!h)
                     return nullptr;
-                g->addChild(h);
+                graph.addObject(h);
+                if (!addMember(*g, h))
+                    return nullptr;
             } else {
                 xml.skipCurrentElement();
             }
         }
     }
 
-    Fragment* readFragment() {
+    Fragment* readFragment(int enclosing) {
         auto* f = remember(new Fragment(&graph));
-        if (!readObjId(attribute("id"), f->objId()))
+        if (!readPlacedKey(f->objId(), enclosing))
             return nullptr;
         bool haveMesh = false;
         QString userName;
@@ -191,20 +242,23 @@ private:
     }
 
     // Tries the path as written, then relative to the project's folder, then the bare file name
-    // in that folder. The fragment keeps the path that worked (as written when that one did).
+    // in that folder. The fragment keeps where the mesh was found (as written when an absolute
+    // path worked); a relative path stays relative to the project wherever it is saved next.
     void loadMesh(Fragment& f, const QString& written) {
+        const bool relative = isRelativeEverywhere(written);
         QStringList candidates{written};
-        if (QFileInfo(written).isRelative())
+        if (relative)
             candidates << meshFolder.filePath(written);
         QString bare = written;
         bare.replace(QLatin1Char('\\'), QLatin1Char('/'));
         candidates << meshFolder.filePath(QFileInfo(bare).fileName());
         candidates.removeDuplicates();
+        f.setPathRelativeToProject(relative);
         QString firstError;
         for (const QString& candidate : candidates) {
             if (candidate != written && !QFileInfo(candidate).isFile())
                 continue;
-            f.setPath(candidate);
+            f.setPath(relative ? QFileInfo(candidate).absoluteFilePath() : candidate);
             f.setPathNames();
             if (f.loadMesh()) {
                 f.computeCentroid();
@@ -213,7 +267,7 @@ private:
             if (firstError.isEmpty())
                 firstError = f.loadError();
         }
-        f.setPath(written);
+        f.setPath(relative ? meshFolder.filePath(written) : written);
         f.setPathNames();
         missing << written + QStringLiteral(": ") + firstError;
     }
@@ -228,8 +282,11 @@ private:
             fail(QStringLiteral("constraint id %1 is used twice").arg(id));
             return nullptr;
         }
-        if (!parseInteger(attribute("stiff"), stiff)) {
-            fail(QStringLiteral("bad stiffness \"%1\" of constraint %2").arg(attribute("stiff")).arg(id));
+        if (!parseInteger(attribute("stiff"), stiff) || stiff < 1) {
+            fail(QStringLiteral("bad stiffness \"%1\" of constraint %2 (a whole number from 1 to %3)")
+                     .arg(attribute("stiff"))
+                     .arg(id)
+                     .arg(std::numeric_limits<int>::max()));
             return nullptr;
         }
         auto* c = new RBand(id);
@@ -298,13 +355,6 @@ private:
         }
     }
 
-    bool registerGroup(FragGroup* g) {
-        if (graph.getObject(g->id()))
-            return fail(QStringLiteral("object id %1 is used twice").arg(g->id()));
-        graph.addObject(g);
-        return true;
-    }
-
     bool readGraphElement() {
         int section = 0, phase = 0;
         for (;;) {
@@ -326,12 +376,11 @@ private:
             } else if (isStart(QLatin1String("FragGroup"))) {
                 if (section != 1)
                     return fail(QStringLiteral("a group outside the fragment list"));
-                FragGroup* g = readFragGroup();
+                FragGroup* g = readFragGroup(-1, 1);
                 if (!g)
                     return false;
                 g->setColorFrom(graph.objectColor(g->objId()));
-                if (!registerGroup(g))
-                    return false;
+                graph.addObject(g);
             } else if (isStart(QLatin1String("RBand"))) {
                 if (section != 2 || phase != 1)
                     return fail(QStringLiteral("a constraint outside the constraint list"));
@@ -369,6 +418,7 @@ private:
     QDir meshFolder;
     QString error;
     QStringList missing;
+    std::set<int> claimedGroupIds;
     std::vector<std::unique_ptr<GeometrObj>> createdObjects;
     std::vector<std::unique_ptr<Constraint>> createdConstraints;
 
@@ -392,6 +442,64 @@ ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const Q
     return report;
 }
 
+namespace {
+QString mebibytes(qint64 bytes) {
+    return QStringLiteral("%1 MiB").arg(bytes >> 20);
+}
+
+// The whole file, refused (with why) when it is larger than any real project.
+bool readBounded(QFile& file, QByteArray& text, QString& why) {
+    const QString tooLarge =
+        QStringLiteral("the file is larger than %1, beyond any real project").arg(mebibytes(MaxProjectBytes));
+    if (!file.isSequential() && file.size() > MaxProjectBytes) {
+        why = tooLarge;
+        return false;
+    }
+    while (!file.atEnd()) {
+        const QByteArray chunk = file.read(MaxTagBytes);
+        if (chunk.isEmpty()) {
+            if (file.error() == QFileDevice::NoError)
+                break;
+            why = file.errorString();
+            return false;
+        }
+        if (text.size() + chunk.size() > MaxProjectBytes) {
+            why = tooLarge;
+            return false;
+        }
+        text += chunk;
+    }
+    return true;
+}
+
+// Every tag (with its attributes) and every text between tags lies between two '<', so a long
+// stretch without one is the only way to a single huge token, which the XML reader would
+// otherwise hold in memory many times over.
+bool tokensWithinBound(const QByteArray& text, QString& why) {
+    qsizetype last = -1;
+    for (;;) {
+        const qsizetype next = text.indexOf('<', last + 1);
+        const qsizetype end = next < 0 ? text.size() : next;
+        if (end - last - 1 > MaxTagBytes) {
+            why = QStringLiteral("a single tag, attribute or text is longer than %1, beyond any real project")
+                      .arg(mebibytes(MaxTagBytes));
+            return false;
+        }
+        if (next < 0)
+            return true;
+        last = next;
+    }
+}
+
+ProjectReadReport badlyWritten(TotalGraph& graph, const QString& why) {
+    graph.deleteAll();
+    ProjectReadReport report;
+    report.status = ProjectReadReport::BadlyWritten;
+    report.detail = why;
+    return report;
+}
+} // namespace
+
 ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
     ProjectReadReport report;
     QFile file(path);
@@ -400,29 +508,29 @@ ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
         report.detail = file.errorString();
         return report;
     }
-    QXmlStreamReader xml(&file);
+    QByteArray text;
+    QString why;
+    if (!readBounded(file, text, why) || !tokensWithinBound(text, why))
+        return badlyWritten(graph, why);
+    file.close();
+    QBuffer buffer(&text); // read through a device, so that the text is decoded piece by piece
+    buffer.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&buffer);
     const QDir folder = QFileInfo(path).absoluteDir();
     bool sawGraph = false;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isStartElement() && xml.name() == QLatin1String("Graph")) {
-            if (sawGraph) {
-                graph.deleteAll();
-                report.status = ProjectReadReport::BadlyWritten;
-                report.detail = QStringLiteral("the file holds two projects");
-                return report;
-            }
+            if (sawGraph)
+                return badlyWritten(graph, QStringLiteral("the file holds two projects"));
             report = readGraph(graph, xml, folder);
             if (!report.ok())
                 return report;
             sawGraph = true;
         }
     }
-    if (xml.hasError() || !sawGraph) {
-        graph.deleteAll();
-        report.status = ProjectReadReport::BadlyWritten;
-        report.detail = xml.hasError() ? xml.errorString() : QStringLiteral("the file holds no project");
-        report.missingMeshes.clear();
-    }
+    if (xml.hasError() || !sawGraph)
+        return badlyWritten(graph,
+                            xml.hasError() ? xml.errorString() : QStringLiteral("the file holds no project"));
     return report;
 }

@@ -20,7 +20,10 @@ struct ProjectReadReport {
 
 // Reads the project at path into graph, which must be empty and should have no listener (nothing
 // is reported while reading). Mesh paths that cannot be read as written are also tried relative to
-// the project's folder and as a bare file name in that folder. On failure graph is left empty.
+// the project's folder and as a bare file name in that folder; a relative path stays relative to
+// the project when it is saved again. Files beyond any real project (over 64 MiB, a tag or
+// attribute over 1 MiB, groups nested over 1,000 deep) are refused as badly written. On failure
+// graph is left empty.
 ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph);
 
 // Reads the "Graph" element the reader stands on into graph. meshFolder is where relative and

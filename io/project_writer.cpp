@@ -3,11 +3,12 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "staged_file.h"
 #include "total_graph.h"
 #include "xml_text.h"
 
+#include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
 
 namespace {
 constexpr char Q = '"';
@@ -20,6 +21,12 @@ void writePoints(QTextStream& out, const Constraint::PointRange& points) {
 
 QString keyOf(const ObjId* id) {
     return id ? id->key() : QStringLiteral("-1:-1");
+}
+
+QString writtenMeshPath(const Fragment& f, const QDir& folder) {
+    if (!f.pathRelativeToProject())
+        return f.meshPath();
+    return folder.relativeFilePath(QFileInfo(f.meshPath()).absoluteFilePath());
 }
 
 void writeName(QTextStream& out, const GeometrObj& o) {
@@ -42,11 +49,11 @@ void writeCloser(QTextStream& out, const QString& tag) {
     out << "</" << tag << '>';
 }
 
-void writeXml(QTextStream& out, GeometrObj& o) {
+void writeXml(QTextStream& out, GeometrObj& o, const QDir& folder) {
     if (auto* f = dynamic_cast<Fragment*>(&o)) {
         const QString tag = QStringLiteral("Fragment");
         writeHeader(out, *f, tag);
-        out << "<Mesh path=" << Q << escapeAttribute(f->meshPath()) << Q << " />";
+        out << "<Mesh path=" << Q << escapeAttribute(writtenMeshPath(*f, folder)) << Q << " />";
         writeName(out, *f);
         writeCloser(out, tag);
         return;
@@ -58,7 +65,7 @@ void writeXml(QTextStream& out, GeometrObj& o) {
     out << "<Visible value=" << Q << (g.GeometrObj::isVisible() ? 1 : 0) << Q << " />";
     writeName(out, g);
     for (const auto& [id, child] : g.childMap())
-        writeXml(out, *child);
+        writeXml(out, *child, folder);
     writeCloser(out, tag);
 }
 
@@ -82,46 +89,28 @@ void writeXml(QTextStream& out, Constraint& c) {
     out << "</points></" << type << '>';
 }
 
-void writeXml(QTextStream& out, const TotalGraph& graph) {
+void writeXml(QTextStream& out, const TotalGraph& graph, const QDir& folder) {
     out << "<Graph><Fragments>";
     for (const auto& [id, o] : graph.objectTable())
         if (o->isTopLevel())
-            writeXml(out, *o);
+            writeXml(out, *o, folder);
     out << "</Fragments><Constraints>";
     for (const auto& [id, c] : graph.constraintTable())
         writeXml(out, *c);
     out << "</Constraints></Graph>";
 }
 
-QByteArray projectFileText(const TotalGraph& graph) {
+QByteArray projectFileText(const TotalGraph& graph, const QDir& folder) {
     QByteArray bytes;
     {
         QTextStream out(&bytes, QIODevice::WriteOnly);
         out << "<Project>";
-        writeXml(out, graph);
+        writeXml(out, graph, folder);
         out << "</Project>";
     }
     return bytes;
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& data, QString& error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    if (file.write(data) != data.size()) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 bool saveProjectFile(const QString& path, const TotalGraph& graph, QString& error) {
-    return writeFileAtomically(path, projectFileText(graph), error);
+    return writeFileAtomically(path, projectFileText(graph, QFileInfo(path).absoluteDir()), error);
 }

@@ -2,6 +2,7 @@
 // The project file: one line of XML, no declaration, UTF-8. Elements in a fixed order with the
 // attribute spelling other tools and older files rely on; attribute text is escaped.
 
+#include <QDir>
 #include <QString>
 #include <QTextStream>
 
@@ -13,15 +14,16 @@ class TotalGraph;
 void writeHeader(QTextStream& out, GeometrObj& o, const QString& tag);
 // "</Tag>"
 void writeCloser(QTextStream& out, const QString& tag);
-// A group element with all its descendants, or a fragment element.
-void writeXml(QTextStream& out, GeometrObj& o);
+// A group element with all its descendants, or a fragment element. folder is where the file being
+// written lies: mesh paths that the project keeps relative are written relative to it.
+void writeXml(QTextStream& out, GeometrObj& o, const QDir& folder);
 void writeXml(QTextStream& out, Constraint& c);
 // "<Graph><Fragments>" top-level objects "</Fragments><Constraints>" constraints "</Constraints></Graph>"
-void writeXml(QTextStream& out, const TotalGraph& graph);
-// The whole file: "<Project>" graph "</Project>".
-QByteArray projectFileText(const TotalGraph& graph);
+void writeXml(QTextStream& out, const TotalGraph& graph, const QDir& folder);
+// The whole file: "<Project>" graph "</Project>", for a file in folder (the working directory by
+// default).
+QByteArray projectFileText(const TotalGraph& graph, const QDir& folder = QDir());
 
-// Writes data to path through a temporary file that replaces the old one only once everything
-// was written, so a failure leaves the previous file intact. On failure sets error.
-bool writeFileAtomically(const QString& path, const QByteArray& data, QString& error);
+// Writes the project through a temporary file that replaces the old one only once every byte is on
+// the disk, so a failure leaves the previous file intact. On failure sets error.
 bool saveProjectFile(const QString& path, const TotalGraph& graph, QString& error);

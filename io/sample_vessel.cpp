@@ -196,7 +196,7 @@ bool writeSampleVessel(const QString& folder, SampleVessel& out, QString& error,
             error = w->wrappedFragment()->loadError();
             return false;
         }
-        w->wrappedFragment()->setPath(name); // relative to the project folder
+        w->wrappedFragment()->setPathRelativeToProject(true);
         wrappers.push_back(w);
         out.meshPaths.push_back(dir.filePath(name));
         out.motions.push_back(motion);

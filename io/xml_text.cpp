@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,34 +22,47 @@ QString formatNumber(double v) {
     return QString::fromLatin1(buffer, written.ptr - buffer);
 }
 
+namespace {
+// How a character that cannot stand in an attribute as it is gets written; null for the others.
+// (A reader turns a tab or line break that stands as it is into a space.)
+const char* attributeReference(char16_t c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\t':
+        return "&#9;";
+    case '\n':
+        return "&#10;";
+    case '\r':
+        return "&#13;";
+    default:
+        return nullptr;
+    }
+}
+} // namespace
+
 QString escapeAttribute(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
-        switch (c.unicode()) {
-        case '&':
-            out += QLatin1String("&amp;");
-            break;
-        case '<':
-            out += QLatin1String("&lt;");
-            break;
-        case '>':
-            out += QLatin1String("&gt;");
-            break;
-        case '"':
-            out += QLatin1String("&quot;");
-            break;
-        default:
+        if (const char* reference = attributeReference(c.unicode()))
+            out += QLatin1String(reference);
+        else
             out += c;
-        }
     }
     return out;
 }
 
 bool parseNumber(QStringView token, double& out) {
     bool ok = false;
-    out = token.toDouble(&ok);
-    return ok;
+    out = token.toDouble(&ok); // not ok on overflow
+    return ok && std::isfinite(out);
 }
 
 bool parseInteger(QStringView token, int& out) {

@@ -9,9 +9,11 @@
 // keep their short form and 512345.678 keeps every digit.
 QString formatNumber(double v);
 
-// Attribute text with &, <, > and " escaped.
+// Attribute text with &, <, > and " escaped, and tab, line feed and carriage return written as
+// character references so that they survive reading.
 QString escapeAttribute(const QString& text);
 
-// Parses a whole token as a finite or infinite double / as a base-10 int; false on anything else.
+// Parses a whole token as a finite double / as a base-10 int; false on anything else (nan, inf and
+// numbers out of range included).
 bool parseNumber(QStringView token, double& out);
 bool parseInteger(QStringView token, int& out);

@@ -29,7 +29,7 @@ void BaseGraph::addObject(GeometrObj* o) {
 void BaseGraph::adoptObject(GeometrObj* o) {
     objects[o->id()] = o;
     if (!isHiddenObject(o))
-        entityIndex[o->id()] = nextEntityIndex();
+        takeEntityIndex(o->id());
     else
         ++hiddenCount;
 }
@@ -71,7 +71,7 @@ void BaseGraph::removeObject(int id) {
     if (it == objects.end())
         return;
     if (!isHiddenObject(it->second))
-        entityIndex.erase(id);
+        returnEntityIndex(id);
     else
         --hiddenCount;
     objects.erase(it);
@@ -220,11 +220,37 @@ int BaseGraph::nextEntityIndex() const {
     // The smallest index no object holds. (Walking the table in id order and taking the first
     // position whose index differs gives the same answer only while indices rise with ids; after
     // deletions and id reuse it can hand out an index twice.)
-    std::vector<bool> used(entityIndex.size() + 1, false);
-    for (const auto& [id, index] : entityIndex)
-        if (index >= 0 && index < static_cast<int>(used.size()))
-            used[static_cast<std::size_t>(index)] = true;
-    return static_cast<int>(std::find(used.begin(), used.end(), false) - used.begin());
+    return returnedEntityIndices.empty() ? freshEntityIndex : *returnedEntityIndices.begin();
+}
+
+void BaseGraph::takeEntityIndex(int id) {
+    const int index = nextEntityIndex();
+    if (index == freshEntityIndex)
+        ++freshEntityIndex;
+    else
+        returnedEntityIndices.erase(returnedEntityIndices.begin());
+    returnEntityIndex(id); // an index that id held before is free again
+    entityIndex[id] = index;
+}
+
+void BaseGraph::returnEntityIndex(int id) {
+    auto it = entityIndex.find(id);
+    if (it == entityIndex.end())
+        return;
+    returnedEntityIndices.insert(it->second);
+    entityIndex.erase(it);
+}
+
+void BaseGraph::clearEntityIndices() {
+    entityIndex.clear();
+    returnedEntityIndices.clear();
+    freshEntityIndex = 0;
+}
+
+void BaseGraph::swapEntityIndices(BaseGraph& other) {
+    entityIndex.swap(other.entityIndex);
+    returnedEntityIndices.swap(other.returnedEntityIndices);
+    std::swap(freshEntityIndex, other.freshEntityIndex);
 }
 
 int BaseGraph::maxLevel() const {
@@ -315,9 +341,12 @@ QStringList BaseGraph::validate() const {
                          .arg(c->id()));
         }
     }
-    for (const auto& [id, index] : entityIndex)
+    for (const auto& [id, index] : entityIndex) {
         if (!objects.count(id))
             fail(QStringLiteral("entity index held by missing object %1").arg(id));
+        if (index < 0 || index >= freshEntityIndex || returnedEntityIndices.count(index))
+            fail(QStringLiteral("entity index %1 of object %2 is also counted as free").arg(index).arg(id));
+    }
     if (hidden != hiddenCount)
         fail(QStringLiteral("hiddenCount is %1 but %2 objects are hidden").arg(hiddenCount).arg(hidden));
     for (const auto& [cid, c] : constraints) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <set>
 #include <vector>
 
 class Constraint;
@@ -103,6 +104,13 @@ public:
     const std::map<int, int>& solvedSlots() const { return solvedSet; }
 
 protected:
+    // entityIndex[id] := the smallest free index / gives id's index back.
+    void takeEntityIndex(int id);
+    void returnEntityIndex(int id);
+    // Forgets every entity index / trades them with other's.
+    void clearEntityIndices();
+    void swapEntityIndices(BaseGraph& other);
+
     void report(auto&& call) const {
         if (listener)
             call(*listener);
@@ -111,6 +119,10 @@ protected:
     std::map<int, GeometrObj*> objects;     // owned
     std::map<int, Constraint*> constraints; // owned
     std::map<int, int> entityIndex;
+    // The indices that entityIndex does not hold, so that the next one is found without a scan:
+    // those below freshEntityIndex that were given back, and every index from freshEntityIndex on.
+    std::set<int> returnedEntityIndices;
+    int freshEntityIndex = 0;
     std::map<int, int> solvedSet;
     std::vector<Color4b> colors;
     InterfaceListener* listener = nullptr; // not owned

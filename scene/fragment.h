@@ -44,7 +44,12 @@ public:
     // name and fileName := the file-name part of path.
     void setPathNames();
     void setPath(const QString& p) { path = p; }
+    // Where the mesh file is (as passed, or as found when a project was read).
     QString meshPath() const { return path; }
+    // The project names the mesh relative to the project file's folder, and is to go on doing so
+    // wherever it is saved next.
+    void setPathRelativeToProject(bool relative) { relativeToProject = relative; }
+    bool pathRelativeToProject() const { return relativeToProject; }
     QString fileName() const { return fileNamePart; }
 
     // Face k gets pick code base + k and the matching pick colour.
@@ -63,6 +68,7 @@ private:
     FragMesh meshData;
     Point3d currentCentroidPoint = Point3d::Zero(); // matrix * centroid, kept after every transform
     QString path;
+    bool relativeToProject = false;
     bool marked = false;
     std::vector<int> pickCodes;
     int basePickCode = 0;

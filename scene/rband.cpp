@@ -24,8 +24,10 @@ void RBand::drawSide(const ObjId* side, float scale, int mode) {
 }
 
 void RBand::updateColor() {
-    // Clamped so that an error beyond 100 % stays red instead of wrapping around to green.
-    const double e = std::clamp(error(), 0.0, 1.0);
+    // Clamped so that an error beyond 100 % stays red instead of wrapping around to green; an
+    // error that is not a number (points at infinity) shows red too.
+    const double raw = error();
+    const double e = std::isnan(raw) ? 1.0 : std::clamp(raw, 0.0, 1.0);
     color.r = static_cast<std::uint8_t>(static_cast<int>(255.0 * e));
     color.g = static_cast<std::uint8_t>(static_cast<int>(255.0 * (1.0 - e)));
     color.b = 0;

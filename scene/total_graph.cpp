@@ -45,7 +45,7 @@ void TotalGraph::deleteAll() {
 void TotalGraph::clear() {
     objects.clear();
     constraints.clear();
-    entityIndex.clear();
+    clearEntityIndices();
     solvedSet.clear();
     hiddenCount = 0;
 }
@@ -110,7 +110,7 @@ void TotalGraph::importGraph(TotalGraph* imported) {
 void TotalGraph::takeOver(TotalGraph& other) {
     objects.swap(other.objects);
     constraints.swap(other.constraints);
-    entityIndex.swap(other.entityIndex);
+    swapEntityIndices(other);
     solvedSet.swap(other.solvedSet);
     std::swap(hiddenCount, other.hiddenCount);
     reassignGraph(objects, this);

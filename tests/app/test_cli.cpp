@@ -1,6 +1,7 @@
 // ostrakit-cli end to end on files: the sample, solving it, info, and every refusal with its
 // message and exit status, never leaving a partial file behind.
 
+#include "../io/file_size_limit.h"
 #include "../scene/scene_fixtures.h"
 #include "cli_commands.h"
 #include "project_reader.h"
@@ -8,7 +9,9 @@
 
 #include <QDir>
 #include <QtTest>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 struct CliRun {
@@ -81,6 +84,51 @@ private slots:
         const QByteArray text = placement.readAll();
         QVERIFY(text.startsWith("8\npiece_1.ply\n#\n1 0 0 0 \n"));
         QVERIFY(text.endsWith("\n0"));
+        // The sample names its meshes relative to its folder; so does the solved project, from its own.
+        QFile solvedFile(solved);
+        QVERIFY(solvedFile.open(QIODevice::ReadOnly));
+        QVERIFY(solvedFile.readAll().contains("<Mesh path=\"sample/piece_1.ply\" />"));
+    }
+
+    // Outputs that cannot be written completely (a file-size limit, as on a full disk): the run
+    // fails with the system's reason, and both old files stay as they were.
+    void solveThatCannotWriteKeepsBothOldFiles() {
+        const QString sample = dir.filePath("limited");
+        QCOMPARE(cli({"make-sample", sample}).status, 0);
+        const QString solved = sample + "/solved.prproj", aln = sample + "/placed.aln";
+        const QByteArray oldProject = "old project", oldAln = "old placement";
+        for (const auto& [path, text] : {std::pair{solved, oldProject}, std::pair{aln, oldAln}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(text), text.size());
+        }
+        const QStringList before = QDir(sample).entryList(QDir::Files | QDir::Hidden);
+        for (const QStringList& order :
+             {QStringList{"--output", solved, "--aln", aln}, QStringList{"--aln", aln, "--output", solved}}) {
+            const LimitedRun run = runWithFileSizeLimit(256, [&](QByteArray& message) {
+                char* text = nullptr;
+                std::size_t length = 0;
+                std::FILE* err = open_memstream(&text, &length);
+                std::FILE* out = std::fopen("/dev/null", "w");
+                const int status =
+                    runCliCommand(QStringList{"solve", sample + "/sample.prproj"} + order, out, err);
+                std::fclose(out);
+                std::fclose(err);
+                message = QByteArray(text, qsizetype(length));
+                std::free(text);
+                return status;
+            });
+            QVERIFY(run.exited);
+            QCOMPARE(run.status, 1);
+            QVERIFY2(run.message.contains("couldn't write"), run.message.constData());
+            QVERIFY2(run.message.contains(std::strerror(EFBIG)), run.message.constData());
+            QCOMPARE(QDir(sample).entryList(QDir::Files | QDir::Hidden), before);
+            for (const auto& [path, text] : {std::pair{solved, oldProject}, std::pair{aln, oldAln}}) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QCOMPARE(f.readAll(), text);
+            }
+        }
     }
 
     void refusalsNameTheCauseAndWriteNothing() {
@@ -106,6 +154,17 @@ private slots:
         CliRun damaged = cli({"info", bad});
         QCOMPARE(damaged.status, 1);
         QVERIFY(damaged.err.contains("badly written project file"));
+        {
+            QFile f(bad);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("<Graph><Fragments><FragGroup id=\"-0:0\"></FragGroup><FragGroup id=\"-0:1\"><Fragment "
+                    "id=\"1:1\"/>");
+        }
+        CliRun cycle = cli({"info", bad});
+        QCOMPARE(cycle.status, 1);
+        QVERIFY2(cycle.err.contains("badly written project file") &&
+                     cycle.err.contains("names 0 as its parent"),
+                 qPrintable(cycle.err));
 
         CliRun garbageMesh = cli({"info", bad.left(bad.size() - 7) + ".ply"});
         QCOMPARE(garbageMesh.status, 1);

@@ -627,7 +627,15 @@ private slots:
         QTest::newRow("obj-no-faces")
             << "nofaces.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\n") << "no faces";
         QTest::newRow("obj-only-short-faces")
-            << "short.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2\n") << "no faces";
+            << "short.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2\n")
+            << "line 4: a face has 2 vertices";
+        // Cut in the middle of the last face line: the faces before it do not make it a mesh.
+        QTest::newRow("obj-cut-face-line")
+            << "cut.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\r\nf 1 2 3\r\nf 2 4 3\nf 3 4")
+            << "line 7: a face has 2 vertices (a face needs at least 3)";
+        QTest::newRow("obj-empty-face-line")
+            << "emptyface.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\n\tf 1 2 3\n  f \t\nf 1 2 3\n")
+            << "line 5: a face has 0 vertices";
         QTest::newRow("obj-garbage") << "garbage.obj"
                                      << QByteArray("\x89PNG\r\n\x1a\n\x00\x00 not a mesh at all\n", 30)
                                      << "no vertices";

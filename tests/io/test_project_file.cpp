@@ -2,6 +2,7 @@
 // renumbering, damaged files, failed writes and moved project folders.
 
 #include "../scene/scene_fixtures.h"
+#include "file_size_limit.h"
 #include "placement_export.h"
 #include "project_reader.h"
 #include "project_writer.h"
@@ -10,10 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <cerrno>
 #include <clocale>
-#include <csignal>
+#include <cstring>
 #include <random>
-#include <sys/resource.h>
 
 namespace {
 const QString Identity = QStringLiteral("1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 ");
@@ -299,6 +300,158 @@ private slots:
         QVERIFY(g.constraintTable().empty());
     }
 
+    // Files made to hang, crash, leak or poison the reader: each is refused with its reason and
+    // leaves nothing behind.
+    void hostileFilesAreRefused_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("phrase");
+        auto group = [](const QByteArray& key, const QByteArray& inside = {}) {
+            return "<FragGroup id=\"" + key + "\" ><Hidden value=\"0\" /><Visible value=\"0\" />" + inside +
+                   "</FragGroup>";
+        };
+        auto fragment = [](const QByteArray& key) {
+            return "<Fragment id=\"" + key + "\" ><Mesh path=\"none.ply\" /></Fragment>";
+        };
+        auto project = [](const QByteArray& frags, const QByteArray& constraints = {}) {
+            return "<Project><Graph><Fragments>" + frags + "</Fragments><Constraints>" + constraints +
+                   "</Constraints></Graph></Project>";
+        };
+        const QByteArray selfParent = "<Graph><Fragments><FragGroup id=\"-0:0\"></FragGroup>"
+                                      "<FragGroup id=\"-0:1\"><Fragment id=\"1:1\"/>";
+        QCOMPARE(selfParent.size(), 92);
+        QTest::newRow("group is its own parent") << selfParent << "0:0 lies in the top level but names 0";
+        QTest::newRow("two groups name each other")
+            << project(group("1:0") + group("0:1", group("1:2"))) << "0 lies in the top level but names 1";
+        QTest::newRow("member names another parent")
+            << project(group("-1:0", group("2:1")) + group("-1:2")) << "1 lies in group 0 but names 2";
+        QTest::newRow("fragment names another parent")
+            << project(group("-1:0", fragment("3:0"))) << "3:0 lies in group 0 but names 3";
+        QTest::newRow("two fragments with one id in a group")
+            << project(group("-1:0", fragment("0:0") + fragment("0:0")))
+            << "object id 0 is used twice in group 0";
+        QTest::newRow("group id inside itself")
+            << project(group("-1:3", group("3:3", group("3:4")))) << "object id 3 is used twice";
+        QTest::newRow("group id at two levels")
+            << project(group("-1:1", group("1:2")) + group("-1:2")) << "object id 2 is used twice";
+        const QByteArray wrappers = group("-1:0", fragment("0:0")) + group("-1:1", fragment("1:1"));
+        const QByteArray band = "<RBand id=\"0\" frags=\"-1:0 -1:1\" stiff=\"1\" lfrags=\"0:0 1:1\" ><points>"
+                                "<sample0><point coord=\"0 0 0\" /></sample0>"
+                                "<sample1><point coord=\"1 0 0\" /></sample1></points></RBand>";
+        QTest::newRow("point not a number")
+            << project(wrappers, QByteArray(band).replace("\"0 0 0\"", "\"nan 0 0\""))
+            << "bad number \"nan\" in a point";
+        QTest::newRow("point at infinity")
+            << project(wrappers, QByteArray(band).replace("\"1 0 0\"", "\"1 -inf 0\""))
+            << "bad number \"-inf\"";
+        QTest::newRow("point beyond the largest double")
+            << project(wrappers, QByteArray(band).replace("\"1 0 0\"", "\"1 0 1e400\""))
+            << "bad number \"1e400\"";
+        const QByteArray poisoned = "<Transformation matr=\"nan inf -inf 1e400 0 1 0 0 0 0 1 0 0 0 0 1 \" />";
+        QTest::newRow("matrix not finite")
+            << project(group("-1:0", poisoned)) << "bad number \"nan\" in a transformation";
+        QTest::newRow("matrix overflowing")
+            << project(group("-1:0", QByteArray(poisoned).replace("nan inf -inf ", "1 0 0 ")))
+            << "bad number \"1e400\" in a transformation";
+        QTest::newRow("stiffness beyond an int")
+            << project(wrappers, QByteArray(band).replace("stiff=\"1\"", "stiff=\"99999999999\""))
+            << "bad stiffness \"99999999999\" of constraint 0 (a whole number from 1 to 2147483647)";
+        QTest::newRow("stiffness zero")
+            << project(wrappers, QByteArray(band).replace("stiff=\"1\"", "stiff=\"0\""))
+            << "bad stiffness \"0\"";
+        QTest::newRow("stiffness negative")
+            << project(wrappers, QByteArray(band).replace("stiff=\"1\"", "stiff=\"-4\""))
+            << "bad stiffness \"-4\"";
+        QTest::newRow("attribute beyond 1 MiB")
+            << project(group("-1:0", "<Name value=\"" + QByteArray((1 << 20) + 1, 'x') + "\" />"))
+            << "a single tag, attribute or text is longer than 1 MiB, beyond any real project";
+        QTest::newRow("text beyond 1 MiB") << project(QByteArray((1 << 20) + 1, ' ')) << "longer than 1 MiB";
+    }
+    void hostileFilesAreRefused() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, phrase);
+        const QString path = dir.filePath("hostile.prproj");
+        QVERIFY(writeText(path, text));
+        TotalGraph g;
+        const ProjectReadReport report = readProjectFile(path, g);
+        QCOMPARE(report.status, ProjectReadReport::BadlyWritten);
+        QVERIFY2(report.detail.contains(phrase), qPrintable(report.detail));
+        QVERIFY(g.isEmpty());
+        QVERIFY(g.constraintTable().empty());
+    }
+
+    // Groups nested 1,000 deep are read and written back; one level more is refused, and so is a
+    // file nested far deeper than the stack could follow.
+    void nestingDepthIsBounded_data() {
+        QTest::addColumn<int>("depth");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("1000 levels") << 1000 << true;
+        QTest::newRow("1001 levels") << 1001 << false;
+        QTest::newRow("100000 levels") << 100000 << false;
+    }
+    void nestingDepthIsBounded() {
+        QFETCH(int, depth);
+        QFETCH(bool, accepted);
+        QByteArray text = "<Project><Graph><Fragments>";
+        for (int level = 0; level < depth; ++level)
+            text += "<FragGroup id=\"" + QByteArray::number(level - 1) + ':' + QByteArray::number(level) +
+                    "\" ><Hidden value=\"0\" /><Visible value=\"0\" />";
+        for (int level = 0; level < depth; ++level)
+            text += "</FragGroup>";
+        text += "</Fragments><Constraints></Constraints></Graph></Project>";
+        const QString path = dir.filePath("deep.prproj");
+        QVERIFY(writeText(path, text));
+        TotalGraph g;
+        const ProjectReadReport report = readProjectFile(path, g);
+        QCOMPARE(report.ok(), accepted);
+        if (!accepted) {
+            QCOMPARE(report.detail, QStringLiteral("groups are nested more than 1000 levels deep"));
+            QVERIFY(g.isEmpty());
+            return;
+        }
+        QCOMPARE(g.objectCount(), depth);
+        QCOMPARE(g.maxLevel(), depth - 1);
+        QVERIFY(g.validate().isEmpty());
+        QCOMPARE(projectFileText(g).count("<FragGroup "), qsizetype(depth));
+    }
+
+    // A file larger than any project is refused before it is read (the file here is sparse).
+    void oversizedFileIsRefused() {
+        const QString path = dir.filePath("huge.prproj");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(f.write("<Project><Graph><Fragments>") > 0);
+            QVERIFY(f.resize((qint64(64) << 20) + 1));
+        }
+        TotalGraph g;
+        const ProjectReadReport report = readProjectFile(path, g);
+        QCOMPARE(report.status, ProjectReadReport::BadlyWritten);
+        QCOMPARE(report.detail, QStringLiteral("the file is larger than 64 MiB, beyond any real project"));
+        QFile::remove(path);
+    }
+
+    // Tabs and line breaks in names come back as they were, not as spaces.
+    void tabsAndLineBreaksInNamesSurvive() {
+        TotalGraph g;
+        FragGroup* w = addFragment(g, writeTetrahedron(dir, "tabs.ply"));
+        FragGroup* grp = addGroup(g);
+        const QString groupName = QStringLiteral("rim\tleft\nupper\r\nrow");
+        grp->setName(groupName);
+        w->wrappedFragment()->setName(QStringLiteral("\tsherd 7\n"));
+        const QString path = dir.filePath("tabs.prproj");
+        QString error;
+        QVERIFY(saveProjectFile(path, g, error));
+        const QByteArray text = readAll(path);
+        QVERIFY(text.contains("<Name value=\"rim&#9;left&#10;upper&#13;&#10;row\" />"));
+        QVERIFY(!text.contains('\t') && !text.contains('\n') && !text.contains('\r'));
+        TotalGraph back;
+        QVERIFY(readProjectFile(path, back).ok());
+        QCOMPARE(back.getObject(1)->displayName(), groupName);
+        QCOMPARE(dynamic_cast<FragGroup*>(back.getObject(0))->wrappedFragment()->displayName(),
+                 QStringLiteral("\tsherd 7\n"));
+        QCOMPARE(projectFileText(back), text);
+    }
+
     void numbersIgnoreTheUsersLocale() {
         // Where a locale with a decimal comma is installed, files still get decimal points.
         const QByteArray previous = std::setlocale(LC_NUMERIC, nullptr);
@@ -428,36 +581,119 @@ private slots:
         QVERIFY2(g.validate().isEmpty(), qPrintable(g.validate().join("; ")));
     }
 
-    void failedSaveKeepsThePreviousFile() {
+    // A write limit of 256 bytes stands for a full disk. Each new text is longer than that; the
+    // small ones are shorter than the buffer a save file writes out only at the end.
+    void saveThatCannotCompleteKeepsTheOldFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("constraints");
+        QTest::newRow("small project") << "project" << 4;
+        QTest::newRow("large project") << "project" << 400;
+        QTest::newRow("ALN") << "aln" << 0;
+        QTest::newRow("group export") << "group" << 0;
+    }
+    void saveThatCannotCompleteKeepsTheOldFile() {
+        QFETCH(QString, kind);
+        QFETCH(int, constraints);
+        QTemporaryDir own;
+        TotalGraph g;
+        std::vector<FragGroup*> wrappers;
+        for (int i = 0; i < 8; ++i)
+            wrappers.push_back(addFragment(g, writeTetrahedron(own, QStringLiteral("w%1.ply").arg(i))));
+        for (int i = 0; i < constraints; ++i)
+            addBand(g, wrappers[0], wrappers[1], {double(i), 0, 0}, {0, double(i), 0});
+        FragGroup* grp = addGroup(g);
+        for (int i = 2; i < 8; ++i)
+            grp->addChild(wrappers[std::size_t(i)]);
+
+        const QString path = own.filePath("old." + kind);
+        const QByteArray old = "the previous content, which must survive\n";
+        QVERIFY(writeText(path, old));
+        const QStringList before = QDir(own.path()).entryList(QDir::Files | QDir::Hidden);
+        QByteArray text;
+        {
+            QTextStream out(&text);
+            if (kind == QLatin1String("aln"))
+                writeAln(out, g);
+        }
+        if (kind == QLatin1String("project"))
+            text = projectFileText(g);
+        else if (kind == QLatin1String("group"))
+            text = groupFileText(*grp);
+        QVERIFY(text.size() > 256);
+        QCOMPARE(text.size() > 16384, constraints > 100);
+
+        const LimitedRun run = runWithFileSizeLimit(256, [&](QByteArray& message) {
+            QString error;
+            const bool ok = kind == QLatin1String("aln")     ? exportAlnFile(path, g, error)
+                            : kind == QLatin1String("group") ? exportGroupFile(path, *grp, error)
+                                                             : saveProjectFile(path, g, error);
+            message = error.toUtf8();
+            return ok ? 0 : 1;
+        });
+        QVERIFY(run.exited);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(QString::fromUtf8(run.message), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(readAll(path), old);
+        QCOMPARE(QDir(own.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
+    void saveIntoMissingFolderCreatesNothing() {
         QTemporaryDir own;
         TotalGraph small;
-        const QString path = own.filePath("keep.prproj");
         QString error;
-        QVERIFY(saveProjectFile(path, small, error));
-        const QByteArray old = readAll(path);
-
-        TotalGraph big;
-        FragGroup* a = addFragment(big, writeTetrahedron(own, "k0.ply"));
-        FragGroup* b = addFragment(big, writeTetrahedron(own, "k1.ply"));
-        for (int i = 0; i < 2000; ++i)
-            addBand(big, a, b, {double(i), 0, 0}, {0, double(i), 0});
-        // A full disk: writes beyond 4 KiB fail.
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = saved;
-        tight.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &tight);
-        const bool saved_ok = saveProjectFile(path, big, error);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-        QVERIFY(!saved_ok);
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(readAll(path), old);
-        QCOMPARE(QDir(own.path()).entryList({"*.prproj*"}, QDir::Files), QStringList{"keep.prproj"});
-        // Saving into a folder that does not exist fails too, without creating anything.
         QVERIFY(!saveProjectFile(own.filePath("no/such/folder/p.prproj"), small, error));
+        QVERIFY(!error.isEmpty());
         QVERIFY(!exportAlnFile(own.filePath("no/such/folder/p.aln"), small, error));
+        QVERIFY(QDir(own.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    }
+
+    // A mesh path that is relative in the file stays relative to the file it is saved in, through
+    // any number of moves of the project folder.
+    void relativeMeshPathsStayRelativeThroughMovesAndSaves() {
+        QTemporaryDir place;
+        const QString first = place.filePath("first");
+        QVERIFY(QDir().mkpath(first + "/meshes"));
+        QVERIFY(QFile::copy(writeTetrahedron(dir, "rel.ply", {2, 0, 0}), first + "/meshes/rel.ply"));
+        const QString elsewhere = writeTetrahedron(dir, "abs.ply");
+        const QByteArray text =
+            "<Project><Graph><Fragments>"
+            "<FragGroup id=\"-1:0\" ><Hidden value=\"1\" /><Visible value=\"0\" /><Fragment id=\"0:0\" >"
+            "<Mesh path=\"meshes/rel.ply\" /></Fragment></FragGroup>"
+            "<FragGroup id=\"-1:1\" ><Hidden value=\"1\" /><Visible value=\"0\" /><Fragment id=\"1:1\" >"
+            "<Mesh path=\"" +
+            elsewhere.toUtf8() +
+            "\" /></Fragment></FragGroup>"
+            "</Fragments><Constraints></Constraints></Graph></Project>";
+        QVERIFY(writeText(first + "/p.prproj", text));
+
+        const QString second = place.filePath("second");
+        QVERIFY(QDir().rename(first, second));
+        {
+            TotalGraph g;
+            const ProjectReadReport report = readProjectFile(second + "/p.prproj", g);
+            QVERIFY2(report.ok() && report.missingMeshes.isEmpty(),
+                     qPrintable(report.detail + report.missingMeshes.join("; ")));
+            QString error;
+            QVERIFY(saveProjectFile(second + "/p.prproj", g, error));
+            QVERIFY(QDir().mkpath(second + "/copies"));
+            QVERIFY(saveProjectFile(second + "/copies/q.prproj", g, error));
+        }
+        QVERIFY(readAll(second + "/p.prproj").contains("<Mesh path=\"meshes/rel.ply\" />"));
+        QVERIFY(readAll(second + "/copies/q.prproj").contains("<Mesh path=\"../meshes/rel.ply\" />"));
+        QVERIFY(readAll(second + "/p.prproj").contains("<Mesh path=\"" + elsewhere.toUtf8() + "\" />"));
+
+        const QString third = place.filePath("third");
+        QVERIFY(QDir().rename(second, third));
+        for (const QString& project : {third + "/p.prproj", third + "/copies/q.prproj"}) {
+            TotalGraph g;
+            const ProjectReadReport report = readProjectFile(project, g);
+            QVERIFY2(report.ok() && report.missingMeshes.isEmpty(),
+                     qPrintable(project + ": " + report.detail + report.missingMeshes.join("; ")));
+            const Fragment* f = dynamic_cast<FragGroup*>(g.getObject(0))->wrappedFragment();
+            QCOMPARE(QFileInfo(f->meshPath()).canonicalFilePath(),
+                     QFileInfo(third + "/meshes/rel.ply").canonicalFilePath());
+            QCOMPARE(f->mesh().vertices[0], Point3d(2, 0, 0));
+        }
     }
 
     void movedProjectFolderStillOpens() {

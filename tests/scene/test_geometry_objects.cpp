@@ -4,6 +4,7 @@
 #include "scene_fixtures.h"
 
 #include <QtTest>
+#include <limits>
 
 namespace {
 void compareMatrices(const Matrix44d& a, const Matrix44d& b, double tol = 1e-12) {
@@ -313,6 +314,28 @@ private slots:
         QCOMPARE(int(c.getColor().g), green);
         QCOMPARE(int(c.getColor().b), 0);
         QCOMPARE(int(c.getColor().a), 1);
+    }
+
+    // Points that are not numbers or lie at infinity (a damaged file, an overflow) show red.
+    void rubberBandColourOfNonFinitePoints_data() {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::addColumn<Point3d>("side0");
+        QTest::addColumn<Point3d>("side1");
+        QTest::newRow("not a number") << Point3d(nan, 0, 0) << Point3d(1, 0, 0);
+        QTest::newRow("at infinity") << Point3d(inf, 0, 0) << Point3d(0, 0, 0);
+        QTest::newRow("both at infinity") << Point3d(inf, 0, 0) << Point3d(-inf, 1, 0);
+        QTest::newRow("apart beyond the largest double") << Point3d(-1e308, 0, 0) << Point3d(1e308, 0, 0);
+    }
+    void rubberBandColourOfNonFinitePoints() {
+        QFETCH(Point3d, side0);
+        QFETCH(Point3d, side1);
+        ObjId a{-1, 0}, b{-1, 1};
+        RBand c(0, &a, &b);
+        c.addPoint(&a, side0);
+        c.addPoint(&b, side1);
+        c.updateColor();
+        QCOMPARE(c.getColor(), (Color4b{255, 0, 0, 1}));
     }
 
     void scatterColoursAreDistinctAndPastel() {
