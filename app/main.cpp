@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
@@ -12,6 +13,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Numbers in files and diagnostics use a decimal point whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
+    // Past a file-size limit a save then fails with a message and the old file stays, instead of
+    // the signal ending the program in the middle of it.
+    std::signal(SIGXFSZ, SIG_IGN);
     installMeshReaders();
 
     MainWindow window;
