@@ -116,6 +116,14 @@ void DepthBuffer::bindDepthTexture() {
     gl.fixed->glActiveTexture(GL_TEXTURE0);
 }
 
+void DepthBuffer::uploadDepth(const float* depths) {
+    GLint boundTexture = 0;
+    gl.fixed->glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundTexture);
+    gl.fixed->glBindTexture(GL_TEXTURE_2D, depthTex);
+    gl.fixed->glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, depths);
+    gl.fixed->glBindTexture(GL_TEXTURE_2D, GLuint(boundTexture));
+}
+
 void DepthBuffer::release() {
     if (fboId)
         gl.extra->glDeleteFramebuffers(1, &fboId);

@@ -32,6 +32,8 @@ public:
     void useAsDest();
     // Binds the depth texture on texture unit 0 (the unit left active).
     void bindDepthTexture();
+    // Replaces the depth texture's contents (width x height window depths, bottom row first).
+    void uploadDepth(const float* depths);
     // Frees the framebuffer and both textures; init() may be called again.
     void release();
 

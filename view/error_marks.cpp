@@ -21,15 +21,18 @@ std::vector<std::uint8_t> repeatedFaces(const FragMesh& mesh) {
     std::vector<std::uint8_t> repeated(nf, 0);
     // Faces with the same vertex set share their smallest vertex: bucket them by it (counting
     // sort), then compare within each bucket only.
+    auto proper = [nv](const FragMesh::Face& f) { return f[0] < nv && f[1] < nv && f[2] < nv; };
     std::vector<std::uint32_t> start(nv + 2, 0);
     for (const FragMesh::Face& f : mesh.faces)
-        ++start[std::min({f[0], f[1], f[2]}) + 2];
+        if (proper(f))
+            ++start[std::min({f[0], f[1], f[2]}) + 2];
     for (std::size_t v = 2; v < start.size(); ++v)
         start[v] += start[v - 1];
-    std::vector<std::uint32_t> order(nf);
+    std::vector<std::uint32_t> order(start[nv + 1]);
     for (std::size_t k = 0; k < nf; ++k) {
         const FragMesh::Face& f = mesh.faces[k];
-        order[start[std::min({f[0], f[1], f[2]}) + 1]++] = std::uint32_t(k);
+        if (proper(f))
+            order[start[std::min({f[0], f[1], f[2]}) + 1]++] = std::uint32_t(k);
     }
     // start[v] is now the beginning of bucket v.
     std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> bucket;
@@ -146,7 +149,11 @@ void PickClassifier::startDirection(std::size_t pixelCount) {
     counters.assign(pixelCount, 0);
 }
 
-void PickClassifier::hit(std::uint32_t code, int threshold) {
+void PickClassifier::hit(Color4b pickColour, int threshold) {
+    const std::uint32_t code =
+        pickColour.r | (std::uint32_t(pickColour.g) << 8) | (std::uint32_t(pickColour.b) << 16);
+    if (code >= slotOfCode.size() || slotOfCode[code] == NoSlot)
+        return;
     const std::uint32_t slot = slotOfCode[code];
     FragMesh& m = members[slot]->mesh();
     const std::size_t face = code - std::uint32_t(bases[slot]);
@@ -157,27 +164,26 @@ void PickClassifier::hit(std::uint32_t code, int threshold) {
     dirty[slot] = 1;
 }
 
-bool PickClassifier::classifyPass(const Color4b* colours, const float* depths, float tolerance) {
+bool PickClassifier::classifyPass(PassImage front, PassImage back, float tolerance, float* lastDepth) {
     bool done = true;
     const float doneDepth = 1.0f - tolerance;
-    const std::size_t codeCount = slotOfCode.size();
     for (std::size_t q = 0; q < counters.size(); ++q) {
-        const float depth = depths[q];
-        if (depth < doneDepth)
+        const float zf = front.depths[q], zb = back.depths[q];
+        if (zf < doneDepth || zb < doneDepth)
             done = false;
-        if (depth >= 1.0f)
-            continue; // nothing drawn here
-        const Color4b c = colours[q];
-        const std::uint32_t code = c.r | (std::uint32_t(c.g) << 8) | (std::uint32_t(c.b) << 16);
-        if (code >= codeCount || slotOfCode[code] == NoSlot)
-            continue;
-        if (c.a == 255) {
-            if (++counters[q] >= 2)
-                hit(code, 2);
-        } else if (c.a == 0) {
-            if (--counters[q] >= 1)
-                hit(code, 1);
+        const bool hasFront = zf < 1.0f, hasBack = zb < 1.0f;
+        const bool useFront = hasFront && (!hasBack || zf <= zb + tolerance);
+        const bool useBack = hasBack && (!hasFront || zb <= zf + tolerance);
+        // Solids the line of sight is in at this layer, not counting one that ends here.
+        const int inside = counters[q] - (useBack ? 1 : 0);
+        if (inside >= 1) {
+            if (useFront)
+                hit(front.colours[q], 2);
+            if (useBack)
+                hit(back.colours[q], 1);
         }
+        counters[q] = inside + (useFront ? 1 : 0);
+        lastDepth[q] = useFront && useBack ? std::max(zf, zb) : useFront ? zf : useBack ? zb : 1.0f;
     }
     return done;
 }
@@ -212,5 +218,6 @@ void smoothMarks(FragMesh& mesh) {
 }
 
 std::size_t markedFaceCount(const FragMesh& mesh) {
-    return std::size_t(std::count_if(mesh.marked.begin(), mesh.marked.end(), [](std::uint8_t v) { return v; }));
+    return std::size_t(
+        std::count_if(mesh.marked.begin(), mesh.marked.end(), [](std::uint8_t v) { return v; }));
 }

@@ -47,6 +47,13 @@ std::unique_ptr<FragGroup> makeFragmentGroup(BaseGraph* graph, const std::vector
 // are zero-thickness membranes that would count as entering a solid with no exit.
 std::vector<std::pair<std::size_t, std::size_t>> pickFaceRuns(const FragMesh& mesh);
 
+// The pixels of one peeling pass seen from one side: pick colours (RGBA bytes) and window depths,
+// 1 where nothing was drawn.
+struct PassImage {
+    const Color4b* colours = nullptr;
+    const float* depths = nullptr;
+};
+
 // Turns the pixels of the peeling passes into marks. The fragments' pick codes (base + face) must
 // lie below MaxPickFaces and not overlap; a flat table maps every code to its fragment.
 class PickClassifier {
@@ -57,18 +64,22 @@ public:
     bool codesValid() const { return valid; }
     // Every per-pixel counter back to 0, for the first pass of a direction.
     void startDirection(std::size_t pixelCount);
-    // One pass: colours (RGBA bytes) and depths of every pixel. A front face (alpha 255) enters a
-    // solid, a back face (alpha 0) leaves one; a face met while the line of sight is inside
-    // another solid collects hits and is marked (front faces at 2 hits, back faces at 1). Returns
-    // true when the pass drew nothing nearer than 1 - tolerance (the direction is done).
-    bool classifyPass(const Color4b* colours, const float* depths, float tolerance);
+    // One pass: per pixel the nearest front face (entering a solid) and the nearest back face
+    // (leaving one) deeper than the previous layer by more than the tolerance. A front and a back
+    // face within the tolerance of each other are one contact and both count; otherwise only the
+    // nearer one does. A face that counts while the line of sight lies inside another solid (one
+    // that neither ends nor starts at that contact) collects a hit; a front face is marked at 2
+    // hits, a back face at 1. lastDepth receives per pixel the depth of what counted (1 where
+    // nothing did): the next pass peels against it. Returns true when neither side drew anything
+    // nearer than 1 - tolerance (the direction is done).
+    bool classifyPass(PassImage front, PassImage back, float tolerance, float* lastDepth);
 
     const std::vector<Fragment*>& fragments() const { return members; }
     // Some face of fragment slot i was marked since construction.
     bool marksChanged(std::size_t i) const { return dirty[i] != 0; }
 
 private:
-    void hit(std::uint32_t code, int threshold);
+    void hit(Color4b pickColour, int threshold);
 
     std::vector<Fragment*> members;
     std::vector<int> bases;

@@ -5,7 +5,7 @@
 #include "error_marks.h"
 #include "fragment.h"
 #include "peeling_shader.h"
-#include "render_buffers.h"
+#include "pick_pass_geometry.h"
 #include "view_camera.h"
 
 #include <Eigen/Geometry>
@@ -24,50 +24,6 @@
 namespace {
 
 constexpr std::size_t PixelCount = std::size_t(DepthBuffer::Size) * DepthBuffer::Size;
-
-// What one pick pass draws of one fragment: its persistent per-corner pick buffers and the runs
-// of faces that take part (repeated faces are left out).
-struct PickDrawList {
-    FragmentBuffers* buffers = nullptr;
-    std::vector<GLint> first;   // in vertices, three per face
-    std::vector<GLsizei> count; // in vertices
-};
-
-std::vector<PickDrawList> pickDrawLists(QOpenGLFunctions_2_1& gl, const std::vector<Fragment*>& fragments) {
-    FragmentBufferCache& cache = FragmentBufferCache::instance();
-    std::vector<PickDrawList> lists;
-    for (Fragment* f : fragments) {
-        FragmentBuffers* b = cache.prepare(gl, *f);
-        if (!b || b->faceCount == 0)
-            continue;
-        cache.preparePick(gl, *b, f->mesh());
-        PickDrawList list;
-        list.buffers = b;
-        for (const auto& [firstFace, faces] : pickFaceRuns(f->mesh())) {
-            list.first.push_back(GLint(3 * firstFace));
-            list.count.push_back(GLsizei(3 * faces));
-        }
-        if (!list.first.empty())
-            lists.push_back(std::move(list));
-    }
-    return lists;
-}
-
-// Positions in the buffers are relative to each fragment's origin: the model-view of a fragment is
-// composed in double precision, so coordinates far from the world origin keep their digits.
-void drawPickPass(QOpenGLFunctions_2_1& gl, const Eigen::Matrix4d& view, const std::vector<PickDrawList>& lists) {
-    gl.glMatrixMode(GL_MODELVIEW);
-    for (const PickDrawList& l : lists) {
-        const Eigen::Matrix4d modelView = view * Eigen::Affine3d(Eigen::Translation3d(l.buffers->origin)).matrix();
-        gl.glLoadMatrixd(modelView.data());
-        gl.glBindBuffer(GL_ARRAY_BUFFER, l.buffers->pickPositions);
-        gl.glVertexPointer(3, GL_FLOAT, 0, nullptr);
-        gl.glBindBuffer(GL_ARRAY_BUFFER, l.buffers->pickColors);
-        gl.glColorPointer(4, GL_UNSIGNED_BYTE, 0, nullptr);
-        gl.glMultiDrawArrays(GL_TRIANGLES, l.first.data(), l.count.data(), GLsizei(l.first.size()));
-    }
-    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
-}
 
 // Saves the caller's GL state on construction and puts it back on destruction, then sets the
 // state of the pick passes: no lighting, blending, dithering, fog, texturing, culling or tests but
@@ -98,13 +54,18 @@ public:
         gl.glShadeModel(GL_FLAT);
         gl.glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
         gl.glClearDepth(1.0);
-        gl.glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        gl.glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        for (GLenum store : {GL_PACK_ALIGNMENT, GL_UNPACK_ALIGNMENT})
+            gl.glPixelStorei(store, 4);
+        for (GLenum store : {GL_PACK_ROW_LENGTH, GL_UNPACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS,
+                             GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS})
+            gl.glPixelStorei(store, 0);
         gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+        gl.glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+        gl.glFrontFace(GL_CCW);
         gl.glEnableClientState(GL_VERTEX_ARRAY);
         gl.glEnableClientState(GL_COLOR_ARRAY);
-        for (GLenum array : {GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY, GL_SECONDARY_COLOR_ARRAY, GL_FOG_COORD_ARRAY,
-                             GL_INDEX_ARRAY, GL_EDGE_FLAG_ARRAY})
+        for (GLenum array : {GL_NORMAL_ARRAY, GL_TEXTURE_COORD_ARRAY, GL_SECONDARY_COLOR_ARRAY,
+                             GL_FOG_COORD_ARRAY, GL_INDEX_ARRAY, GL_EDGE_FLAG_ARRAY})
             gl.glDisableClientState(array);
     }
     ~PickPassState() {
@@ -153,26 +114,61 @@ void printGlErrors(QOpenGLFunctions_2_1& gl, int pass) {
     }
 }
 
-// The passes of one direction, until a pass draws nothing nearer than 1 - tolerance or the bound.
+// One side of a pass: the nearest faces turned that way, peeled against the last layer.
+struct SideImage {
+    std::vector<Color4b> colours = std::vector<Color4b>(PixelCount);
+    std::vector<float> depths = std::vector<float>(PixelCount);
+    PassImage image() const { return {colours.data(), depths.data()}; }
+};
+
+// The passes of one direction, until neither side draws anything nearer than 1 - tolerance, or
+// the bound. Each pass draws the front faces into buffer front and the back faces into buffer
+// back (the other side culled), both peeled against the last layer held in buffer last.
 struct DirectionPasses {
+    DirectionPasses(GlFunctions functions, DepthBuffer& frontBuffer, DepthBuffer& backBuffer,
+                    DepthBuffer& lastBuffer, PeelingShader& peeling, PickClassifier& pick,
+                    PickPassGeometry& drawn, float t)
+        : f(functions), front(frontBuffer), back(backBuffer), last(lastBuffer), shader(peeling),
+          classifier(pick), geometry(drawn), tolerance(t) {}
+
     GlFunctions f;
-    DepthBuffer* a;
-    DepthBuffer* b;
+    DepthBuffer& front;
+    DepthBuffer& back;
+    DepthBuffer& last;
     PeelingShader& shader;
     PickClassifier& classifier;
-    const std::vector<PickDrawList>& lists;
+    PickPassGeometry& geometry;
     float tolerance;
-    std::vector<Color4b>& colours;
-    std::vector<float>& depths;
+    SideImage frontImage, backImage;
+    std::vector<float> lastDepth = std::vector<float>(PixelCount, 0.0f);
+    DepthMinPyramid lastDepthMinima;
 
-    DirectionReport run(const ErrorCamera& camera, double& readBackSeconds) {
+    void drawSide(DepthBuffer& target, SideImage& out, const ErrorCamera& camera, Facing facing,
+                  double& readBackSeconds) {
+        QOpenGLFunctions_2_1& gl = *f.fixed;
+        target.useAsDest();
+        gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        gl.glCullFace(facing == Facing::Front ? GL_BACK : GL_FRONT);
+        geometry.draw(gl, camera.view, facing);
+        QElapsedTimer readBack;
+        readBack.start();
+        gl.glReadPixels(0, 0, target.bufferWidth(), target.bufferHeight(), GL_RGBA, GL_UNSIGNED_BYTE,
+                        out.colours.data());
+        gl.glReadPixels(0, 0, target.bufferWidth(), target.bufferHeight(), GL_DEPTH_COMPONENT, GL_FLOAT,
+                        out.depths.data());
+        readBackSeconds += double(readBack.nsecsElapsed()) / 1e9;
+    }
+
+    DirectionReport run(int axis, const ErrorCamera& camera, double& readBackSeconds) {
         QOpenGLFunctions_2_1& gl = *f.fixed;
         DirectionReport report;
-        QElapsedTimer timer, readBack;
+        QElapsedTimer timer;
         timer.start();
         classifier.startDirection(PixelCount);
+        geometry.startDirection(axis, camera.projection * camera.view, DepthBuffer::Size, DepthBuffer::Size);
         gl.glMatrixMode(GL_PROJECTION);
         gl.glLoadMatrixd(camera.projection.data());
+        gl.glEnable(GL_CULL_FACE);
         for (bool done = false; !done;) {
             if (report.passes == MaxPassesPerDirection) {
                 report.stoppedByBound = true;
@@ -184,21 +180,22 @@ struct DirectionPasses {
             if (report.passes == 0) {
                 gl.glUseProgram(0);
             } else {
-                b->bindDepthTexture();
-                if (!shader.use(tolerance, 1.0f / float(b->bufferWidth()), 1.0f / float(b->bufferHeight())))
+                last.uploadDepth(lastDepth.data());
+                last.bindDepthTexture();
+                if (!shader.use(tolerance, 1.0f / float(last.bufferWidth()),
+                                1.0f / float(last.bufferHeight())))
                     break;
             }
             printGlErrors(gl, report.passes);
-            a->useAsDest();
-            gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-            drawPickPass(gl, camera.view, lists);
-            readBack.start();
-            gl.glReadPixels(0, 0, a->bufferWidth(), a->bufferHeight(), GL_RGBA, GL_UNSIGNED_BYTE, colours.data());
-            gl.glReadPixels(0, 0, a->bufferWidth(), a->bufferHeight(), GL_DEPTH_COMPONENT, GL_FLOAT, depths.data());
-            readBackSeconds += double(readBack.nsecsElapsed()) / 1e9;
-            done = classifier.classifyPass(colours.data(), depths.data(), tolerance);
-            std::swap(a, b); // b holds the layer just drawn, which the next pass peels against
+            drawSide(front, frontImage, camera, Facing::Front, readBackSeconds);
+            drawSide(back, backImage, camera, Facing::Back, readBackSeconds);
+            done =
+                classifier.classifyPass(frontImage.image(), backImage.image(), tolerance, lastDepth.data());
             ++report.passes;
+            lastDepthMinima.build(lastDepth.data(), DepthBuffer::Size, DepthBuffer::Size);
+            geometry.retirePeeled(lastDepthMinima, tolerance);
+            // Nothing left to draw: the next pass would find every pixel empty.
+            done = done || geometry.chunksInPlay() == 0;
         }
         report.seconds = double(timer.nsecsElapsed()) / 1e9;
         return report;
@@ -249,27 +246,27 @@ ErrorReport computeErrors(FragGroup& group, float tolerance) {
 
     {
         PickPassState state(f);
-        DepthBuffer first(f), second(f);
-        if (first.init() && second.init()) {
+        DepthBuffer front(f), back(f), last(f);
+        if (front.init() && back.init() && last.init()) {
             PeelingShader shader(f);
-            std::vector<Color4b> colours(PixelCount);
-            std::vector<float> depths(PixelCount);
-            const std::vector<PickDrawList> lists = pickDrawLists(*f.fixed, fragments);
-            DirectionPasses passes{f, &first, &second, shader, classifier, lists, tolerance, colours, depths};
+            PickPassGeometry geometry(*f.fixed, fragments);
+            DirectionPasses passes(f, front, back, last, shader, classifier, geometry, tolerance);
             const Eigen::Vector3d axes[3] = {Eigen::Vector3d::UnitX(), Eigen::Vector3d::UnitY(),
                                              Eigen::Vector3d::UnitZ()};
-            if (d > 0.0 && std::isfinite(d) && !lists.empty())
+            if (d > 0.0 && std::isfinite(d) && !geometry.isEmpty())
                 for (int i = 0; i < 3; ++i)
-                    report.directions[i] = passes.run(errorCamera(axes[i], box.center(), d), report.readBackSeconds);
+                    report.directions[std::size_t(i)] =
+                        passes.run(i, errorCamera(axes[i], box.center(), d), report.readBackSeconds);
             shader.release();
             report.computed = true;
         }
-        first.release();
-        second.release();
+        for (DepthBuffer* buffer : {&front, &back, &last})
+            buffer->release();
     }
     for (std::size_t i = 0; i < fragments.size(); ++i) {
         const FragMesh& m = fragments[i]->mesh();
-        report.fragments.push_back({fragments[i], m.faceCount(), markedFaceCount(m), classifier.marksChanged(i)});
+        report.fragments.push_back(
+            {fragments[i], m.faceCount(), markedFaceCount(m), classifier.marksChanged(i)});
     }
     report.totalSeconds = double(timer.nsecsElapsed()) / 1e9;
     return report;
@@ -353,8 +350,9 @@ bool ErrorView::ensureContext() {
     {
         CurrentContextScope scope(*ctx, *off);
         if (!scope.isCurrent() || !GlFunctions::current().valid()) {
-            problem = translated("The OpenGL context cannot draw fixed-function OpenGL 2.1 (a core profile?): "
-                                 "no interpenetration view.");
+            problem =
+                translated("The OpenGL context cannot draw fixed-function OpenGL 2.1 (a core profile?): "
+                           "no interpenetration view.");
             return false;
         }
     }

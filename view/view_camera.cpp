@@ -40,7 +40,8 @@ Eigen::Matrix4d lookAt(const Eigen::Vector3d& eye, const Eigen::Vector3d& target
     return m;
 }
 
-Eigen::Matrix4d orthographic(double left, double right, double bottom, double top, double zNear, double zFar) {
+Eigen::Matrix4d orthographic(double left, double right, double bottom, double top, double zNear,
+                             double zFar) {
     Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
     m(0, 0) = 2.0 / (right - left);
     m(1, 1) = 2.0 / (top - bottom);

@@ -35,7 +35,8 @@ void buildCase(TotalGraph& graph, const Case& c, std::vector<int>& ids) {
     for (int i = 0; i < c.pieces; ++i) {
         const double angle = 2.0 * M_PI * i / c.pieces;
         const Point3d centre(ringRadius * std::cos(angle), 0.3 * i / c.pieces, ringRadius * std::sin(angle));
-        FragGroup* g = addSphere(graph, centre, 1.0, 2 * stacks, stacks, QStringLiteral("piece_%1.ply").arg(i));
+        FragGroup* g =
+            addSphere(graph, centre, 1.0, 2 * stacks, stacks, QStringLiteral("piece_%1.ply").arg(i));
         ids.push_back(g->id());
     }
 }
@@ -49,8 +50,9 @@ double cpuSeconds(clockid_t clock) {
 // The figures of one computation; the CPU times tell what a loaded machine hides (the drawing
 // thread's time is close to the wall time on an idle machine).
 void printReport(const char* label, const ErrorReport& r, double threadCpu, double processCpu) {
-    std::printf("  %s: total %.3f s (CPU: this thread %.3f s, all threads %.3f s), read-back %.3f s, %d passes",
-                label, r.totalSeconds, threadCpu, processCpu, r.readBackSeconds, r.totalPasses());
+    std::printf(
+        "  %s: total %.3f s (CPU: this thread %.3f s, all threads %.3f s), read-back %.3f s, %d passes",
+        label, r.totalSeconds, threadCpu, processCpu, r.readBackSeconds, r.totalPasses());
     std::size_t faces = 0;
     for (const FragmentMarks& f : r.fragments)
         faces += f.faces;
@@ -58,8 +60,9 @@ void printReport(const char* label, const ErrorReport& r, double threadCpu, doub
     const char* axes[3] = {"x", "y", "z"};
     for (int i = 0; i < 3; ++i) {
         const DirectionReport& d = r.directions[std::size_t(i)];
-        std::printf("    direction %s: %d passes, %.3f s (%.1f ms per pass)%s\n", axes[i], d.passes, d.seconds,
-                    d.passes ? 1000.0 * d.seconds / d.passes : 0.0, d.stoppedByBound ? ", stopped by the bound" : "");
+        std::printf("    direction %s: %d passes, %.3f s (%.1f ms per pass)%s\n", axes[i], d.passes,
+                    d.seconds, d.passes ? 1000.0 * d.seconds / d.passes : 0.0,
+                    d.stoppedByBound ? ", stopped by the bound" : "");
     }
 }
 
@@ -90,10 +93,12 @@ int main(int argc, char* argv[]) {
         buildCase(graph, c, ids);
         std::printf("%s\n", c.name);
         for (int i = 0; i < repeat; ++i) {
-            const double thread0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID), process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+            const double thread0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID),
+                         process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
             const ErrorReport r = view.update(&graph, ids, 1e-5f);
             printReport(i == 0 ? "first (uploads)" : "again (buffers kept)", r,
-                        cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - thread0, cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0);
+                        cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - thread0,
+                        cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0);
         }
         std::fflush(stdout);
     }

@@ -40,8 +40,8 @@ inline void appendSphere(FragMesh& m, const Point3d& centre, double radius, int 
 // The equator disc of a sphere made by appendSphere with an even number of stacks, as a fan from
 // a new centre vertex, each triangle listed twice (once in each orientation): a membrane of zero
 // thickness inside the closed sphere. Returns the index of its first face.
-inline std::size_t appendEquatorMembrane(FragMesh& m, std::uint32_t sphereBase, const Point3d& centre, int slices,
-                                         int stacks) {
+inline std::size_t appendEquatorMembrane(FragMesh& m, std::uint32_t sphereBase, const Point3d& centre,
+                                         int slices, int stacks) {
     const std::size_t first = m.faces.size();
     const auto hub = std::uint32_t(m.vertices.size());
     m.vertices.push_back(centre);
