@@ -202,6 +202,12 @@ void FragGroup::addChild(GeometrObj* o) {
         parent->updateCentroid();
 }
 
+void FragGroup::enterWithoutAdopting(GeometrObj* o) {
+    children[o->id()] = o;
+    groupBox.add(o->getMeshBBox());
+    bbox.add(o->getMeshBBox());
+}
+
 void FragGroup::deleteChild(int childId) {
     auto it = children.find(childId);
     if (it == children.end())

@@ -72,6 +72,13 @@ public:
     // A 20x20 swatch of the group colour, shown in the tree.
     QIcon icon() const;
 
+    // For temporary groups that gather fragments for a computation: o joins the child table under
+    // its own id and the boxes grow by its mesh box, but o keeps its parent and colour and is not
+    // taken over.
+    void enterWithoutAdopting(GeometrObj* o);
+    // Forgets every entry of the child table without deleting or releasing anything.
+    void dropChildTable() { children.clear(); }
+
 private:
     std::map<int, GeometrObj*> children;
     bool marked = false;

@@ -15,6 +15,10 @@ Eigen::Matrix4d perspective(double fovyDegrees, double aspect, double zNear, dou
 Eigen::Matrix4d projection(double aspect);
 // The eye at (0, 0, EyeDistance) looking at the origin, y up.
 Eigen::Matrix4d lookAtOrigin();
+// gluLookAt's matrix (column vectors); up must not be parallel to target - eye.
+Eigen::Matrix4d lookAt(const Eigen::Vector3d& eye, const Eigen::Vector3d& target, const Eigen::Vector3d& up);
+// glOrtho's matrix (column vectors).
+Eigen::Matrix4d orthographic(double left, double right, double bottom, double top, double zNear, double zFar);
 // Trackball button code (Trackball::Left, ...) of Qt's buttons and modifiers.
 int trackballButtons(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
 } // namespace viewcamera
