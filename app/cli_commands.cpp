@@ -25,7 +25,8 @@ namespace {
 const char* Usage = "usage:\n"
                     "  ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
                     "  ostrakit-cli info FILE\n"
-                    "  ostrakit-cli make-sample DIR\n";
+                    "  ostrakit-cli make-sample DIR\n"
+                    "  ostrakit-cli interpenetration PROJECT [--tolerance T] [--solve] [--marks FILE]\n";
 
 QByteArray native(const QString& path) {
     return QDir::toNativeSeparators(path).toLocal8Bit();
@@ -36,7 +37,6 @@ bool isProjectFile(const QString& path) {
     return suffix == QLatin1String("prproj") || suffix == QLatin1String("xml");
 }
 
-// Reads a project as "Open Project" does; prints the reason on err when it cannot.
 bool loadProject(const QString& path, TotalGraph& graph, QStringList& missing, std::FILE* err) {
     const ProjectReadReport report = readProjectFile(path, graph);
     if (report.status == ProjectReadReport::CannotOpen) {
@@ -174,13 +174,35 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
         return 2;
     }
     TotalGraph graph;
-    QStringList missing;
-    if (!loadProject(project, graph, missing, err))
+    if (!loadCliProject(project, graph, err) || !solveCliProject(graph, project, out, err))
         return 1;
+    std::vector<std::pair<QString, QByteArray>> files;
+    if (!output.isEmpty())
+        files.emplace_back(output, projectFileText(graph, QFileInfo(output).absoluteDir()));
+    if (!aln.isEmpty()) {
+        QByteArray text;
+        {
+            QTextStream stream(&text, QIODevice::WriteOnly);
+            writeAln(stream, graph);
+        }
+        files.emplace_back(aln, text);
+    }
+    return writeAll(files, err) ? 0 : 1;
+}
+
+} // namespace
+
+bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err) {
+    QStringList missing;
+    if (!loadProject(path, graph, missing, err))
+        return false;
     for (const QString& m : missing)
         std::fprintf(err, "ostrakit-cli: warning: mesh not read, its fragment has no geometry: %s\n",
                      m.toLocal8Bit().constData());
+    return true;
+}
 
+bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err) {
     EntityPoses poses;
     PointPairSet pairs(poses);
     ReassemblySolver solver(pairs);
@@ -197,22 +219,12 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
             err,
             "ostrakit-cli: the linear system of %s could not be factorised (singular); nothing written\n",
             native(project).constData());
-        return 1;
+        return false;
     }
-    std::vector<std::pair<QString, QByteArray>> files;
-    if (!output.isEmpty())
-        files.emplace_back(output, projectFileText(graph, QFileInfo(output).absoluteDir()));
-    if (!aln.isEmpty()) {
-        QByteArray text;
-        {
-            QTextStream stream(&text, QIODevice::WriteOnly);
-            writeAln(stream, graph);
-        }
-        files.emplace_back(aln, text);
-    }
-    return writeAll(files, err) ? 0 : 1;
+    return true;
 }
 
+namespace {
 int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.size() != 1) {
         std::fputs(Usage, err);
@@ -239,6 +251,10 @@ int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
     return 0;
 }
 } // namespace
+
+const char* cliUsage() {
+    return Usage;
+}
 
 int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     installMeshReaders();

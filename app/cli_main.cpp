@@ -2,16 +2,33 @@
 //   ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]
 //   ostrakit-cli info FILE
 //   ostrakit-cli make-sample DIR
+//   ostrakit-cli interpenetration PROJECT [--tolerance T] [--solve] [--marks FILE]
 
 #include "cli_commands.h"
+#include "cli_interpenetration.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+
+namespace {
+bool wantsInterpenetration(int argc, char* argv[]) {
+    return argc > 1 && QByteArray(argv[1]) == "interpenetration";
+}
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // The interpenetration view draws with OpenGL and needs a window system; without an X server
+    // the off-screen platform takes over, so that the missing context is reported instead of the
+    // program aborting at start.
+    const bool gui = wantsInterpenetration(argc, argv);
+    if (gui && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+    std::unique_ptr<QCoreApplication> app =
+        gui ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     // Numbers in files and diagnostics use a decimal point whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     // Past a file-size limit a write then fails and is reported, and the old files stay, instead
@@ -19,5 +36,7 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (gui)
+        return runInterpenetration(args.mid(1), stdout, stderr);
     return runCliCommand(args, stdout, stderr);
 }

@@ -39,6 +39,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     graph->setListener(this);
     ui->solvedGlarea->setGraph(graph.get());
     ui->solvedGlarea->setListener(this);
+    solvedArea().setErrorView(&errorView);
     ui->listPans->setGraph(graph.get());
     ui->wacont->setGraph(graph.get());
     ui->wacont->setListener(this);
@@ -92,6 +93,10 @@ const std::set<int>& MainWindow::solvedAreaObjects() const {
     return solvedArea().shownObjectIds();
 }
 
+void MainWindow::SolvedAreaLink::refitAndRecomputeErrors(float) {
+    window.solvedArea().refitBox();
+    window.updateSolvedErrors();
+}
 void MainWindow::SolvedAreaLink::repaintWorkingAreas() {
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         window.updateWorkingArea(i);
@@ -255,9 +260,20 @@ bool MainWindow::isInSolvedArea(int objId) {
     return solvedArea().isShown(objId);
 }
 void MainWindow::updateSolvedErrors() {
-    solvedArea().updateErrors();
+    reportErrorRefusal(solvedArea().updateErrors());
+    // The working areas show the same fragments, with the same marks.
+    ui->wacont->updateAll();
 }
-void MainWindow::updateGroupErrors(GeometrObj*) {}
+void MainWindow::updateGroupErrors(GeometrObj* group) {
+    if (!group)
+        return;
+    reportErrorRefusal(errorView.update(graph.get(), {group->id()}, tolerance, Smoothing::Off));
+    makeThumbnail(group);
+}
+void MainWindow::reportErrorRefusal(const ErrorReport& report) {
+    if (!report.refusal.isEmpty())
+        statusBar()->showMessage(report.refusal);
+}
 void MainWindow::setShowError(bool show) {
     for (int i = 0; i < WAContainer::AreaCount; ++i) {
         ui->wacont->area(i).setShowError(show);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "error_view.h"
 #include "interface_listener.h"
 #include "obj_id.h"
 #include "prev_gl_area.h"
@@ -119,6 +120,8 @@ private:
     // Every area that can take picks now: the non-empty working areas and the solved area.
     bool anyAreaToPickIn() const;
     void showFileError(const QString& title, const QString& text);
+    // A refused interpenetration computation says why in the status bar.
+    void reportErrorRefusal(const ErrorReport& report);
 
     // The solved area as the solve driver sees it.
     class SolvedAreaLink : public SolvedAreaAccess {
@@ -127,7 +130,7 @@ private:
         std::vector<int> shownObjects() const override;
         bool isShown(int objId) const override;
         void show(int objId) override { window.addToSolvedArea(objId); }
-        void refitAndRecomputeErrors(float) override { window.updateSolvedErrors(); }
+        void refitAndRecomputeErrors(float) override;
         void repaint() override { window.updateSolvedArea(); }
         void makeThumbnail(GeometrObj* obj) override { window.makeThumbnail(obj); }
         void repaintWorkingAreas() override;
@@ -145,6 +148,7 @@ private:
     SolvedAreaLink solvedLink{*this};
     std::unique_ptr<SolveDriver> driver;
     PrevGLArea thumbnailView;         // renders thumbnails off screen; never shown
+    ErrorView errorView;              // the interpenetration marks of every view
     GeometrObj* lastPicked = nullptr; // not owned
     float tolerance = 1e-5f;
     UserTimeLog timeLog;

@@ -10,6 +10,12 @@
 #include <QFileInfo>
 #include <QIODevice>
 
+QString writtenMeshPath(const Fragment& f, const QDir& folder) {
+    if (!f.pathRelativeToProject())
+        return f.meshPath();
+    return folder.relativeFilePath(QFileInfo(f.meshPath()).absoluteFilePath());
+}
+
 namespace {
 constexpr char Q = '"';
 
@@ -21,12 +27,6 @@ void writePoints(QTextStream& out, const Constraint::PointRange& points) {
 
 QString keyOf(const ObjId* id) {
     return id ? id->key() : QStringLiteral("-1:-1");
-}
-
-QString writtenMeshPath(const Fragment& f, const QDir& folder) {
-    if (!f.pathRelativeToProject())
-        return f.meshPath();
-    return folder.relativeFilePath(QFileInfo(f.meshPath()).absoluteFilePath());
 }
 
 void writeName(QTextStream& out, const GeometrObj& o) {

@@ -7,9 +7,12 @@
 #include <QTextStream>
 
 class Constraint;
+class Fragment;
 class GeometrObj;
 class TotalGraph;
 
+// The mesh path of f as a project file in folder writes it.
+QString writtenMeshPath(const Fragment& f, const QDir& folder);
 // "<Tag id="P:I" ><Transformation matr="m00 m01 ... m33 " />"
 void writeHeader(QTextStream& out, GeometrObj& o, const QString& tag);
 // "</Tag>"

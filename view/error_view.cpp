@@ -259,6 +259,9 @@ ErrorReport computeErrors(FragGroup& group, float tolerance) {
                         passes.run(i, errorCamera(axes[i], box.center(), d), report.readBackSeconds);
             shader.release();
             report.computed = true;
+        } else {
+            report.refusal = translated("Interpenetration not computed: the off-screen buffers could not be "
+                                        "set up (see LogError.txt).");
         }
         for (DepthBuffer* buffer : {&front, &back, &last})
             buffer->release();

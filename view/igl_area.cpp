@@ -108,6 +108,9 @@ void IGLArea::paintScene(QPainter* painter) {
         const double diagonal = (box.max - box.min).norm();
         const double s = diagonal > 0 ? FitDiagonal / diagonal : 1.0;
         f.glScaled(s, s, s);
+        const Point3d centre = contentCenter().cast<double>();
+        f.glTranslated(-centre.x(), -centre.y(), -centre.z());
+        f.glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
         drawContent();
         paintOverlay(painter);
         if (pickMode && mousePressed)
@@ -121,10 +124,6 @@ void IGLArea::paintScene(QPainter* painter) {
     f.glLoadIdentity();
     f.glMatrixMode(GL_MODELVIEW);
     f.glLoadIdentity();
-}
-
-void IGLArea::rememberSceneMatrix() {
-    functions->glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
 }
 
 void IGLArea::processPick() {

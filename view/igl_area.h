@@ -12,6 +12,7 @@
 #include <QPoint>
 #include <QPointF>
 #include <array>
+#include <memory>
 #include <vector>
 
 class BaseGraph;
@@ -36,7 +37,8 @@ public:
     virtual void clearContent() = 0;
     // Entering or leaving pick mode forgets recorded clicks and sets the cursor.
     virtual void setPickMode(bool on);
-    // Centres and draws the scene; the model-view matrix is set.
+    // Draws what is shown. The model-view matrix is already the scene's (fitted, and centred on
+    // contentCenter) and remembered for picking and labels: a view only draws here.
     virtual void drawContent() = 0;
     // Turns the first recorded click into a pick (run inside the paint of the click's frame).
     virtual void processPick();
@@ -46,8 +48,9 @@ public:
     virtual void paintOverlay(QPainter* painter) = 0;
     // The object under the first recorded click; hits receives its faces under the pixel.
     virtual GeometrObj* pickObject(std::vector<std::uint32_t>& hits) = 0;
-    // A temporary group holding every fragment of the area.
-    virtual FragGroup* makeFragmentGroup() = 0;
+    // A temporary group holding every fragment of the area, with fresh pick codes (the
+    // interpenetration view's input).
+    virtual std::unique_ptr<FragGroup> makeFragmentGroup() = 0;
 
     void setGraph(BaseGraph* g) { graph = g; }
     void setListener(InterfaceListener* l) { listener = l; }
@@ -78,8 +81,6 @@ protected:
     // 2D drawing after the GL part of the frame (the queued labels are already drawn).
     virtual void paintLabels(QPainter*) {}
     QOpenGLFunctions_2_1* gl() const { return functions; }
-    // Model-view matrix of the drawn scene (after fit and centring); set by drawContent.
-    void rememberSceneMatrix();
 
     // Window position (x from the left, y from the bottom) of the centre of the pixel under a
     // mouse position given in Qt's widget coordinates.

@@ -2,6 +2,7 @@
 
 #include "base_graph.h"
 #include "constraint.h"
+#include "error_marks.h"
 #include "frag_group.h"
 #include "interface_listener.h"
 #include "scene_renderer.h"
@@ -32,9 +33,6 @@ void PanelGLArea::clearContent() {
 }
 
 void PanelGLArea::drawContent() {
-    const Point3d c = contentCenter().cast<double>();
-    gl()->glTranslated(-c.x(), -c.y(), -c.z());
-    rememberSceneMatrix();
     for (int id : shownObjects)
         if (GeometrObj* o = object(id); o && o->isVisible())
             o->draw(showError);
@@ -83,8 +81,8 @@ GeometrObj* PanelGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     return nullptr;
 }
 
-FragGroup* PanelGLArea::makeFragmentGroup() {
-    return nullptr;
+std::unique_ptr<FragGroup> PanelGLArea::makeFragmentGroup() {
+    return ::makeFragmentGroup(graph, {shownObjects.begin(), shownObjects.end()});
 }
 
 void PanelGLArea::addObject(int id) {
@@ -117,7 +115,11 @@ bool PanelGLArea::anyShownContains(int id) const {
     return false;
 }
 
-void PanelGLArea::updateErrors() {
-    if (errorUpdater && listener)
-        errorUpdater({shownObjects.begin(), shownObjects.end()}, listener->getTolerance());
+ErrorReport PanelGLArea::updateErrors() {
+    if (!errorView || !listener || !graph)
+        return {};
+    ErrorReport report =
+        errorView->update(graph, {shownObjects.begin(), shownObjects.end()}, listener->getTolerance());
+    update();
+    return report;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "error_view.h"
 #include "igl_area.h"
 
-#include <functional>
 #include <set>
 #include <utility>
 
@@ -14,9 +14,6 @@ class Constraint;
 class PanelGLArea : public IGLArea {
     Q_OBJECT
 public:
-    // Recomputes the interpenetration marks of the given (shown) objects with the tolerance.
-    using ErrorUpdater = std::function<void(const std::vector<int>& objectIds, float tolerance)>;
-
     explicit PanelGLArea(QWidget* parent = nullptr);
 
     void reset() override { clearContent(); }
@@ -28,7 +25,7 @@ public:
     void drawContent() override;
     void paintOverlay(QPainter* painter) override;
     GeometrObj* pickObject(std::vector<std::uint32_t>& hits) override;
-    FragGroup* makeFragmentGroup() override;
+    std::unique_ptr<FragGroup> makeFragmentGroup() override;
 
     void addObject(int id);
     // The object stops being shown, placed and visible.
@@ -39,9 +36,10 @@ public:
     void showConstraint(int id) { shownConstraints.insert(id); }
     void hideConstraint(int id) { shownConstraints.erase(id); }
     bool anyShownContains(int id) const;
-    // Recomputes the marks of every shown object (through the error updater).
-    void updateErrors();
-    void setErrorUpdater(ErrorUpdater u) { errorUpdater = std::move(u); }
+    // Recomputes the interpenetration marks of every shown object with the listener's tolerance,
+    // and repaints. Without an error view nothing is computed.
+    ErrorReport updateErrors();
+    void setErrorView(ErrorView* v) { errorView = v; }
 
     const std::set<int>& shownObjectIds() const { return shownObjects; }
     const std::set<int>& shownConstraintIds() const { return shownConstraints; }
@@ -54,5 +52,5 @@ private:
     Box3d box;
     std::set<int> shownObjects;     // graph object ids
     std::set<int> shownConstraints; // constraint ids
-    ErrorUpdater errorUpdater;
+    ErrorView* errorView = nullptr; // not owned
 };

@@ -1,6 +1,7 @@
 #include "wgl_area.h"
 
 #include "constraint.h"
+#include "error_marks.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "scene_renderer.h"
@@ -34,9 +35,6 @@ void WGLArea::clearContent() {
 }
 
 void WGLArea::drawContent() {
-    const Point3d c = content->getMeshBBox().center();
-    gl()->glTranslated(-c.x(), -c.y(), -c.z());
-    rememberSceneMatrix();
     content->drawHighlighted(showError);
 }
 
@@ -68,9 +66,8 @@ GeometrObj* WGLArea::pickObject(std::vector<std::uint32_t>& hits) {
     return searchPick(content, pixel.x(), pixel.y(), hits);
 }
 
-FragGroup* WGLArea::makeFragmentGroup() {
-    // The temporary group of the interpenetration view: built by the solved view.
-    return nullptr;
+std::unique_ptr<FragGroup> WGLArea::makeFragmentGroup() {
+    return content ? ::makeFragmentGroup(graph, {content->id()}) : nullptr;
 }
 
 void WGLArea::wheelEvent(QWheelEvent* e) {

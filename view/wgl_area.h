@@ -19,7 +19,7 @@ public:
     void drawContent() override;
     void paintOverlay(QPainter* painter) override;
     GeometrObj* pickObject(std::vector<std::uint32_t>& hits) override;
-    FragGroup* makeFragmentGroup() override;
+    std::unique_ptr<FragGroup> makeFragmentGroup() override;
 
     void setIndex(int i) { index = i; }
     int getIndex() const { return index; }

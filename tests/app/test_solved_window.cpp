@@ -4,6 +4,8 @@
 
 #include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
+#include "../view/closed_shapes.h"
+#include "error_marks.h"
 #include "main_window.h"
 #include "main_window_ui.h"
 #include "panel_gl_area.h"
@@ -12,6 +14,8 @@
 #include "solved_container.h"
 #include "thumbnail_store.h"
 #include "total_graph.h"
+#include "wa_container.h"
+#include "wgl_area.h"
 
 #include <QPushButton>
 #include <QStatusBar>
@@ -22,6 +26,21 @@ QImage picture(PanelGLArea& area) {
     const int before = area.paintCount();
     const QImage image = area.grabFramebuffer();
     return area.paintCount() > before ? image : QImage();
+}
+
+int redPixels(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            n += (qRed(p) > 120 && qGreen(p) < qRed(p) / 3 && qBlue(p) < qRed(p) / 3) ? 1 : 0;
+        }
+    return n;
+}
+
+std::size_t markedFaces(TotalGraph& graph, int id) {
+    const auto* wrapper = dynamic_cast<FragGroup*>(graph.getObject(id));
+    return wrapper && wrapper->wrappedFragment() ? markedFaceCount(wrapper->wrappedFragment()->mesh()) : 0;
 }
 
 int litPixels(const QImage& image) {
@@ -86,6 +105,41 @@ private slots:
         w.newProject();
         QVERIFY(area.isEmpty());
         QVERIFY(area.shownConstraintIds().empty());
+    }
+
+    void marksShowWhereTheSpheresInterpenetrate() {
+        std::vector<FragMesh> meshes;
+        const QString spheres = writeSphereProject(dir.path(), {{0, 0, 0}, {1.3, 0.1, 0}}, 64, 32, meshes);
+        QVERIFY(!spheres.isEmpty());
+        MainWindow w;
+        w.resize(1400, 900);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(spheres));
+        TotalGraph& graph = *w.projectGraph();
+        PanelGLArea& area = w.widgets().solvedGlarea->area();
+        QCOMPARE(area.shownObjectIds().size(), std::size_t(2));
+        QCOMPARE(markedFaces(graph, 0), std::size_t(0));
+        const int redBefore = redPixels(picture(area));
+
+        // A new tolerance recomputes the marks: both spheres show red where they overlap, in the
+        // solved area and in a working area.
+        w.widgets().solvedGlarea->tolerancePanel().spinBox().setValue(0.00002);
+        QVERIFY(markedFaces(graph, 0) > 100 && markedFaces(graph, 1) > 100);
+        const int redAfter = redPixels(picture(area));
+        QVERIFY2(redAfter > redBefore + 500,
+                 qPrintable(QStringLiteral("%1 -> %2").arg(redBefore).arg(redAfter)));
+        QVERIFY(w.putInWorkingArea(graph.getObject(0), 0));
+        WGLArea& working = w.widgets().wacont->area(0);
+        QVERIFY(redPixels(working.grabFramebuffer()) > 500);
+        w.setShowError(false);
+        QVERIFY(redPixels(working.grabFramebuffer()) < 50);
+        w.setShowError(true);
+
+        // The other sphere deleted: nothing lies inside anything any more.
+        w.deleteGeometry(1);
+        QCOMPARE(markedFaces(graph, 0), std::size_t(0));
+        QVERIFY(redPixels(picture(area)) < 50);
     }
 
     void pickingIncludesTheSolvedArea() {
