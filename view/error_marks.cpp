@@ -145,8 +145,12 @@ PickClassifier::PickClassifier(std::vector<Fragment*> fragments)
     }
 }
 
-void PickClassifier::startDirection(std::size_t pixelCount) {
+void PickClassifier::startDirection(std::size_t pixelCount, const float* depthLimits) {
     counters.assign(pixelCount, 0);
+    if (depthLimits)
+        limits.assign(depthLimits, depthLimits + pixelCount);
+    else
+        limits.assign(pixelCount, 1.0f);
 }
 
 void PickClassifier::hit(Color4b pickColour, int threshold) {
@@ -168,7 +172,11 @@ bool PickClassifier::classifyPass(PassImage front, PassImage back, float toleran
     bool done = true;
     const float doneDepth = 1.0f - tolerance;
     for (std::size_t q = 0; q < counters.size(); ++q) {
-        const float zf = front.depths[q], zb = back.depths[q];
+        // Behind the limit faces only pair with those in front of it as contacts; beyond the
+        // tolerance nothing counts, in this pass or the next (the layer peeled is the last).
+        const float limit = limits[q], countLimit = limit + tolerance;
+        const float zf = front.depths[q] <= countLimit ? front.depths[q] : 1.0f;
+        const float zb = back.depths[q] <= countLimit ? back.depths[q] : 1.0f;
         if (zf < doneDepth || zb < doneDepth)
             done = false;
         const bool hasFront = zf < 1.0f, hasBack = zb < 1.0f;
@@ -177,9 +185,9 @@ bool PickClassifier::classifyPass(PassImage front, PassImage back, float toleran
         // Solids the line of sight is in at this layer, not counting one that ends here.
         const int inside = counters[q] - (useBack ? 1 : 0);
         if (inside >= 1) {
-            if (useFront)
+            if (useFront && zf <= limit)
                 hit(front.colours[q], 2);
-            if (useBack)
+            if (useBack && zb <= limit)
                 hit(back.colours[q], 1);
         }
         counters[q] = inside + (useFront ? 1 : 0);

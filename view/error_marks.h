@@ -62,8 +62,10 @@ public:
 
     // False when the fragments' codes overlap or reach MaxPickFaces (nothing can be classified).
     bool codesValid() const { return valid; }
-    // Every per-pixel counter back to 0, for the first pass of a direction.
-    void startDirection(std::size_t pixelCount);
+    // Every per-pixel counter back to 0, for the first pass of a direction. With depth limits,
+    // no face deeper than its pixel's limit collects a hit, and whatever lies more than the
+    // tolerance behind the limit counts as nothing (no limits: everything counts).
+    void startDirection(std::size_t pixelCount, const float* depthLimits = nullptr);
     // One pass: per pixel the nearest front face (entering a solid) and the nearest back face
     // (leaving one) deeper than the previous layer by more than the tolerance. A front and a back
     // face within the tolerance of each other are one contact and both count; otherwise only the
@@ -85,6 +87,7 @@ private:
     std::vector<int> bases;
     std::vector<std::uint32_t> slotOfCode; // code -> fragment slot, NoSlot where no face has it
     std::vector<int> counters;             // per pixel: solids entered minus solids left
+    std::vector<float> limits;             // per pixel: the deepest window depth marked
     std::vector<char> dirty;
     bool valid = true;
 };

@@ -141,6 +141,7 @@ struct DirectionPasses {
     float tolerance;
     SideImage frontImage, backImage;
     std::vector<float> lastDepth = std::vector<float>(PixelCount, 0.0f);
+    std::vector<float> depthLimits;
     DepthMinPyramid lastDepthMinima;
 
     void drawSide(DepthBuffer& target, SideImage& out, const ErrorCamera& camera, Facing facing,
@@ -164,8 +165,10 @@ struct DirectionPasses {
         DirectionReport report;
         QElapsedTimer timer;
         timer.start();
-        classifier.startDirection(PixelCount);
-        geometry.startDirection(axis, camera.projection * camera.view, DepthBuffer::Size, DepthBuffer::Size);
+        geometry.startDirection(axis, camera.projection * camera.view, DepthBuffer::Size, DepthBuffer::Size,
+                                tolerance);
+        geometry.regionDepthLimits(depthLimits);
+        classifier.startDirection(PixelCount, depthLimits.data());
         gl.glMatrixMode(GL_PROJECTION);
         gl.glLoadMatrixd(camera.projection.data());
         gl.glEnable(GL_CULL_FACE);

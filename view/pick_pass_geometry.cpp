@@ -70,6 +70,8 @@ PickPassGeometry::PickPassGeometry(QOpenGLFunctions_2_1& gl, const std::vector<F
         list.buffers = b;
         for (const auto& [firstFace, faces] : pickFaceRuns(f->mesh()))
             addChunks(list, f->mesh(), firstFace, faces);
+        for (const Chunk& c : list.chunks)
+            list.box.add(c.box);
         if (!list.chunks.empty())
             lists.push_back(std::move(list));
     }
@@ -95,29 +97,76 @@ void PickPassGeometry::addChunks(List& list, const FragMesh& mesh, std::size_t f
     }
 }
 
-void PickPassGeometry::startDirection(int a, const Eigen::Matrix4d& projectionView, int width, int height) {
+PickPassGeometry::Projected PickPassGeometry::project(const Box3d& box) const {
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL, nearest = HUGE_VAL,
+           deepest = -HUGE_VAL;
+    for (int corner = 0; corner < 8; ++corner) {
+        const Eigen::Vector4d p((corner & 1 ? box.max : box.min).x(), (corner & 2 ? box.max : box.min).y(),
+                                (corner & 4 ? box.max : box.min).z(), 1.0);
+        const Eigen::Vector4d clip = camera * p;
+        const double x = (clip.x() / clip.w() + 1.0) * 0.5 * imageWidth,
+                     y = (clip.y() / clip.w() + 1.0) * 0.5 * imageHeight,
+                     z = (clip.z() / clip.w() + 1.0) * 0.5;
+        x0 = std::min(x0, x), x1 = std::max(x1, x);
+        y0 = std::min(y0, y), y1 = std::max(y1, y);
+        nearest = std::min(nearest, z);
+        deepest = std::max(deepest, z);
+    }
+    // One pixel of margin on every side: pixel centres, rounding. Clamped to the image so that
+    // a huge box cannot overflow an int.
+    auto pixel = [](double v, int size) { return int(std::clamp(std::floor(v), -2.0, double(size) + 1.0)); };
+    Projected out;
+    out.rect = {pixel(x0, imageWidth) - 1, pixel(y0, imageHeight) - 1, pixel(x1, imageWidth) + 1,
+                pixel(y1, imageHeight) + 1};
+    out.nearest = float(nearest);
+    out.deepest = float(deepest);
+    return out;
+}
+
+void PickPassGeometry::findRegions() {
+    regions.clear();
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        for (std::size_t j = i + 1; j < lists.size(); ++j) {
+            const Box3d& a = lists[i].box;
+            const Box3d& b = lists[j].box;
+            Box3d overlap;
+            overlap.min = a.min.cwiseMax(b.min);
+            overlap.max = a.max.cwiseMin(b.max);
+            if ((overlap.min.array() <= overlap.max.array()).all())
+                regions.push_back(project(overlap));
+        }
+}
+
+void PickPassGeometry::startDirection(int a, const Eigen::Matrix4d& projectionView, int width, int height,
+                                      float tolerance) {
     axis = a;
+    passTolerance = tolerance;
+    camera = projectionView;
+    imageWidth = width;
+    imageHeight = height;
+    findRegions();
     for (List& list : lists)
         for (Chunk& c : list.chunks) {
-            double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL, deepest = -HUGE_VAL;
-            for (int corner = 0; corner < 8; ++corner) {
-                const Eigen::Vector4d p((corner & 1 ? c.box.max : c.box.min).x(),
-                                        (corner & 2 ? c.box.max : c.box.min).y(),
-                                        (corner & 4 ? c.box.max : c.box.min).z(), 1.0);
-                const Eigen::Vector4d clip = projectionView * p;
-                const double x = (clip.x() / clip.w() + 1.0) * 0.5 * width,
-                             y = (clip.y() / clip.w() + 1.0) * 0.5 * height,
-                             z = (clip.z() / clip.w() + 1.0) * 0.5;
-                x0 = std::min(x0, x), x1 = std::max(x1, x);
-                y0 = std::min(y0, y), y1 = std::max(y1, y);
-                deepest = std::max(deepest, z);
-            }
-            // One pixel of margin on every side: pixel centres, rounding.
-            c.x0 = int(std::floor(x0)) - 1, c.x1 = int(std::floor(x1)) + 1;
-            c.y0 = int(std::floor(y0)) - 1, c.y1 = int(std::floor(y1)) + 1;
-            c.deepest = float(deepest);
-            c.inPlay = true;
+            const Projected p = project(c.box);
+            c.rect = p.rect;
+            c.deepest = p.deepest;
+            c.inPlay = std::any_of(regions.begin(), regions.end(), [&](const Projected& r) {
+                // A face of the region pairs with faces up to the tolerance behind it.
+                return r.rect.meets(c.rect) && p.nearest <= r.deepest + DepthSlack + passTolerance;
+            });
         }
+}
+
+void PickPassGeometry::regionDepthLimits(std::vector<float>& limits) const {
+    limits.assign(std::size_t(imageWidth) * std::size_t(imageHeight), -1.0f);
+    for (const Projected& r : regions) {
+        const float limit = r.deepest + DepthSlack;
+        for (int y = std::max(r.rect.y0, 0); y <= std::min(r.rect.y1, imageHeight - 1); ++y)
+            for (int x = std::max(r.rect.x0, 0); x <= std::min(r.rect.x1, imageWidth - 1); ++x) {
+                float& l = limits[std::size_t(y) * std::size_t(imageWidth) + std::size_t(x)];
+                l = std::max(l, limit);
+            }
+    }
 }
 
 void PickPassGeometry::draw(QOpenGLFunctions_2_1& gl, const Eigen::Matrix4d& view, Facing facing) const {
@@ -153,7 +202,8 @@ void PickPassGeometry::draw(QOpenGLFunctions_2_1& gl, const Eigen::Matrix4d& vie
 void PickPassGeometry::retirePeeled(const DepthMinPyramid& lastDepth, float tolerance) {
     for (List& list : lists)
         for (Chunk& c : list.chunks)
-            if (c.inPlay && c.deepest + DepthSlack <= lastDepth.minOver(c.x0, c.y0, c.x1, c.y1) + tolerance)
+            if (c.inPlay && c.deepest + DepthSlack <=
+                                lastDepth.minOver(c.rect.x0, c.rect.y0, c.rect.x1, c.rect.y1) + tolerance)
                 c.inPlay = false;
 }
 

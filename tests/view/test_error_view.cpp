@@ -301,6 +301,37 @@ private slots:
         QCOMPARE(markedFaceCount(fragmentOf(s.a).mesh()), std::size_t(0));
     }
 
+    void aFragmentInFrontOfTheOverlapChangesNoMark() {
+        // A third sphere in front of the overlap along every axis, touching neither sphere: it
+        // lies on the lines of sight through the overlap and partly outside them, and it
+        // overlaps nothing: the two are marked where they lie inside each other, it nowhere.
+        Spheres s;
+        makeSpheres(s, {0, 0, 0});
+        FragGroup* c = addSphere(s.graph, {2.6, 2.7, 2.6}, 1.2, 72, 36, "c.ply");
+        ErrorReport r = view.update(&s.graph, idsOf({s.a, s.b, c}), Tolerance);
+        QVERIFY(r.computed);
+        const Agreement inA = agreement(fragmentOf(s.a).mesh(), insideSphere(s.cb, 1.0));
+        const Agreement inB = agreement(fragmentOf(s.b).mesh(), insideSphere(s.ca, 1.0));
+        for (const Agreement& g : {inA, inB})
+            QVERIFY2(g.precision() >= 0.95 && g.recall() >= 0.95, g.text());
+        QCOMPARE(markedFaceCount(fragmentOf(c).mesh()), std::size_t(0));
+        // Pushed into both, it is marked where it lies inside them, and they where they lie in it.
+        Matrix44d in = Matrix44d::Identity();
+        in.block<3, 1>(0, 3) = Point3d(-2.1, -2.3, -2.3);
+        c->applyTransform(&in);
+        r = view.update(&s.graph, idsOf({s.a, s.b, c}), Tolerance);
+        const Point3d cc = Point3d(2.6 - 2.1, 2.7 - 2.3, 2.6 - 2.3);
+        const Agreement inC = agreement(fragmentOf(c).mesh(), [&](const Point3d& p) {
+            return insideSphere(s.ca, 1.0)(p) || insideSphere(s.cb, 1.0)(p);
+        });
+        QVERIFY2(inC.inside > 500, inC.text());
+        QVERIFY2(inC.precision() >= 0.95 && inC.recall() >= 0.95, inC.text());
+        const Agreement aInC = agreement(fragmentOf(s.a).mesh(), [&](const Point3d& p) {
+            return insideSphere(s.cb, 1.0)(p) || insideSphere(cc, 1.2)(p);
+        });
+        QVERIFY2(aInC.precision() >= 0.95 && aInC.recall() >= 0.95, aInC.text());
+    }
+
     void smoothingFillsHolesAndErodesSpecks() {
         const int n = 8;
         const std::size_t middle = std::size_t(2 * (4 * n + 4));
