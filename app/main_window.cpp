@@ -543,6 +543,9 @@ void MainWindow::announceProject() {
         showSolvedConstraint(id);
         addConstraintItem(c);
     }
+    // A project saved after a solve opens with its interpenetration marks.
+    if (!solvedArea().isEmpty())
+        updateSolvedErrors();
     for (const auto& [id, o] : graph->objectTable())
         makeThumbnail(o);
     updateSolvedArea();
