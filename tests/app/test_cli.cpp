@@ -4,6 +4,7 @@
 #include "../io/file_size_limit.h"
 #include "../scene/scene_fixtures.h"
 #include "cli_commands.h"
+#include "cli_run.h"
 #include "project_reader.h"
 #include "project_writer.h"
 
@@ -14,31 +15,8 @@
 #include <cstring>
 
 namespace {
-struct CliRun {
-    int status = 0;
-    QString out, err;
-};
-
-QString readStream(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    QByteArray bytes;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-        bytes.append(buffer, qsizetype(n));
-    return QString::fromLocal8Bit(bytes);
-}
-
 CliRun cli(const QStringList& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CliRun run;
-    run.status = runCliCommand(args, out, err);
-    run.out = readStream(out);
-    run.err = readStream(err);
-    std::fclose(out);
-    std::fclose(err);
-    return run;
+    return runCli(runCliCommand, args);
 }
 } // namespace
 

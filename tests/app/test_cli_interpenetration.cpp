@@ -7,6 +7,7 @@
 #include "../view/closed_shapes.h"
 #include "cli_commands.h"
 #include "cli_interpenetration.h"
+#include "cli_run.h"
 #include "mesh_readers.h"
 #include "project_writer.h"
 
@@ -18,35 +19,8 @@
 #include <cstdio>
 
 namespace {
-struct CliRun {
-    int status = 0;
-    QString out, err;
-};
-
-QString readStream(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    QByteArray bytes;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-        bytes.append(buffer, qsizetype(n));
-    return QString::fromLocal8Bit(bytes);
-}
-
-CliRun run(const QStringList& args, int (*command)(const QStringList&, std::FILE*, std::FILE*)) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CliRun r;
-    r.status = command(args, out, err);
-    r.out = readStream(out);
-    r.err = readStream(err);
-    std::fclose(out);
-    std::fclose(err);
-    return r;
-}
-
 CliRun interpenetration(const QStringList& args) {
-    return run(args, runInterpenetration);
+    return runCli(runInterpenetration, args);
 }
 
 // Faces whose three vertices lie inside the sphere (c, r); those crossing its surface are left out.
@@ -127,7 +101,7 @@ private slots:
 
     void aSolvedExactAssemblyHasNoMarks() {
         const QString sample = dir.filePath("sample");
-        QCOMPARE(run({"make-sample", sample}, runCliCommand).status, 0);
+        QCOMPARE(runCli(runCliCommand, {"make-sample", sample}).status, 0);
         const CliRun r = interpenetration({sample + "/sample.prproj", "--solve", "--tolerance", "0.0001"});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY(
