@@ -18,17 +18,23 @@ public:
                       QStringLiteral(
                           "QPushButton:pressed{border-color: white;background-color:#34369b;color:white;}") +
                       QStringLiteral("QPushButton:hover{background-color:#eefffe;}")) {
+        buttons->setMaximumHeight(ButtonRowHeight);
         buttons->setLayout(buttonRow);
         buttonRow->setContentsMargins(0, 0, 0, 0);
         buttons->setStyleSheet(buttonStyle);
     }
 
-    // Puts the content above the button row; subclasses may arrange more.
+    static constexpr int ButtonRowHeight = 15;
+
+    // Puts the content above the button row (margin 1); subclasses call it last in their
+    // constructor.
     virtual void buildLayout() {
-        layout->setContentsMargins(0, 0, 0, 0);
+        buttonRow->setSizeConstraint(QLayout::SetMinAndMaxSize);
+        layout->setContentsMargins(1, 1, 1, 1);
         layout->setSpacing(2);
         layout->addWidget(&content, 1);
-        layout->addWidget(buttons);
+        layout->addWidget(buttons, 0);
+        layout->setSizeConstraint(QLayout::SetMinimumSize);
     }
     virtual void clearContent() {}
 
