@@ -1,19 +1,44 @@
 #include "list_panel_container.h"
 
 #include "base_graph.h"
+#include "choose_dialog.h"
 #include "constraint.h"
+#include "frag_group.h"
+#include "fragment.h"
 #include "interface_listener.h"
 #include "list_panel.h"
+#include "tree_panel.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QShortcut>
+#include <QTreeWidgetItemIterator>
+#include <memory>
+
+namespace {
+// Delete on a list or tree does what its delete button does.
+void deleteKeyRuns(QWidget& view, QObject* receiver, void (ListPanelContainer::*slot)()) {
+    auto* del = new QShortcut(QKeySequence::Delete, &view, nullptr, nullptr, Qt::WidgetShortcut);
+    QObject::connect(del, &QShortcut::activated, static_cast<ListPanelContainer*>(receiver), slot);
+}
+} // namespace
 
 ListPanelContainer::ListPanelContainer(QWidget* parent)
-    : QWidget(parent), layout(this), constraintList(new ListPanel(this)), title(this) {
+    : QWidget(parent), layout(this), tree(new TreePanel(this)), constraintList(new ListPanel(this)),
+      title(this) {
     title.setText(QStringLiteral("OSTRAKIT"));
     title.setStyleSheet(QStringLiteral("QLabel{ font-family: Georgia, serif; color: #34369b;text-align: "
                                        "justify;font-weight: bold;font-style: italic;font-size: 22pt;}"));
     layout.setSizeConstraint(QLayout::SetMinimumSize);
+    tree->addButton(tr("Add a Fragment"), this, SLOT(AddFrag()));
+    tree->addButton(tr("Delete Geometries"), this, SLOT(DeleteGroup()));
+    tree->addButton(tr("Put in Working area"), this, SLOT(OpenPutFragment()));
     layout.addWidget(&title, 0, Qt::AlignTop);
+    layout.addWidget(tree, 0, Qt::AlignTop);
     constraintList->addButton(tr("Delete Constraint"), this, SLOT(DeleteConstraint()));
     layout.addWidget(constraintList, 0, Qt::AlignTop);
     layout.addStretch(1);
@@ -22,9 +47,20 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
     QListWidget& list = constraintList->contentWidget();
     connect(&list, &QListWidget::currentItemChanged, this,
             qOverload<QListWidgetItem*, QListWidgetItem*>(&ListPanelContainer::HandleFocus));
-    // Delete on the list does what its button does.
-    auto* del = new QShortcut(QKeySequence::Delete, &list, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, &ListPanelContainer::DeleteConstraint);
+    deleteKeyRuns(list, this, &ListPanelContainer::DeleteConstraint);
+    QTreeWidget& items = tree->contentWidget();
+    connect(&items, &QTreeWidget::itemSelectionChanged, this, &ListPanelContainer::EvidSelFrags);
+    deleteKeyRuns(items, this, &ListPanelContainer::DeleteGroup);
+}
+
+void ListPanelContainer::setListener(InterfaceListener* l) {
+    listener = l;
+    tree->setListener(l);
+}
+
+MyTreeWidgetItem* ListPanelContainer::highlighted(int wgla) const {
+    const auto it = highlights.find(wgla);
+    return it == highlights.end() ? nullptr : it->second;
 }
 
 QString ListPanelContainer::describe(Constraint* c) const {
@@ -53,11 +89,17 @@ void ListPanelContainer::repaintViews() {
 }
 
 void ListPanelContainer::clear() {
+    tree->clearContent();
     constraintList->clearContent();
     constraintRows.clear();
+    highlights.clear();
+    focusedObjects.clear();
 }
 
 void ListPanelContainer::unfocusSelection() {
+    for (QTreeWidgetItem* item : tree->contentWidget().selectedItems())
+        if (auto* i = dynamic_cast<MyTreeWidgetItem*>(item))
+            i->setFocused(false);
     for (QListWidgetItem* row : constraintList->contentWidget().selectedItems())
         if (Constraint* c = constraintOf(row))
             c->setFocused(false);
@@ -114,4 +156,190 @@ void ListPanelContainer::HandleFocus(QListWidgetItem* current, QListWidgetItem* 
     if (Constraint* c = constraintOf(current))
         c->setFocused(true);
     repaintViews();
+}
+
+// --- tree ------------------------------------------------------------------------------------
+
+void ListPanelContainer::addTreeItems(GeometrObj* obj, ControlWithChildren* parent) {
+    if (!obj)
+        return;
+    ControlWithChildren* under = parent ? parent : tree;
+    MyTreeWidgetItem* own = nullptr;
+    if (auto* f = dynamic_cast<Fragment*>(obj)) {
+        own = new FragTreeWidgetItem(f);
+        under->addChildItem(own);
+    } else if (auto* g = dynamic_cast<FragGroup*>(obj)) {
+        ControlWithChildren* members = under;
+        if (!g->isHidden()) {
+            auto* item = new FragGroupTreeWidgetItem(g);
+            under->addChildItem(item);
+            own = item;
+            members = item;
+        }
+        for (const auto& [id, member] : g->childMap()) {
+            if (auto* f = dynamic_cast<Fragment*>(member)) {
+                auto* item = new FragTreeWidgetItem(f);
+                members->addChildItem(item);
+                if (!own)
+                    own = item; // a hidden wrapper is shown by its fragment's item
+            } else {
+                addTreeItems(member, members);
+            }
+        }
+    }
+    if (own && listener)
+        if (const int area = listener->findWorkingAreaOf(obj->objId()); area >= 0)
+            setHighl(area, own);
+}
+
+void ListPanelContainer::EvidSelFrags() {
+    // Objects are looked up again by id: the one focused may have been deleted meanwhile.
+    for (int id : focusedObjects)
+        if (GeometrObj* o = graph ? graph->getObject(id) : nullptr)
+            o->setFocused(false);
+    focusedObjects.clear();
+    const QList<QTreeWidgetItem*> selected = tree->contentWidget().selectedItems();
+    for (QTreeWidgetItem* item : selected)
+        if (auto* i = dynamic_cast<MyTreeWidgetItem*>(item)) {
+            i->setFocused(true);
+            focusedObjects.push_back(i->object()->id());
+        }
+    if (!selected.isEmpty())
+        repaintViews();
+}
+
+void ListPanelContainer::HandleFocus(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+    if (previous && !current)
+        return;
+    if (auto* p = dynamic_cast<MyTreeWidgetItem*>(previous))
+        p->setFocused(false);
+    if (auto* c = dynamic_cast<MyTreeWidgetItem*>(current))
+        c->setFocused(true);
+    repaintViews();
+}
+
+void ListPanelContainer::setHighl(int wgla, MyTreeWidgetItem* item) {
+    if (MyTreeWidgetItem* old = highlighted(wgla); old && old != item)
+        old->setHighlighted(false);
+    highlights[wgla] = item;
+    item->setHighlighted(true);
+}
+
+void ListPanelContainer::delHighl(int wgla, bool rhigl) {
+    const auto it = highlights.find(wgla);
+    if (it == highlights.end())
+        return;
+    if (rhigl)
+        it->second->setHighlighted(false);
+    highlights.erase(it);
+}
+
+void ListPanelContainer::delHighl(MyTreeWidgetItem* item) {
+    auto found = highlights.end();
+    for (auto it = highlights.begin(); it != highlights.end(); ++it)
+        if (it->second == item)
+            found = it;
+    item->setHighlighted(false);
+    if (found != highlights.end())
+        highlights.erase(found);
+}
+
+MyTreeWidgetItem* ListPanelContainer::itemActingOn(const GeometrObj* obj) const {
+    for (QTreeWidgetItemIterator it(&tree->contentWidget()); *it; ++it)
+        if (auto* item = dynamic_cast<MyTreeWidgetItem*>(*it); item && actionObject(item) == obj)
+            return item;
+    return nullptr;
+}
+
+void ListPanelContainer::deleteItem(MyTreeWidgetItem* item) {
+    // No highlight may keep an item that goes, nor one below it.
+    for (auto it = highlights.begin(); it != highlights.end();) {
+        bool inside = false;
+        for (QTreeWidgetItem* i = it->second; i && !inside; i = i->parent())
+            inside = i == item;
+        it = inside ? highlights.erase(it) : std::next(it);
+    }
+    delete item; // takes it out of its parent or the top level
+}
+
+void ListPanelContainer::DeleteGroup() {
+    if (!graph || !listener)
+        return;
+    QTreeWidget& items = tree->contentWidget();
+    const QList<QTreeWidgetItem*> selected = items.selectedItems();
+    std::vector<int> ids;
+    for (QTreeWidgetItem* item : selected)
+        if (GeometrObj* o = actionObject(dynamic_cast<MyTreeWidgetItem*>(item)))
+            ids.push_back(o->id());
+    listener->clearConstraintSelection();
+    items.clearSelection();
+    // A member selected with its group went with the group: its id names nothing any more.
+    for (int id : ids) {
+        GeometrObj* o = graph->getObject(id);
+        if (!o)
+            continue;
+        if (MyTreeWidgetItem* item = itemActingOn(o))
+            deleteItem(item);
+        listener->deleteGeometry(id);
+    }
+}
+
+void ListPanelContainer::OpenPutFragment() {
+    auto* item = dynamic_cast<MyTreeWidgetItem*>(tree->contentWidget().currentItem());
+    if (!item || !listener)
+        return;
+    const int answer =
+        chooseOption(tr("Choose working gl area"), {tr("Working area 1"), tr("Working area 2")}, this);
+    const int wgla = answer - 1;
+    if (listener->putInWorkingArea(actionObject(item), wgla))
+        setHighl(wgla, item);
+}
+
+void ListPanelContainer::AddFrag() {
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), QDir::currentPath(),
+                                                            tr("ply (*.ply);;obj (*.obj)"));
+    addFragments(files);
+}
+
+void ListPanelContainer::addFragments(const QStringList& files) {
+    if (files.isEmpty() || !graph)
+        return;
+    QProgressDialog progress(tr("Reading meshes"), tr("Cancel"), 0, int(files.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(files.size() > 1 ? 0 : 1000000);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QStringList failures;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // Cancel stops before the next file; the ones read stay.
+        if (progress.wasCanceled())
+            break;
+        progress.setLabelText(
+            tr("Reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(QFileInfo(files[i]).fileName()));
+        progress.setValue(int(i));
+        QCoreApplication::processEvents();
+        QString error;
+        if (!addFragment(files[i], error))
+            failures << tr("%1: %2").arg(QDir::toNativeSeparators(files[i]), error);
+    }
+    progress.setValue(int(files.size()));
+    QApplication::restoreOverrideCursor();
+    if (!failures.isEmpty())
+        QMessageBox::warning(this, tr("Couldn't read meshes"),
+                             tr("These files were not added:\n\n%1").arg(failures.join(QLatin1Char('\n'))));
+}
+
+bool ListPanelContainer::addFragment(const QString& file, QString& error) {
+    std::unique_ptr<FragGroup> wrapper(FragGroup::wrapFragment(graph, file));
+    Fragment* fragment = wrapper->wrappedFragment();
+    if (!fragment->loadError().isEmpty() || !fragment->hasMesh()) {
+        error = fragment->loadError().isEmpty() ? tr("the file holds no mesh") : fragment->loadError();
+        return false; // the wrapper and its fragment go, the graph never saw them
+    }
+    auto* item = new FragTreeWidgetItem(fragment);
+    tree->contentWidget().addTopLevelItem(item);
+    item->setColour(wrapper->getColor());
+    FragGroup* added = wrapper.release();
+    graph->addObject(added); // registers it and makes its thumbnail
+    item->refreshToolTip();
+    return true;
 }

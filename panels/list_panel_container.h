@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <map>
+#include <vector>
 
 class BaseGraph;
 class Constraint;
@@ -14,6 +15,8 @@ class InterfaceListener;
 class ListPanel;
 class MyTreeWidgetItem;
 class QListWidgetItem;
+class QTreeWidgetItem;
+class TreePanel;
 
 // The left column: title, fragment tree, constraint list and the constraint panels. The rows
 // mirror the graph: a row keeps its constraint's id and finds the constraint through the graph.
@@ -23,35 +26,61 @@ public:
     explicit ListPanelContainer(QWidget* parent = nullptr);
 
     void setGraph(BaseGraph* g) { graph = g; }
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(InterfaceListener* l);
     void clear();
     void unfocusSelection();
     void addConstraintItem(Constraint* c);
     void removeConstraintItem(int id);
-    void addTreeItems(GeometrObj*, ControlWithChildren*) {}
+    // Items for obj and everything inside it under parent (null: top level). A hidden wrapper
+    // adds no item of its own; its fragment's item goes under parent.
+    void addTreeItems(GeometrObj* obj, ControlWithChildren* parent);
+    // "Add a Fragment" with the files already chosen.
+    void addFragmentFiles(const QStringList& files) { addFragments(files); }
 
     ListPanel* constraintListPanel() const { return constraintList; }
+    TreePanel* treePanel() const { return tree; }
+    // The item underlined for a working area, null if none.
+    MyTreeWidgetItem* highlighted(int wgla) const;
     QLabel& titleLabel() { return title; }
     // The row of a listed constraint, null if it has none.
     ConstrListWidgetItem* constraintRow(int id) const;
 
 public slots:
+    void AddFrag();
+    void DeleteGroup();
+    void OpenPutFragment();
     void DeleteConstraint();
     void HandleFocus(QListWidgetItem* current, QListWidgetItem* previous);
+    void HandleFocus(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    void EvidSelFrags();
     void UpdateConstraintText(int id);
-    void delHighl(int, bool) {}
-    void delHighl(MyTreeWidgetItem*) {}
+    void setHighl(int wgla, MyTreeWidgetItem* item);
+    void delHighl(int wgla, bool rhigl);
+    void delHighl(int wgla) { delHighl(wgla, true); }
+    void delHighl(MyTreeWidgetItem* item);
 
 private:
     // The constraint a row stands for, looked up by its id; null if it is gone.
     Constraint* constraintOf(QListWidgetItem* row) const;
     QString describe(Constraint* c) const;
     void repaintViews();
+    // The item whose action object is obj (for a wrapper: its fragment's item), null if none.
+    MyTreeWidgetItem* itemActingOn(const GeometrObj* obj) const;
+    // Deletes the item and its children, and every highlight they had.
+    void deleteItem(MyTreeWidgetItem* item);
+
+    // Reads each mesh into a new fragment with its wrapper and tree item; the files that cannot
+    // be read are listed with the reader's reason and add nothing.
+    void addFragments(const QStringList& files);
+    bool addFragment(const QString& file, QString& error);
 
     QVBoxLayout layout;
+    TreePanel* tree;                       // child
     ListPanel* constraintList;             // child
     InterfaceListener* listener = nullptr; // not owned
     BaseGraph* graph = nullptr;            // not owned
     std::map<int, ConstrListWidgetItem*> constraintRows;
+    std::map<int, MyTreeWidgetItem*> highlights; // working area -> item of the object it shows
+    std::vector<int> focusedObjects;             // ids focused by the last selection change
     QLabel title;
 };

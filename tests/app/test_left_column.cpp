@@ -1,8 +1,11 @@
-// The left column in the real window: the constraint list mirrors the project's constraints
-// (texts, focus, deletion by button and by the Delete key, rows dropped with their objects, New),
-// and the option dialog answers as the user chose.
+// The left column in the real window: the fragment tree mirrors the project (items, names, tool
+// tips, focus, underlines of the working areas' objects, deleting a group with one of its
+// members selected, adding meshes, one of them unreadable), the constraint list mirrors its
+// constraints (texts, focus, deletion by button and by the Delete key, rows dropped with their
+// objects, New), and the option dialog answers as the user chose.
 
 #include "../gl_test_main.h"
+#include "../scene/scene_fixtures.h"
 #include "choose_dialog.h"
 #include "constraint.h"
 #include "list_panel.h"
@@ -10,9 +13,13 @@
 #include "main_window.h"
 #include "main_window_ui.h"
 #include "mesh_readers.h"
+#include "project_writer.h"
 #include "sample_vessel.h"
 #include "total_graph.h"
+#include "tree_panel.h"
+#include "wa_container.h"
 
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -36,6 +43,29 @@ class TestLeftColumn : public QObject {
 
     static QListWidget& list(MainWindow& w) {
         return w.widgets().listPans->constraintListPanel()->contentWidget();
+    }
+
+    static QPushButton* button(MainWindow& w, const QString& text) {
+        for (QPushButton* b : w.widgets().listPans->findChildren<QPushButton*>())
+            if (b->text() == text)
+                return b;
+        return nullptr;
+    }
+    static QTreeWidget& tree(MainWindow& w) { return w.widgets().listPans->treePanel()->contentWidget(); }
+    static MyTreeWidgetItem* item(QTreeWidgetItem* i) { return dynamic_cast<MyTreeWidgetItem*>(i); }
+
+    // Fragments a and b in a user group, c at top level.
+    QString writeGroupedProject() {
+        TotalGraph graph;
+        FragGroup* a = addFragment(graph, writeTetrahedron(dir, "a.ply"));
+        FragGroup* b = addFragment(graph, writeTetrahedron(dir, "b.ply", {2, 0, 0}));
+        addFragment(graph, writeTetrahedron(dir, "c.ply", {4, 0, 0}));
+        FragGroup* g = addGroup(graph);
+        g->addChild(a);
+        g->addChild(b);
+        const QString path = dir.filePath("grouped.prproj");
+        QString error;
+        return saveProjectFile(path, graph, error) ? path : QString();
     }
 
 private slots:
@@ -75,7 +105,7 @@ private slots:
 
         // The button deletes the current row's constraint, the Delete key too.
         const int secondId = second->id();
-        QTest::mouseClick(w.widgets().listPans->findChild<QPushButton*>(), Qt::LeftButton);
+        QTest::mouseClick(button(w, "Delete Constraint"), Qt::LeftButton);
         QVERIFY(!graph.getConstraint(secondId));
         QCOMPARE(rows.count(), sample.constraintCount - 1);
         QVERIFY(!w.widgets().listPans->constraintRow(secondId));
@@ -96,6 +126,109 @@ private slots:
         w.newProject();
         QCOMPARE(rows.count(), 0);
         QVERIFY(!w.widgets().listPans->constraintRow(first->id()));
+    }
+
+    void theTreeMirrorsTheProject() {
+        const QString project = writeGroupedProject();
+        QVERIFY(!project.isEmpty());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(project));
+        TotalGraph& graph = *w.projectGraph();
+        QTreeWidget& items = tree(w);
+        // The group with its two fragments below it, and the lone fragment (its wrapper shows no
+        // item of its own).
+        QCOMPARE(items.topLevelItemCount(), 2);
+        QTreeWidgetItem* groupItem = nullptr;
+        QTreeWidgetItem* lone = nullptr;
+        for (int i = 0; i < 2; ++i)
+            (item(items.topLevelItem(i))->isFragment() ? lone : groupItem) = items.topLevelItem(i);
+        QVERIFY(groupItem && lone);
+        QCOMPARE(groupItem->childCount(), 2);
+        QCOMPARE(lone->text(0), item(lone)->object()->displayName());
+        QVERIFY(lone->toolTip(0).contains("image:" + item(lone)->object()->imageKey()));
+        QVERIFY(lone->toolTip(0).contains(item(lone)->object()->displayName()));
+        QCOMPARE(lone->font(0).pointSize(), 11);
+        QVERIFY(lone->font(0).bold());
+
+        // Selection focuses the selected objects only.
+        lone->setSelected(true);
+        QVERIFY(item(lone)->object()->isFocused());
+        items.clearSelection();
+        groupItem->child(0)->setSelected(true);
+        QVERIFY(!item(lone)->object()->isFocused());
+        QVERIFY(item(groupItem->child(0))->object()->isFocused());
+
+        // "Put in Working area": area 2 shows the lone fragment's wrapper, its item underlined;
+        // another object put there takes the underline.
+        items.setCurrentItem(lone);
+        onNextDialog([](ChooseDialog& d) {
+            d.optionButtons()[1]->setChecked(true);
+            QTest::mouseClick(d.okButton(), Qt::LeftButton);
+        });
+        w.widgets().listPans->OpenPutFragment();
+        QCOMPARE(w.widgets().wacont->content(1), item(lone)->object()->parentObject());
+        QVERIFY(item(lone)->isHighlighted() && lone->font(0).underline());
+        items.setCurrentItem(groupItem);
+        onNextDialog([](ChooseDialog& d) {
+            d.optionButtons()[1]->setChecked(true);
+            QTest::mouseClick(d.okButton(), Qt::LeftButton);
+        });
+        w.widgets().listPans->OpenPutFragment();
+        QVERIFY(!item(lone)->isHighlighted() && item(groupItem)->isHighlighted());
+        // Cancel puts nothing anywhere.
+        items.setCurrentItem(lone);
+        onNextDialog([](ChooseDialog& d) { QTest::mouseClick(d.cancelButton(), Qt::LeftButton); });
+        w.widgets().listPans->OpenPutFragment();
+        QVERIFY(!w.widgets().wacont->content(0));
+
+        // "Delete Geometries" on the group and one of its members: both go once, no item stays.
+        const int groupId = item(groupItem)->object()->id();
+        items.clearSelection();
+        groupItem->child(1)->setSelected(true);
+        groupItem->setSelected(true);
+        w.widgets().listPans->DeleteGroup();
+        QVERIFY(!graph.getObject(groupId));
+        QCOMPARE(items.topLevelItemCount(), 1);
+        QCOMPARE(graph.objectTable().size(), std::size_t(1));
+        QVERIFY(!w.widgets().listPans->highlighted(1));
+        QVERIFY(graph.validate().isEmpty());
+    }
+
+    void addingMeshesSaysWhichCouldNotBeRead() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString good = writeTetrahedron(dir, "good.ply");
+        const QString bad = dir.filePath("bad.ply");
+        QFile broken(bad);
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("ply\nformat ascii 1.0\nelement vertex 3\n");
+        broken.close();
+        // The message comes after the progress dialog: answer it whenever it shows.
+        QString message;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&message] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                message = box->text();
+                box->accept();
+            }
+        });
+        answer.start(20);
+        w.widgets().listPans->addFragmentFiles({good, bad, dir.filePath("missing.obj")});
+        TotalGraph& graph = *w.projectGraph();
+        QCOMPARE(graph.objectTable().size(), std::size_t(1)); // only the good one
+        QCOMPARE(tree(w).topLevelItemCount(), 1);
+        QVERIFY2(message.contains("bad.ply") && message.contains("missing.obj") &&
+                     !message.contains("good.ply"),
+                 qPrintable(message));
+        // The fragment has its wrapper's id, and its item shows its thumbnail.
+        auto* wrapper = dynamic_cast<FragGroup*>(graph.objectTable().begin()->second);
+        QVERIFY(wrapper && wrapper->isHidden());
+        QCOMPARE(wrapper->wrappedFragment()->id(), wrapper->id());
+        QVERIFY(tree(w).topLevelItem(0)->toolTip(0).contains("image:"));
+        QVERIFY(graph.validate().isEmpty());
     }
 
     void theOptionDialogAnswersAsChosen() {
