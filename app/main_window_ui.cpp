@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -74,6 +75,11 @@ void MainWindowUi::setupUi(QMainWindow* window) {
     menuFile->addAction(saveproj);
     menuFile->addAction(exportaln);
     menuFile->addAction(exit);
+    // The keys users of desktop programs expect on these entries.
+    newproj->setShortcut(QKeySequence::New);
+    loadproj->setShortcut(QKeySequence::Open);
+    saveproj->setShortcut(QKeySequence::Save);
+    importproj->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
 
     retranslateUi(window);
     QMetaObject::connectSlotsByName(window);

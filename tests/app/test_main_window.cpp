@@ -104,6 +104,10 @@ private slots:
         QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
         QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
         QCOMPARE(w.menuBar()->actions().size(), 1);
+        QStringList keys;
+        for (const QAction* a : file->actions())
+            keys << a->shortcut().toString(QKeySequence::PortableText);
+        QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+O", "Ctrl+I", "Ctrl+S", "", ""}));
     }
 
     void resizeGivesEachColumnAThird() {
