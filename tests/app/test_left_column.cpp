@@ -19,6 +19,8 @@
 #include "tree_panel.h"
 #include "wa_container.h"
 
+#include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -59,7 +61,8 @@ class TestLeftColumn : public QObject {
         TotalGraph graph;
         FragGroup* a = addFragment(graph, writeTetrahedron(dir, "a.ply"));
         FragGroup* b = addFragment(graph, writeTetrahedron(dir, "b.ply", {2, 0, 0}));
-        addFragment(graph, writeTetrahedron(dir, "c.ply", {4, 0, 0}));
+        FragGroup* c = addFragment(graph, writeTetrahedron(dir, "c.ply", {4, 0, 0}));
+        addBand(graph, a, c, {0.2, 0.2, 0}, {4.2, 0.2, 0});
         FragGroup* g = addGroup(graph);
         g->addChild(a);
         g->addChild(b);
@@ -193,6 +196,73 @@ private slots:
         QCOMPARE(items.topLevelItemCount(), 1);
         QCOMPARE(graph.objectTable().size(), std::size_t(1));
         QVERIFY(!w.widgets().listPans->highlighted(1));
+        QVERIFY(graph.validate().isEmpty());
+    }
+
+    void theContextMenuRenamesExportsAndDeletes() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(writeGroupedProject()));
+        TotalGraph& graph = *w.projectGraph();
+        QTreeWidget& items = tree(w);
+        TreePanel& panel = *w.widgets().listPans->treePanel();
+        QTreeWidgetItem* groupItem = nullptr;
+        QTreeWidgetItem* lone = nullptr;
+        for (int i = 0; i < 2; ++i)
+            (item(items.topLevelItem(i))->isFragment() ? lone : groupItem) = items.topLevelItem(i);
+        auto entries = [&panel] {
+            QStringList texts;
+            if (std::unique_ptr<QMenu> menu = panel.makeMenu())
+                for (QAction* a : menu->actions())
+                    texts << a->text();
+            return texts;
+        };
+        QCOMPARE(entries(), QStringList());
+        groupItem->setSelected(true);
+        QVERIFY(entries().contains("Export Group"));
+        QVERIFY(!entries().contains("Exclude"));
+        items.clearSelection();
+        lone->setSelected(true);
+        QCOMPARE(entries(), (QStringList{"Delete Geometries", "Change Item Name"}));
+
+        // F2 renames the fragment and its wrapper; the constraint row names it anew.
+        QApplication::setActiveWindow(&w);
+        items.setFocus();
+        items.setCurrentItem(lone);
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setTextValue("Handle");
+            dialog->accept();
+        });
+        QTest::keyClick(&items, Qt::Key_F2);
+        GeometrObj* fragment = item(lone)->object();
+        QCOMPARE(fragment->displayName(), QStringLiteral("Handle"));
+        QCOMPARE(lone->text(0), QStringLiteral("Handle"));
+        QCOMPARE(fragment->parentObject()->rawName(), QStringLiteral("Handle"));
+        QVERIFY(list(w).item(0)->text().contains("Handle"));
+        QVERIFY(!panel.renameItem(item(lone), QString())); // an empty name is refused
+        QCOMPARE(fragment->displayName(), QStringLiteral("Handle"));
+
+        // The group written as a group file.
+        QString error;
+        const QString exported = dir.filePath("group.xml");
+        QVERIFY2(panel.exportGroupTo(item(groupItem), exported, error), qPrintable(error));
+        QFile file(exported);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith("<Graph><Fragments>"));
+        QVERIFY(!panel.exportGroupTo(item(lone), exported, error));
+
+        // "Delete Geometries" from the menu: the fragment goes with its wrapper.
+        const int wrapperId = fragment->parentObject()->id();
+        items.clearSelection();
+        lone->setSelected(true);
+        std::unique_ptr<QMenu> menu = panel.makeMenu();
+        menu->actions().front()->trigger();
+        QVERIFY(!graph.getObject(wrapperId));
+        QCOMPARE(items.topLevelItemCount(), 1);
+        QCOMPARE(list(w).count(), 0); // its constraint went with it
         QVERIFY(graph.validate().isEmpty());
     }
 
