@@ -101,6 +101,7 @@ private slots:
         // Selecting a row focuses its constraint; another row moves the focus.
         Constraint* first = graph.constraintTable().begin()->second;
         Constraint* second = std::next(graph.constraintTable().begin())->second;
+        const int firstId = first->id();
         rows.setCurrentRow(0);
         QVERIFY(first->isFocused());
         rows.setCurrentRow(1);
@@ -128,7 +129,7 @@ private slots:
 
         w.newProject();
         QCOMPARE(rows.count(), 0);
-        QVERIFY(!w.widgets().listPans->constraintRow(first->id()));
+        QVERIFY(!w.widgets().listPans->constraintRow(firstId));
     }
 
     void theTreeMirrorsTheProject() {
