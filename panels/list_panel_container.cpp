@@ -21,9 +21,9 @@
 
 namespace {
 // Delete on a list or tree does what its delete button does.
-void deleteKeyRuns(QWidget& view, QObject* receiver, void (ListPanelContainer::*slot)()) {
+void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelContainer::*slot)()) {
     auto* del = new QShortcut(QKeySequence::Delete, &view, nullptr, nullptr, Qt::WidgetShortcut);
-    QObject::connect(del, &QShortcut::activated, static_cast<ListPanelContainer*>(receiver), slot);
+    QObject::connect(del, &QShortcut::activated, receiver, slot);
 }
 } // namespace
 

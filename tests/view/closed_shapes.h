@@ -1,15 +1,14 @@
 #pragma once
 // Closed triangle meshes built in memory for the interpenetration suites and benchmark: UV spheres,
 // boxes with subdivided sides (outward, counter-clockwise faces), an internal membrane, the steps
-// by which they become fragments of a graph, and PLY files of them.
+// by which they become fragments of a graph, and projects of them on disk.
 
+#include "../scene/scene_fixtures.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "project_writer.h"
 #include "total_graph.h"
 
-#include <QFile>
-#include <QTextStream>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -126,23 +125,6 @@ inline FragGroup* addSphere(TotalGraph& graph, const Point3d& centre, double rad
     return addMeshFragment(graph, std::move(m), path);
 }
 
-// The mesh as an ASCII PLY file, for suites that open projects from the disk.
-inline bool writeAsciiPly(const QString& path, const FragMesh& m) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    out.setRealNumberPrecision(17);
-    out << "ply\nformat ascii 1.0\nelement vertex " << m.vertices.size()
-        << "\nproperty double x\nproperty double y\nproperty double z\nelement face " << m.faces.size()
-        << "\nproperty list uchar int vertex_indices\nend_header\n";
-    for (const Point3d& p : m.vertices)
-        out << p.x() << ' ' << p.y() << ' ' << p.z() << '\n';
-    for (const FragMesh::Face& f : m.faces)
-        out << "3 " << f[0] << ' ' << f[1] << ' ' << f[2] << '\n';
-    return true;
-}
-
 // A project file in folder holding one visible fragment per sphere (radius 1), each read from its
 // own PLY file "sphere_<i>.ply"; meshes receives the spheres as written. Empty on failure.
 inline QString writeSphereProject(const QString& folder, const std::vector<Point3d>& centres, int slices,
@@ -152,7 +134,10 @@ inline QString writeSphereProject(const QString& folder, const std::vector<Point
     for (std::size_t i = 0; i < centres.size(); ++i) {
         appendSphere(meshes[i], centres[i], 1.0, slices, stacks);
         const QString path = folder + QStringLiteral("/sphere_%1.ply").arg(i);
-        if (!writeAsciiPly(path, meshes[i]))
+        std::vector<std::array<int, 3>> faces;
+        for (const FragMesh::Face& f : meshes[i].faces)
+            faces.push_back({int(f[0]), int(f[1]), int(f[2])});
+        if (writeAsciiPly(path, meshes[i].vertices, faces).isEmpty())
             return {};
         addMeshFragment(graph, meshes[i], path);
     }
