@@ -53,6 +53,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     connect(ui->newproj, &QAction::triggered, this, &MainWindow::newProject);
     connect(ui->importproj, &QAction::triggered, this, &MainWindow::chooseImportProject);
     connect(ui->exportaln, &QAction::triggered, this, &MainWindow::chooseExportAln);
+    connect(ui->wacont, &WAContainer::objectDropped, ui->listPans, &ListPanelContainer::putInWorkingArea);
 
     poses = std::make_unique<EntityPoses>();
     pairs = std::make_unique<PointPairSet>(*poses);

@@ -1,7 +1,11 @@
 #include "wa_container.h"
 
 #include "interface_listener.h"
+#include "tree_panel.h"
 #include "wgl_panel.h"
+
+#include <QDropEvent>
+#include <QMimeData>
 
 WAContainer::WAContainer(QWidget* parent) : QWidget(parent), grid(this) {
     grid.setVerticalSpacing(2);
@@ -11,6 +15,8 @@ WAContainer::WAContainer(QWidget* parent) : QWidget(parent), grid(this) {
         panel->setObjectName(QStringLiteral("workingArea%1").arg(i));
         panels.push_back(panel);
         grid.addWidget(panel, i, 0);
+        panel->area().setAcceptDrops(true);
+        panel->area().installEventFilter(this);
     }
     setMinimumSize(281, 521);
 }
@@ -58,4 +64,31 @@ void WAContainer::clearArea(int i) {
 
 void WAContainer::repaintArea(int i) {
     area(i).update();
+}
+
+int WAContainer::areaIndexOf(const QObject* watched) const {
+    for (int i = 0; i < AreaCount; ++i)
+        if (watched == &area(i))
+            return i;
+    return -1;
+}
+
+bool WAContainer::eventFilter(QObject* watched, QEvent* event) {
+    const int i = areaIndexOf(watched);
+    const QEvent::Type type = event->type();
+    if (i < 0 || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop))
+        return QWidget::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event); // the base of the drag enter and move events
+    const QString format = QString::fromLatin1(ObjectMimeType);
+    if (!drop->mimeData() || !drop->mimeData()->hasFormat(format))
+        return QWidget::eventFilter(watched, event);
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (type == QEvent::Drop) {
+        bool ok = false;
+        const int id = drop->mimeData()->data(format).toInt(&ok);
+        if (ok)
+            emit objectDropped(id, i);
+    }
+    return true;
 }

@@ -36,7 +36,17 @@ public:
     void clearArea(int i);
     void repaintArea(int i);
 
+signals:
+    // A tree item carrying an object id was dropped on area i.
+    void objectDropped(int objId, int i);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The index of the area that is watched, -1 if none.
+    int areaIndexOf(const QObject* watched) const;
+
     QGridLayout grid;
     BaseGraph* graph = nullptr;            // not owned
     std::vector<WGLPanel*> panels;         // children

@@ -290,9 +290,31 @@ void ListPanelContainer::OpenPutFragment() {
         return;
     const int answer =
         chooseOption(tr("Choose working gl area"), {tr("Working area 1"), tr("Working area 2")}, this);
-    const int wgla = answer - 1;
-    if (listener->putInWorkingArea(actionObject(item), wgla))
-        setHighl(wgla, item);
+    if (GeometrObj* obj = actionObject(item))
+        putInWorkingArea(obj->id(), answer - 1);
+}
+
+bool ListPanelContainer::putInWorkingArea(int objId, int wgla) {
+    GeometrObj* obj = graph ? graph->getObject(objId) : nullptr;
+    MyTreeWidgetItem* item = obj ? itemActingOn(obj) : nullptr;
+    if (!item || !listener || !listener->putInWorkingArea(obj, wgla))
+        return false;
+    setHighl(wgla, item);
+    return true;
+}
+
+void ListPanelContainer::AddEmptyGroup() {
+    if (!graph)
+        return;
+    auto* group = new FragGroup(graph);
+    group->objId().id = graph->nextFreeId();
+    group->setColor(graph->objectColor(group->objId()));
+    graph->addObject(group);
+    auto* item = new FragGroupTreeWidgetItem(group, QStringLiteral("Group: ") +
+                                                        QString::number(graph->entityIndexOf(group->id())));
+    tree->contentWidget().insertTopLevelItem(0, item);
+    item->setColour(group->getColor());
+    item->refreshToolTip();
 }
 
 void ListPanelContainer::AddFrag() {

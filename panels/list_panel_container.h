@@ -36,6 +36,9 @@ public:
     void addTreeItems(GeometrObj* obj, ControlWithChildren* parent);
     // "Add a Fragment" with the files already chosen.
     void addFragmentFiles(const QStringList& files) { addFragments(files); }
+    // Shows the object in working area wgla (0 or 1) and underlines its item, as "Put in Working
+    // area" does; false if the area refused it.
+    bool putInWorkingArea(int objId, int wgla);
 
     ListPanel* constraintListPanel() const { return constraintList; }
     TreePanel* treePanel() const { return tree; }
@@ -46,6 +49,7 @@ public:
     ConstrListWidgetItem* constraintRow(int id) const;
 
 public slots:
+    void AddEmptyGroup();
     void AddFrag();
     void DeleteGroup();
     void OpenPutFragment();

@@ -12,7 +12,19 @@
 class InterfaceListener;
 class QMenu;
 
-class TreePanel : public QInterfWidget<QTreeWidget>, public ControlWithChildren {
+// What a tree item carries when it is dragged: the id of the object an action on it works on.
+inline constexpr char ObjectMimeType[] = "application/x-ostrakit-object";
+
+// The tree widget of the panel: dragging an item hands out its object's id.
+class ObjectTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    QStringList mimeTypes() const override;
+    // What a drag of items carries: the object of the first; null if it has none.
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override;
+};
+
+class TreePanel : public QInterfWidget<ObjectTree>, public ControlWithChildren {
     Q_OBJECT
 public:
     static constexpr int TreeHeight = 90;
@@ -28,6 +40,9 @@ public:
     // The context menu for the selected items (null with no selection); its actions work on the
     // selection as it is now.
     std::unique_ptr<QMenu> makeMenu();
+    // Whether the selection can be grouped: two or more items under one parent, each in a
+    // reassembly the solved area shows.
+    bool selectionCanBeGrouped() const;
     // Renames the item's object (and a fragment's wrapper) to name; false for an empty name.
     bool renameItem(MyTreeWidgetItem* item, const QString& name);
     // Writes the group of item as a group file; false, with the reason, when it cannot.
@@ -35,11 +50,16 @@ public:
 
 public slots:
     void showMenu(const QPoint& position);
+    void split();
     void delGeom();
     void exportGroup();
+    void excl2();
+    void group();
     void changeGeomName();
 
 private:
+    // Makes the group that group() fills, with its item, under the selection's parent.
+    FragGroupTreeWidgetItem* makeGroupBeside(QTreeWidgetItem* parentItem);
     MyTreeWidgetItem* selectedOne() const;
     void refreshConstraintTexts();
 
