@@ -46,6 +46,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     ui->listPans->setListener(this);
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         ui->wacont->area(i).setIndex(i);
+    // Never so narrow that the areas cannot take what their controls need beside the left column.
+    const int areas = std::max(ui->wacont->minimumWidth(), ui->solvedGlarea->minimumSizeHint().width());
+    setMinimumWidth(
+        std::max(minimumWidth(), ui->listPans->minimumSizeHint().width() + 2 * areas + ColumnGaps));
 
     connect(ui->loadproj, &QAction::triggered, this, &MainWindow::chooseOpenProject);
     connect(ui->saveproj, &QAction::triggered, this, &MainWindow::chooseSaveProject);
@@ -596,10 +600,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    // A third of the width for each column. Where the left column's buttons need more than a
+    // third, the two areas share what is left, so that no column runs past the window's edge.
     const int third = width() / 3;
-    ui->solvedGlarea->setMinimumWidth(third);
-    ui->listPans->setMaximumWidth(third);
-    ui->wacont->setMinimumWidth(third);
+    const int listNeeds = ui->listPans->minimumSizeHint().width();
+    const int areas = std::min(third, (width() - listNeeds - ColumnGaps) / 2);
+    ui->solvedGlarea->setMinimumWidth(areas);
+    ui->listPans->setMaximumWidth(std::max(third, listNeeds));
+    ui->wacont->setMinimumWidth(areas);
     updateSolvedArea();
     ui->wacont->updateAll();
     update();

@@ -109,6 +109,8 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The margins and spacings of the central grid across its three columns.
+    static constexpr int ColumnGaps = 4;
 
 private:
     // Empties the views, the lists and the pending picks (the graph is left alone).

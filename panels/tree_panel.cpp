@@ -168,6 +168,7 @@ void TreePanel::group() {
     listener->makeThumbnail(group);
     groupItem->refreshToolTip();
     groupItem->setExpanded(true);
+    content.scrollToItem(groupItem);
     selection.clear();
 }
 

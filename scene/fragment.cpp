@@ -94,9 +94,9 @@ int Fragment::faceFromPickColor(int r, int g, int b, GeometrObj** owner) {
 }
 
 QString Fragment::imageKey() const {
-    // The thumbnail is the wrapper's picture.
+    // The thumbnail is the wrapper's picture, stored under the wrapper's own image key.
     if (GeometrObj* p = parentObject())
-        return p->key();
+        return p->imageKey();
     return ObjId{objIdentity.id, objIdentity.id}.key();
 }
 

@@ -25,6 +25,7 @@ public:
     }
 
     static constexpr int ButtonRowHeight = 15;
+    static constexpr int ButtonTextMargin = 4;
 
     // Puts the content above the button row (margin 1); subclasses call it last in their
     // constructor.
@@ -41,6 +42,9 @@ public:
     // Adds a button to the row; its clicked() signal goes to receiver's slot (SLOT() syntax).
     QPushButton* addButton(const QString& text, const QObject* receiver, const char* slot) {
         auto* b = new QPushButton(text, buttons);
+        // The style draws the text right against the border; leave it some air.
+        b->ensurePolished();
+        b->setMinimumWidth(b->sizeHint().width() + 2 * ButtonTextMargin);
         buttonRow->addWidget(b);
         QObject::connect(b, SIGNAL(clicked()), receiver, slot);
         return b;

@@ -15,6 +15,7 @@
 #include "mesh_readers.h"
 #include "project_writer.h"
 #include "sample_vessel.h"
+#include "thumbnail_store.h"
 #include "total_graph.h"
 #include "tree_panel.h"
 #include "wa_container.h"
@@ -152,6 +153,9 @@ private slots:
         QCOMPARE(groupItem->childCount(), 2);
         QCOMPARE(lone->text(0), item(lone)->object()->displayName());
         QVERIFY(lone->toolTip(0).contains("image:" + item(lone)->object()->imageKey()));
+        // Every tool tip names a picture that the store holds.
+        for (QTreeWidgetItemIterator it(&items); *it; ++it)
+            QVERIFY(!thumbnailImage(thumbnailName(item(*it)->object()->imageKey())).isNull());
         QVERIFY(lone->toolTip(0).contains(item(lone)->object()->displayName()));
         QCOMPARE(lone->font(0).pointSize(), 11);
         QVERIFY(lone->font(0).bold());

@@ -44,7 +44,7 @@ private slots:
         QVERIFY(w->isWrapper());
         QVERIFY(w->isHidden());
         QCOMPARE(w->displayName(), QStringLiteral("Fragment: a.ply"));
-        QCOMPARE(f->imageKey(), QStringLiteral("-1:0"));
+        QCOMPARE(f->imageKey(), w->imageKey()); // the fragment shows its wrapper's picture
         QCOMPARE(w->imageKey(), QStringLiteral("0g"));
         QCOMPARE(f->getColor(), graph.objectColor(w->objId()));
         comparePoints(f->centroid(), {2.25, 0.25, 0.25});
