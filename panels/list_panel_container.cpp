@@ -20,10 +20,13 @@
 #include <memory>
 
 namespace {
-// Delete on a list or tree does what its delete button does.
+// Delete (and Backspace, as on keyboards without Delete) on a list or tree does what its delete
+// button does.
 void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelContainer::*slot)()) {
-    auto* del = new QShortcut(QKeySequence::Delete, &view, nullptr, nullptr, Qt::WidgetShortcut);
-    QObject::connect(del, &QShortcut::activated, receiver, slot);
+    for (const QKeySequence& key : {QKeySequence(QKeySequence::Delete), QKeySequence(Qt::Key_Backspace)}) {
+        auto* del = new QShortcut(key, &view, nullptr, nullptr, Qt::WidgetShortcut);
+        QObject::connect(del, &QShortcut::activated, receiver, slot);
+    }
 }
 } // namespace
 

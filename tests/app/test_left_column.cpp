@@ -120,6 +120,10 @@ private slots:
         QTest::keyClick(&rows, Qt::Key_Delete);
         QVERIFY(!graph.getConstraint(current));
         QCOMPARE(rows.count(), sample.constraintCount - 2);
+        const int next = dynamic_cast<ConstrListWidgetItem*>(rows.currentItem())->id();
+        QTest::keyClick(&rows, Qt::Key_Backspace);
+        QVERIFY(!graph.getConstraint(next));
+        QCOMPARE(rows.count(), sample.constraintCount - 3);
         QVERIFY(graph.validate().isEmpty());
 
         // Deleting an object drops the rows of its constraints; every row still names a live one.
@@ -258,6 +262,10 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().startsWith("<Graph><Fragments>"));
         QVERIFY(!panel.exportGroupTo(item(lone), exported, error));
+        // A file that cannot be written is refused with the reason, the old one left as it was.
+        error.clear();
+        QVERIFY(!panel.exportGroupTo(item(groupItem), dir.filePath("no/such/folder/group.xml"), error));
+        QVERIFY(!error.isEmpty());
 
         // "Delete Geometries" from the menu: the fragment goes with its wrapper.
         const int wrapperId = fragment->parentObject()->id();
