@@ -13,7 +13,7 @@
 #include "main_window_ui.h"
 #include "mesh_readers.h"
 #include "project_writer.h"
-#include "rband.h"
+#include "scene_fixtures.h"
 #include "thumbnail_store.h"
 #include "total_graph.h"
 #include "tree_panel.h"
@@ -83,19 +83,12 @@ QString writeProject(const QString& folder) {
         wrappers.push_back(w);
     }
     std::uniform_int_distribution<int> any(0, 199);
-    for (int c = 0; c < 1000; ++c) {
+    for (int c = 0; c < 1000; ++c) { // picked on the fragments they join
         FragGroup* a = wrappers[std::size_t(any(rng))];
         FragGroup* b = wrappers[std::size_t(any(rng))];
         if (a == b)
             b = wrappers[std::size_t((a->id() + 1) % 200)];
-        auto* band = new RBand(c, &a->objId(), &b->objId());
-        band->addLeafFrag(&a->wrappedFragment()->objId());
-        band->addLeafFrag(&b->wrappedFragment()->objId());
-        band->addPoint(&a->objId(), a->currentCentroid());
-        band->addPoint(&b->objId(), b->currentCentroid());
-        g.addConstraint(band);
-        a->attachConstraint(band);
-        b->attachConstraint(band);
+        addBand(g, a, b, a->currentCentroid(), b->currentCentroid());
     }
     for (int k = 0; k < 20; ++k) {
         auto* grp = new FragGroup(&g);

@@ -17,6 +17,7 @@
 #include "tree_panel.h"
 #include "wa_container.h"
 #include "wgl_area.h"
+#include "window_fixtures.h"
 
 #include <QMenu>
 #include <QMimeData>
@@ -98,9 +99,7 @@ class TestGroupTree : public QObject {
         moveIntoGroup(*inner, {a, b});
         FragGroup* outer = addGroup(graph);
         moveIntoGroup(*outer, {inner, c});
-        const QString path = dir.filePath("nested.prproj");
-        QString error;
-        return saveProjectFile(path, graph, error) ? path : QString();
+        return savedProject(graph, dir.filePath("nested.prproj"));
     }
 
 private slots:
@@ -108,10 +107,7 @@ private slots:
         installMeshReaders();
         QDir::setCurrent(dir.path());
         QString error;
-        SampleVesselOptions options;
-        options.around = 60;
-        options.up = 40;
-        QVERIFY2(writeSampleVessel(dir.path(), sample, error, options), qPrintable(error));
+        QVERIFY2(writeSmallSample(dir.path(), sample, error), qPrintable(error));
         nestedProject = writeNestedProject();
         QVERIFY(!nestedProject.isEmpty());
     }

@@ -19,6 +19,7 @@
 #include "total_graph.h"
 #include "tree_panel.h"
 #include "wa_container.h"
+#include "window_fixtures.h"
 
 #include <QInputDialog>
 #include <QMenu>
@@ -67,9 +68,7 @@ class TestLeftColumn : public QObject {
         FragGroup* g = addGroup(graph);
         g->addChild(a);
         g->addChild(b);
-        const QString path = dir.filePath("grouped.prproj");
-        QString error;
-        return saveProjectFile(path, graph, error) ? path : QString();
+        return savedProject(graph, dir.filePath("grouped.prproj"));
     }
 
 private slots:
@@ -77,10 +76,7 @@ private slots:
         installMeshReaders();
         QDir::setCurrent(dir.path());
         QString error;
-        SampleVesselOptions options;
-        options.around = 60;
-        options.up = 40;
-        QVERIFY2(writeSampleVessel(dir.path(), sample, error, options), qPrintable(error));
+        QVERIFY2(writeSmallSample(dir.path(), sample, error), qPrintable(error));
     }
 
     void theListMirrorsTheConstraints() {
