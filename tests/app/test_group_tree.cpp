@@ -203,10 +203,11 @@ private slots:
             naming += rows(w).item(i)->text().contains(groupItem->text(0));
         QVERIFY(naming > 0);
 
+        const int groupId = group->id();
         select(items, {groupItem});
         QVERIFY(runEntry(panel(w), "Split"));
         QVERIFY(validates(w));
-        QVERIFY(!graph.getObject(group->id()));
+        QVERIFY(!graph.getObject(groupId));
         QCOMPARE(items.topLevelItemCount(), 8);
         for (int i = 0; i < items.topLevelItemCount(); ++i) {
             GeometrObj* o = actionObject(item(items.topLevelItem(i)));
