@@ -6,6 +6,7 @@
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
+#include "mod_constr_panel.h"
 #include "panel_gl_area.h"
 #include "point_pair_set.h"
 #include "rband.h"
@@ -127,7 +128,9 @@ void MainWindow::removeTreeHighlight(int wgla, bool rhigl) {
 void MainWindow::removeTreeHighlightItem(MyTreeWidgetItem* item) {
     ui->listPans->delHighl(item);
 }
-void MainWindow::clearConstraintSelection() {}
+void MainWindow::clearConstraintSelection() {
+    ui->listPans->clearConstraintSelection();
+}
 
 void MainWindow::deleteConstraint(int k) {
     if (k < 0) {
@@ -318,6 +321,8 @@ void MainWindow::solve() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     statusBar()->showMessage(tr("Solving ..."));
     driver->solve();
+    // The solve moved the samples: the modify panel shows and keeps the moved points.
+    ui->listPans->modifyConstraintPanel()->reload();
     statusBar()->showMessage(
         driver->anyLevelFailed() ? tr("The solve failed: nothing was moved at some level") : tr("Solved"),
         5000);
@@ -351,8 +356,10 @@ void MainWindow::addConstraintPick(const ObjId& picked, double x, double y, doub
 
 void MainWindow::HandlePicking(int nctype, int nstiff) {
     // Nothing to pick on: no object in either working area nor in the solved area.
-    if (!anyAreaToPickIn())
+    if (!anyAreaToPickIn()) {
+        statusBar()->showMessage(tr("Put fragments in the working areas to add a constraint"), 5000);
         return;
+    }
     ui->listPans->unfocusSelection();
     pickType = nctype;
     pickStiffness = nstiff;

@@ -7,6 +7,7 @@
 #include "fragment.h"
 #include "interface_listener.h"
 #include "list_panel.h"
+#include "mod_constr_panel.h"
 #include "tree_panel.h"
 
 #include <QApplication>
@@ -31,8 +32,8 @@ void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelC
 } // namespace
 
 ListPanelContainer::ListPanelContainer(QWidget* parent)
-    : QWidget(parent), layout(this), tree(new TreePanel(this)), constraintList(new ListPanel(this)),
-      title(this) {
+    : QWidget(parent), addPanel(new AddConstrWidget(this)), modifyPanel(new ModConstrPanel(this)),
+      layout(this), tree(new TreePanel(this)), constraintList(new ListPanel(this)), title(this) {
     title.setText(QStringLiteral("OSTRAKIT"));
     title.setStyleSheet(QStringLiteral("QLabel{ font-family: Georgia, serif; color: #34369b;text-align: "
                                        "justify;font-weight: bold;font-style: italic;font-size: 22pt;}"));
@@ -45,6 +46,8 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
     constraintList->addButton(tr("Delete Constraint"), this, SLOT(DeleteConstraint()));
     layout.addWidget(constraintList, 0, Qt::AlignTop);
     layout.addStretch(1);
+    layout.addWidget(modifyPanel, 0, Qt::AlignBottom);
+    layout.addWidget(addPanel, 0, Qt::AlignBottom);
     adjustSize();
 
     QListWidget& list = constraintList->contentWidget();
@@ -59,6 +62,8 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
 void ListPanelContainer::setListener(InterfaceListener* l) {
     listener = l;
     tree->setListener(l);
+    modifyPanel->setListener(l);
+    addPanel->setListener(l);
 }
 
 MyTreeWidgetItem* ListPanelContainer::highlighted(int wgla) const {
@@ -94,9 +99,20 @@ void ListPanelContainer::repaintViews() {
 void ListPanelContainer::clear() {
     tree->clearContent();
     constraintList->clearContent();
+    modifyPanel->reset();
     constraintRows.clear();
     highlights.clear();
     focusedObjects.clear();
+}
+
+void ListPanelContainer::clearConstraintSelection() {
+    modifyPanel->reset();
+    QListWidget& list = constraintList->contentWidget();
+    if (Constraint* c = constraintOf(list.currentItem()))
+        c->setFocused(false);
+    const QSignalBlocker quiet(list);
+    list.setCurrentItem(nullptr);
+    list.clearSelection();
 }
 
 void ListPanelContainer::unfocusSelection() {
@@ -136,6 +152,8 @@ void ListPanelContainer::removeConstraintItem(int id) {
             break;
         }
     constraintRows.erase(id);
+    if (modifyPanel->currentId() == id)
+        modifyPanel->reset();
 }
 
 void ListPanelContainer::DeleteConstraint() {
@@ -144,7 +162,14 @@ void ListPanelContainer::DeleteConstraint() {
     if (!row)
         return;
     const int id = row->id();
-    list.takeItem(list.row(row));
+    if (modifyPanel->currentId() == id)
+        modifyPanel->reset();
+    {
+        // Taking the row out makes another current; the panel shows that one only when the
+        // user selects it.
+        const QSignalBlocker quiet(list);
+        list.takeItem(list.row(row));
+    }
     constraintRows.erase(id);
     if (listener)
         listener->deleteConstraint(id);
@@ -156,8 +181,13 @@ void ListPanelContainer::HandleFocus(QListWidgetItem* current, QListWidgetItem* 
         return;
     if (Constraint* c = constraintOf(previous))
         c->setFocused(false);
-    if (Constraint* c = constraintOf(current))
-        c->setFocused(true);
+    Constraint* shown = constraintOf(current);
+    if (shown)
+        shown->setFocused(true);
+    // Edits not applied belong to the constraint they were made on.
+    modifyPanel->undo();
+    modifyPanel->reset();
+    modifyPanel->load(shown);
     repaintViews();
 }
 

@@ -12,7 +12,9 @@ class ConstrListWidgetItem;
 class ControlWithChildren;
 class GeometrObj;
 class InterfaceListener;
+class AddConstrWidget;
 class ListPanel;
+class ModConstrPanel;
 class MyTreeWidgetItem;
 class QListWidgetItem;
 class QTreeWidgetItem;
@@ -31,6 +33,9 @@ public:
     void unfocusSelection();
     void addConstraintItem(Constraint* c);
     void removeConstraintItem(int id);
+    // The modify panel shows nothing and no row is current (before the tree re-points or
+    // deletes what constraints lie on).
+    void clearConstraintSelection();
     // Items for obj and everything inside it under parent (null: top level). A hidden wrapper
     // adds no item of its own; its fragment's item goes under parent.
     void addTreeItems(GeometrObj* obj, ControlWithChildren* parent);
@@ -41,6 +46,8 @@ public:
     bool putInWorkingArea(int objId, int wgla);
 
     ListPanel* constraintListPanel() const { return constraintList; }
+    ModConstrPanel* modifyConstraintPanel() const { return modifyPanel; }
+    AddConstrWidget* addConstraintPanel() const { return addPanel; }
     TreePanel* treePanel() const { return tree; }
     // The item underlined for a working area, null if none.
     MyTreeWidgetItem* highlighted(int wgla) const;
@@ -78,6 +85,8 @@ private:
     void addFragments(const QStringList& files);
     bool addFragment(const QString& file, QString& error);
 
+    AddConstrWidget* addPanel;   // child
+    ModConstrPanel* modifyPanel; // child
     QVBoxLayout layout;
     TreePanel* tree;                       // child
     ListPanel* constraintList;             // child

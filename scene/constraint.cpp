@@ -28,6 +28,13 @@ void Constraint::movePoint(ObjId* key, const Point3d& delta) {
         it->second += delta;
 }
 
+void Constraint::setFirstPoints(ObjId* key, const Point3d& sample, const Point3d& ref) {
+    if (auto it = samples.find(key); it != samples.end())
+        it->second = sample;
+    if (auto it = refSamples.find(key); it != refSamples.end())
+        it->second = ref;
+}
+
 Point3d Constraint::firstPoint(ObjId* key) const {
     auto it = samples.find(key);
     return it == samples.end() ? Point3d::Zero() : it->second;

@@ -49,6 +49,8 @@ public:
     void addPoint(ObjId* key, const Point3d& p);
     // Adds delta to the first point under key in samples and in refSamples.
     void movePoint(ObjId* key, const Point3d& delta);
+    // Sets the first point under key in samples and in refSamples (where the side has one).
+    void setFirstPoints(ObjId* key, const Point3d& sample, const Point3d& ref);
     // First sample point of that side; the side must have one.
     Point3d firstPoint(ObjId* key) const;
     PointRange samplePoints(int k) const { return pointsOf(samples, frag(k)); }

@@ -2,6 +2,7 @@
 // A content widget of type T above a row of push buttons in the program's button style. The
 // panels of the left column and the working areas are built on it.
 
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QString>
@@ -30,11 +31,15 @@ public:
     // Puts the content above the button row (margin 1); subclasses call it last in their
     // constructor.
     virtual void buildLayout() {
-        buttonRow->setSizeConstraint(QLayout::SetMinAndMaxSize);
+        placeContent(*layout);
+        layout->setSizeConstraint(QLayout::SetMinimumSize);
+    }
+    // The same, with the content and the buttons inside a titled frame.
+    void buildFramedLayout(QGroupBox* frame) {
+        auto* inner = new QVBoxLayout(frame);
+        placeContent(*inner);
         layout->setContentsMargins(1, 1, 1, 1);
-        layout->setSpacing(2);
-        layout->addWidget(&content, 1);
-        layout->addWidget(buttons, 0);
+        layout->addWidget(frame);
         layout->setSizeConstraint(QLayout::SetMinimumSize);
     }
     virtual void clearContent() {}
@@ -51,6 +56,15 @@ public:
     }
 
     T& contentWidget() { return content; }
+
+private:
+    void placeContent(QVBoxLayout& into) {
+        buttonRow->setSizeConstraint(QLayout::SetMinAndMaxSize);
+        into.setContentsMargins(1, 1, 1, 1);
+        into.setSpacing(2);
+        into.addWidget(&content, 1);
+        into.addWidget(buttons, 0);
+    }
 
 protected:
     QVBoxLayout* layout;    // owned by the widget

@@ -148,10 +148,10 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         PanelGLArea& area = w.widgets().solvedGlarea->area();
-        // Nothing shown anywhere: picking does not start and says nothing.
+        // Nothing shown anywhere: picking does not start and says why.
         w.HandlePicking(1, 1);
         QVERIFY(!area.inPickMode());
-        QVERIFY(w.statusBar()->currentMessage().isEmpty());
+        QVERIFY(w.statusBar()->currentMessage().startsWith("Put fragments"));
         QVERIFY(w.openProject(sample.projectPath));
         w.solve();
         w.HandlePicking(1, 2);
