@@ -148,7 +148,15 @@ void ListPanelContainer::removeConstraintItem(int id) {
     QListWidget& list = constraintList->contentWidget();
     for (int i = 0; i < list.count(); ++i)
         if (const auto* row = dynamic_cast<ConstrListWidgetItem*>(list.item(i)); row && row->id() == id) {
+            // A constraint that goes with its object leaves no row current: selecting an
+            // unrelated constraint in its place would surprise.
+            const QSignalBlocker quiet(list);
+            const bool wasCurrent = list.currentItem() == row;
             delete list.takeItem(i);
+            if (wasCurrent) {
+                list.setCurrentItem(nullptr);
+                list.clearSelection();
+            }
             break;
         }
     constraintRows.erase(id);
@@ -164,12 +172,8 @@ void ListPanelContainer::DeleteConstraint() {
     const int id = row->id();
     if (modifyPanel->currentId() == id)
         modifyPanel->reset();
-    {
-        // Taking the row out makes another current; the panel shows that one only when the
-        // user selects it.
-        const QSignalBlocker quiet(list);
-        list.takeItem(list.row(row));
-    }
+    // The row that becomes current is focused and shown, so Delete again deletes it.
+    list.takeItem(list.row(row));
     constraintRows.erase(id);
     if (listener)
         listener->deleteConstraint(id);

@@ -1,6 +1,6 @@
 #pragma once
 // A label and a spin box side by side, for int (QSpinBox) or double (QDoubleSpinBox) values. The
-// base value is what the box was last loaded with, so that edits can be told from loads.
+// base value is what the box showed when last loaded, so that edits can be told from loads.
 
 #include <QGridLayout>
 #include <QLabel>
@@ -25,11 +25,12 @@ public:
     const S& spinBox() const { return box; }
     QLabel& caption() { return label; }
     V baseValue() const { return base; }
-    // Shows v without reporting it as an edit, and makes it the base value.
+    // Shows v without reporting it as an edit. The base is v as the box shows it, so an edit
+    // brought back to the shown value is no change at all.
     void load(V v) {
         const QSignalBlocker quiet(box);
         box.setValue(v);
-        base = v;
+        base = box.value();
     }
 
 protected:

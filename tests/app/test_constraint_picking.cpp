@@ -9,6 +9,7 @@
 #include "project_writer.h"
 #include "wa_container.h"
 #include "wgl_area.h"
+#include "window_fixtures.h"
 
 #include <QApplication>
 #include <QStatusBar>
@@ -16,29 +17,6 @@
 #include <QtTest>
 
 namespace {
-// A flat unit square in the plane z = 0 with its lower left corner at (x0, y0), facing the camera.
-QString writeSquare(const QTemporaryDir& dir, const QString& name, double x0, double y0) {
-    return writeAsciiPly(dir.filePath(name),
-                         {{x0, y0, 0}, {x0 + 1, y0, 0}, {x0 + 1, y0 + 1, 0}, {x0, y0 + 1, 0}},
-                         {{0, 1, 2}, {0, 2, 3}});
-}
-
-// Repaints the area and waits until the frame was drawn.
-void waitForFrame(WGLArea& area) {
-    const int before = area.paintCount();
-    area.update();
-    QTRY_VERIFY(area.paintCount() > before);
-}
-
-// A click as a user makes it: the button stays down while the area repaints, so the pick runs
-// in that frame.
-void clickAndHold(WGLArea& area, QPoint at) {
-    const int before = area.paintCount();
-    QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, at);
-    QTRY_VERIFY(area.paintCount() > before);
-    QTest::mouseRelease(&area, Qt::LeftButton, Qt::NoModifier, at);
-}
-
 // A left-button drag as the window system sends it: press, a move with the button held, release.
 void drag(WGLArea& area, QPoint from, QPoint to) {
     QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, from);

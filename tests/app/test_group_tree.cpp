@@ -71,11 +71,7 @@ class TestGroupTree : public QObject {
     SampleVessel sample;
     QString nestedProject;
 
-    static QTreeWidget& tree(MainWindow& w) { return w.widgets().listPans->treePanel()->contentWidget(); }
     static TreePanel& panel(MainWindow& w) { return *w.widgets().listPans->treePanel(); }
-    static QListWidget& rows(MainWindow& w) {
-        return w.widgets().listPans->constraintListPanel()->contentWidget();
-    }
 
     static bool validates(MainWindow& w) {
         const QStringList problems = w.projectGraph()->validate();
@@ -104,10 +100,8 @@ class TestGroupTree : public QObject {
 
 private slots:
     void initTestCase() {
-        installMeshReaders();
-        QDir::setCurrent(dir.path());
-        QString error;
-        QVERIFY2(writeSmallSample(dir.path(), sample, error), qPrintable(error));
+        const QString error = setUpSampleFolder(dir, sample);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         nestedProject = writeNestedProject();
         QVERIFY(!nestedProject.isEmpty());
     }
@@ -117,7 +111,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(nestedProject));
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         items.expandAll();
         QCOMPARE(items.topLevelItemCount(), 2);
         QTreeWidgetItem* outer = findItem(items, "Group: 1");
@@ -170,7 +164,7 @@ private slots:
         w.solve();
         TotalGraph& graph = *w.projectGraph();
         const QByteArray before = projectFileText(graph, QDir(dir.path()));
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         QCOMPARE(items.topLevelItemCount(), 8);
         QTreeWidgetItem* first = items.topLevelItem(0);
         QTreeWidgetItem* second = items.topLevelItem(1);
@@ -199,8 +193,8 @@ private slots:
         QVERIFY(groupItem->toolTip(0).contains("image:" + group->imageKey()));
         // The bands from the two pieces to the others now name the group in their rows.
         int naming = 0;
-        for (int i = 0; i < rows(w).count(); ++i)
-            naming += rows(w).item(i)->text().contains(groupItem->text(0));
+        for (int i = 0; i < constraintRows(w).count(); ++i)
+            naming += constraintRows(w).item(i)->text().contains(groupItem->text(0));
         QVERIFY(naming > 0);
 
         const int groupId = group->id();
@@ -214,8 +208,8 @@ private slots:
             QVERIFY(o->isTopLevel() && w.isInSolvedArea(o->id()));
             QCOMPARE(items.topLevelItem(i)->foreground(0).color(), toQColor(graph.objectColor(o->objId())));
         }
-        for (int i = 0; i < rows(w).count(); ++i)
-            QVERIFY(!rows(w).item(i)->text().contains("Group"));
+        for (int i = 0; i < constraintRows(w).count(); ++i)
+            QVERIFY(!constraintRows(w).item(i)->text().contains("Group"));
         QCOMPARE(projectFileText(graph, QDir(dir.path())), before);
     }
 
@@ -227,7 +221,7 @@ private slots:
         QVERIFY(w.openProject(nestedProject));
         w.solve();
         TotalGraph& graph = *w.projectGraph();
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         QTreeWidgetItem* a = findItem(items, "a.ply");
         GeometrObj* wrapper = actionObject(item(a));
         const std::vector<Point3d> placed = verticesOf(wrapper);
@@ -245,9 +239,9 @@ private slots:
         // Its bands to b (inside the outer group) and to d now end at it.
         QCOMPARE(wrapper->constraintCount(), 2);
         QVERIFY(w.isInSolvedArea(wrapper->id()));
-        for (int i = 0; i < rows(w).count(); ++i)
-            if (rows(w).item(i)->text().contains("a.ply"))
-                QVERIFY(!rows(w).item(i)->text().contains("Group: 0"));
+        for (int i = 0; i < constraintRows(w).count(); ++i)
+            if (constraintRows(w).item(i)->text().contains("a.ply"))
+                QVERIFY(!constraintRows(w).item(i)->text().contains("Group: 0"));
     }
 
     // A renamed fragment keeps its name through Save and Load, in the tree and in the rows.
@@ -256,17 +250,17 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(nestedProject));
-        QTreeWidgetItem* d = findItem(tree(w), "d.ply");
+        QTreeWidgetItem* d = findItem(fragmentTree(w), "d.ply");
         QVERIFY(panel(w).renameItem(item(d), "Handle"));
-        QTreeWidgetItem* inner = findItem(tree(w), "Group: 0");
+        QTreeWidgetItem* inner = findItem(fragmentTree(w), "Group: 0");
         QVERIFY(panel(w).renameItem(item(inner), "Neck"));
         const QString saved = dir.filePath("renamed.prproj");
         QVERIFY(w.saveProject(saved));
         QVERIFY(w.openProject(saved));
-        QVERIFY(findItem(tree(w), "Handle") && findItem(tree(w), "Neck"));
+        QVERIFY(findItem(fragmentTree(w), "Handle") && findItem(fragmentTree(w), "Neck"));
         QStringList texts;
-        for (int i = 0; i < rows(w).count(); ++i)
-            texts << rows(w).item(i)->text();
+        for (int i = 0; i < constraintRows(w).count(); ++i)
+            texts << constraintRows(w).item(i)->text();
         QVERIFY2(texts.join('\n').contains("Handle") && texts.join('\n').contains("Neck"),
                  qPrintable(texts.join('\n')));
     }
@@ -278,7 +272,7 @@ private slots:
         w.widgets().listPans->AddEmptyGroup();
         QVERIFY(validates(w));
         QCOMPARE(w.projectGraph()->objectCount(), before + 1);
-        MyTreeWidgetItem* top = item(tree(w).topLevelItem(0));
+        MyTreeWidgetItem* top = item(fragmentTree(w).topLevelItem(0));
         QVERIFY(!top->isFragment());
         QCOMPARE(top->text(0),
                  QStringLiteral("Group: %1").arg(w.projectGraph()->entityIndexOf(top->object()->id())));
@@ -290,7 +284,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(nestedProject));
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         auto drop = [&w, &items](QTreeWidgetItem* dragged, int area) {
             std::unique_ptr<QMimeData> data(panel(w).contentWidget().mimeData({dragged}));
             WGLArea& target = w.widgets().wacont->area(area);
@@ -330,7 +324,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(nestedProject));
         TotalGraph& graph = *w.projectGraph();
-        GeometrObj* d = actionObject(item(findItem(tree(w), "d.ply")));
+        GeometrObj* d = actionObject(item(findItem(fragmentTree(w), "d.ply")));
         const std::vector<Point3d> read = verticesOf(d);
         // Moved off where it was read, whichever piece the solve keeps still.
         const Matrix44d away = translation(0, 0, 1);
@@ -338,7 +332,7 @@ private slots:
         w.solve();
         QVERIFY(verticesOf(d) != read);
         QVERIFY(w.isInSolvedArea(d->id()));
-        QListWidget& list = rows(w);
+        QListWidget& list = constraintRows(w);
         int row = -1;
         for (int i = 0; i < list.count(); ++i)
             if (list.item(i)->text().contains("d.ply"))

@@ -45,17 +45,6 @@ class TestLeftColumn : public QObject {
     QTemporaryDir dir;
     SampleVessel sample;
 
-    static QListWidget& list(MainWindow& w) {
-        return w.widgets().listPans->constraintListPanel()->contentWidget();
-    }
-
-    static QPushButton* button(MainWindow& w, const QString& text) {
-        for (QPushButton* b : w.widgets().listPans->findChildren<QPushButton*>())
-            if (b->text() == text)
-                return b;
-        return nullptr;
-    }
-    static QTreeWidget& tree(MainWindow& w) { return w.widgets().listPans->treePanel()->contentWidget(); }
     static MyTreeWidgetItem* item(QTreeWidgetItem* i) { return dynamic_cast<MyTreeWidgetItem*>(i); }
 
     // Fragments a and b in a user group, c at top level.
@@ -73,10 +62,8 @@ class TestLeftColumn : public QObject {
 
 private slots:
     void initTestCase() {
-        installMeshReaders();
-        QDir::setCurrent(dir.path());
-        QString error;
-        QVERIFY2(writeSmallSample(dir.path(), sample, error), qPrintable(error));
+        const QString error = setUpSampleFolder(dir, sample);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
     void theListMirrorsTheConstraints() {
@@ -86,7 +73,7 @@ private slots:
         QCOMPARE(w.widgets().listPans->titleLabel().text(), QStringLiteral("OSTRAKIT"));
         QVERIFY(w.openProject(sample.projectPath));
         TotalGraph& graph = *w.projectGraph();
-        QListWidget& rows = list(w);
+        QListWidget& rows = constraintRows(w);
         QCOMPARE(rows.count(), sample.constraintCount);
         int k = 0;
         for (const auto& [id, c] : graph.constraintTable()) {
@@ -106,7 +93,7 @@ private slots:
 
         // The button deletes the current row's constraint, the Delete key too.
         const int secondId = second->id();
-        QTest::mouseClick(button(w, "Delete Constraint"), Qt::LeftButton);
+        QTest::mouseClick(leftButton(w, "Delete Constraint"), Qt::LeftButton);
         QVERIFY(!graph.getConstraint(secondId));
         QCOMPARE(rows.count(), sample.constraintCount - 1);
         QVERIFY(!w.widgets().listPans->constraintRow(secondId));
@@ -141,7 +128,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(project));
         TotalGraph& graph = *w.projectGraph();
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         // The group with its two fragments below it, and the lone fragment (its wrapper shows no
         // item of its own).
         QCOMPARE(items.topLevelItemCount(), 2);
@@ -210,7 +197,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.openProject(writeGroupedProject()));
         TotalGraph& graph = *w.projectGraph();
-        QTreeWidget& items = tree(w);
+        QTreeWidget& items = fragmentTree(w);
         TreePanel& panel = *w.widgets().listPans->treePanel();
         QTreeWidgetItem* groupItem = nullptr;
         QTreeWidgetItem* lone = nullptr;
@@ -246,7 +233,7 @@ private slots:
         QCOMPARE(fragment->displayName(), QStringLiteral("Handle"));
         QCOMPARE(lone->text(0), QStringLiteral("Handle"));
         QCOMPARE(fragment->parentObject()->rawName(), QStringLiteral("Handle"));
-        QVERIFY(list(w).item(0)->text().contains("Handle"));
+        QVERIFY(constraintRows(w).item(0)->text().contains("Handle"));
         QVERIFY(!panel.renameItem(item(lone), QString())); // an empty name is refused
         QCOMPARE(fragment->displayName(), QStringLiteral("Handle"));
 
@@ -271,7 +258,7 @@ private slots:
         menu->actions().front()->trigger();
         QVERIFY(!graph.getObject(wrapperId));
         QCOMPARE(items.topLevelItemCount(), 1);
-        QCOMPARE(list(w).count(), 0); // its constraint went with it
+        QCOMPARE(constraintRows(w).count(), 0); // its constraint went with it
         QVERIFY(graph.validate().isEmpty());
     }
 
@@ -298,7 +285,7 @@ private slots:
         w.widgets().listPans->addFragmentFiles({good, bad, dir.filePath("missing.obj")});
         TotalGraph& graph = *w.projectGraph();
         QCOMPARE(graph.objectTable().size(), std::size_t(1)); // only the good one
-        QCOMPARE(tree(w).topLevelItemCount(), 1);
+        QCOMPARE(fragmentTree(w).topLevelItemCount(), 1);
         QVERIFY2(message.contains("bad.ply") && message.contains("missing.obj") &&
                      !message.contains("good.ply"),
                  qPrintable(message));
@@ -306,7 +293,7 @@ private slots:
         auto* wrapper = dynamic_cast<FragGroup*>(graph.objectTable().begin()->second);
         QVERIFY(wrapper && wrapper->isHidden());
         QCOMPARE(wrapper->wrappedFragment()->id(), wrapper->id());
-        QVERIFY(tree(w).topLevelItem(0)->toolTip(0).contains("image:"));
+        QVERIFY(fragmentTree(w).topLevelItem(0)->toolTip(0).contains("image:"));
         QVERIFY(graph.validate().isEmpty());
     }
 
