@@ -114,6 +114,7 @@ class TestConstraintPanels : public QObject {
 private slots:
     void initTestCase() {
         installMeshReaders();
+        QDir::setCurrent(dir.path()); // the solver leaves its files in the current folder
         TotalGraph g;
         FragGroup* a = addFragment(g, writeTetrahedron(dir, "a.ply"));
         FragGroup* b = addFragment(g, writeTetrahedron(dir, "b.ply", {3, 0, 0}));
