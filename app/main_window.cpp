@@ -3,12 +3,14 @@
 #include "constraint.h"
 #include "entity_poses.h"
 #include "frag_group.h"
+#include "fragment.h"
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
 #include "mod_constr_panel.h"
 #include "panel_gl_area.h"
 #include "point_pair_set.h"
+#include "project_history.h"
 #include "rband.h"
 #include "reassembly_solver.h"
 #include "solved_container.h"
@@ -23,10 +25,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <algorithm>
@@ -55,7 +61,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     connect(ui->loadproj, &QAction::triggered, this, &MainWindow::chooseOpenProject);
     connect(ui->saveproj, &QAction::triggered, this, &MainWindow::chooseSaveProject);
     connect(ui->exit, &QAction::triggered, this, &MainWindow::quit);
-    connect(ui->newproj, &QAction::triggered, this, &MainWindow::newProject);
+    connect(ui->newproj, &QAction::triggered, this, [this] {
+        if (maySetProjectAside())
+            newProject();
+    });
     connect(ui->importproj, &QAction::triggered, this, &MainWindow::chooseImportProject);
     connect(ui->exportaln, &QAction::triggered, this, &MainWindow::chooseExportAln);
     connect(ui->wacont, &WAContainer::objectDropped, ui->listPans, &ListPanelContainer::putInWorkingArea);
@@ -66,9 +75,42 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     solver = std::make_unique<ReassemblySolver>(*pairs);
     driver = std::make_unique<SolveDriver>(*graph, *poses, *pairs, *solver, solvedLink);
     timeKey = new UserTimeKey(this, timeLog);
+
+    history = new ProjectHistory([this] { return captureState(); },
+                                 [this](const ProjectState& s) { restoreState(s); }, this);
+    connect(&history->stack(), &QUndoStack::cleanChanged, this,
+            [this](bool clean) { setWindowModified(!clean); });
+    buildEditMenu();
+    setProjectFile(QString());
+}
+
+void MainWindow::buildEditMenu() {
+    QUndoStack& stack = history->stack();
+    ui->menuEdit = new QMenu(tr("Edit"), ui->menuBar);
+    ui->menuEdit->setObjectName(QStringLiteral("menuEdit"));
+    ui->menuBar->addMenu(ui->menuEdit); // after "File"
+    ui->undo = ui->menuEdit->addAction(tr("Undo"), this, &MainWindow::undo);
+    ui->undo->setShortcuts(QKeySequence::Undo);
+    ui->redo = ui->menuEdit->addAction(tr("Redo"), this, &MainWindow::redo);
+    ui->redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    const auto name = [](QAction* action, const QString& verb) {
+        return [action, verb](const QString& step) {
+            action->setText(step.isEmpty() ? verb : verb + QLatin1Char(' ') + step);
+        };
+    };
+    connect(&stack, &QUndoStack::undoTextChanged, ui->undo, name(ui->undo, tr("Undo")));
+    connect(&stack, &QUndoStack::redoTextChanged, ui->redo, name(ui->redo, tr("Redo")));
+    connect(&stack, &QUndoStack::canUndoChanged, ui->undo, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::canRedoChanged, ui->redo, &QAction::setEnabled);
+    ui->undo->setEnabled(false);
+    ui->redo->setEnabled(false);
 }
 
 MainWindow::~MainWindow() {
+    // The steps go first, quietly: the window they would report to is going.
+    history->stack().disconnect();
+    delete history;
     picks.clear();
     graph->deleteAll();
     // The widgets still hold the graph pointer; they go with the window base, after the graph, but
@@ -323,6 +365,7 @@ void MainWindow::solve() {
     driver->solve();
     // The solve moved the samples: the modify panel shows and keeps the moved points.
     ui->listPans->modifyConstraintPanel()->reload();
+    projectChanged(tr("Solve"));
     statusBar()->showMessage(
         driver->anyLevelFailed() ? tr("The solve failed: nothing was moved at some level") : tr("Solved"),
         5000);
@@ -431,6 +474,7 @@ void MainWindow::joinConstraintPicks() {
     solvedArea().setPickMode(false);
     updateSolvedArea();
     statusBar()->clearMessage();
+    projectChanged(tr("Add Constraint"));
 }
 
 void MainWindow::cancelAddConstraint() {
@@ -446,6 +490,8 @@ void MainWindow::cancelAddConstraint() {
 // --- file commands -------------------------------------------------------------------------
 
 void MainWindow::chooseOpenProject() {
+    if (!maySetProjectAside())
+        return;
     const QString path = QFileDialog::getOpenFileName(this, tr("Open Project"), QDir::currentPath(),
                                                       tr("xml (*.xml);;prproj (*.prproj)"));
     if (!path.isEmpty())
@@ -453,8 +499,9 @@ void MainWindow::chooseOpenProject() {
 }
 
 void MainWindow::chooseSaveProject() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Project"), QDir::currentPath(),
-                                                      tr("xml (*.xml);; prproj (*.prproj)"));
+    const QString start = projectPath.isEmpty() ? QDir::currentPath() : projectPath;
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save Project"), start, tr("xml (*.xml);; prproj (*.prproj)"));
     if (!path.isEmpty())
         saveProject(path);
 }
@@ -497,6 +544,7 @@ bool MainWindow::openProject(const QString& path) {
     graph->deleteAll();
     graph->takeOver(loaded);
     announceProject();
+    startHistory(path);
     warnAboutMissingMeshes(report.missingMeshes);
     return true;
 }
@@ -507,6 +555,8 @@ bool MainWindow::saveProject(const QString& path) {
         showFileError(tr("Save project error"), tr("Couldn't save the project"));
         return false;
     }
+    history->stack().setClean();
+    setProjectFile(path);
     return true;
 }
 
@@ -527,6 +577,7 @@ bool MainWindow::importProject(const QString& path) {
     for (GeometrObj* o : incoming)
         makeThumbnail(o);
     ui->wacont->updateAll();
+    projectChanged(tr("Import"));
     warnAboutMissingMeshes(report.missingMeshes);
     return true;
 }
@@ -573,7 +624,36 @@ void MainWindow::warnAboutMissingMeshes(const QStringList& missing) {
 }
 
 void MainWindow::quit() {
+    if (!closing && !maySetProjectAside())
+        return;
+    closing = true;
     QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closing && !maySetProjectAside()) {
+        event->ignore();
+        return;
+    }
+    closing = true;
+    event->accept();
+}
+
+bool MainWindow::maySetProjectAside() {
+    if (history->stack().isClean())
+        return true;
+    const auto answer = QMessageBox::question(this, tr("Ostrakit"), tr("Save changes to the project?"),
+                                              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                              QMessageBox::Save);
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer != QMessageBox::Save)
+        return false;
+    QString path = projectPath;
+    if (path.isEmpty())
+        path = QFileDialog::getSaveFileName(this, tr("Save Project"), QDir::currentPath(),
+                                            tr("xml (*.xml);; prproj (*.prproj)"));
+    return !path.isEmpty() && saveProject(path);
 }
 
 void MainWindow::resetViews() {
@@ -592,6 +672,69 @@ void MainWindow::resetViews() {
 void MainWindow::newProject() {
     resetViews();
     graph->deleteAll();
+    startHistory(QString());
+}
+
+// --- undo and redo -------------------------------------------------------------------------
+
+void MainWindow::projectChanged(const QString& action) {
+    history->record(action);
+}
+
+void MainWindow::undo() {
+    cancelAddConstraint();
+    history->stack().undo();
+}
+
+void MainWindow::redo() {
+    cancelAddConstraint();
+    history->stack().redo();
+}
+
+void MainWindow::startHistory(const QString& path) {
+    history->startOver();
+    history->stack().setClean();
+    setProjectFile(path);
+}
+
+void MainWindow::setProjectFile(const QString& path) {
+    projectPath = path;
+    setWindowTitle(path.isEmpty() ? tr("Ostrakit[*]")
+                                  : tr("%1[*] - Ostrakit").arg(QFileInfo(path).fileName()));
+}
+
+ProjectState MainWindow::captureState() const {
+    ProjectState s;
+    s.folder = QDir::currentPath();
+    s.text = projectFileText(*graph, QDir(s.folder));
+    s.meshes = keepMeshes(*graph, QDir(s.folder));
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        if (const GeometrObj* o = ui->wacont->content(i))
+            s.workingAreas[std::size_t(i)] = o->id();
+    return s;
+}
+
+void MainWindow::restoreState(const ProjectState& s) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TotalGraph restored;
+    const ProjectReadReport report = readProjectText(s.text, restored, QDir(s.folder), &s.meshes);
+    if (!report.ok()) {
+        // The meshes the failed read moved go back to where their fragments are.
+        for (const auto& [id, o] : graph->objectTable())
+            if (auto* wrapper = dynamic_cast<FragGroup*>(o); wrapper && wrapper->wrappedFragment())
+                wrapper->wrappedFragment()->syncPlacement();
+        QApplication::restoreOverrideCursor();
+        showFileError(tr("Undo"), tr("The project could not be put back: %1").arg(report.detail));
+        return;
+    }
+    resetViews();
+    graph->deleteAll();
+    graph->takeOver(restored);
+    announceProject();
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        if (const int id = s.workingAreas[std::size_t(i)]; id >= 0 && graph->getObject(id))
+            ui->listPans->putInWorkingArea(id, i);
+    QApplication::restoreOverrideCursor();
 }
 
 // --- events --------------------------------------------------------------------------------

@@ -15,6 +15,8 @@
 
 class EntityPoses;
 class PanelGLArea;
+class ProjectHistory;
+struct ProjectState;
 class PointPairSet;
 class ReassemblySolver;
 class TotalGraph;
@@ -78,6 +80,7 @@ public:
     void decrementHiddenCount() override;
     void removeConstraintItem(int constraintId) override;
     void makeThumbnail(GeometrObj* obj) override;
+    void projectChanged(const QString& action) override;
 
     // Reads the project at path; only a complete read replaces the open project. Failures show a
     // message box and leave the open project as it was. Returns whether the project was replaced.
@@ -95,6 +98,12 @@ public:
     const UserTimeLog& userTimeLog() const { return timeLog; }
     const MainWindowUi& widgets() const { return *ui; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picks; }
+    ProjectHistory& projectHistory() const { return *history; }
+    // The file the project was last opened from or saved to; empty for a new project.
+    const QString& projectFile() const { return projectPath; }
+    // Asks whether to save unsaved changes: true when the project may go (saved, discarded or
+    // unchanged), false when the user cancelled or the save failed.
+    bool maySetProjectAside();
 
 public slots:
     void solve() override;
@@ -105,9 +114,13 @@ public slots:
     void quit();
     void newProject();
     void HandlePicking(int nctype, int nstiff) override;
+    // Undo and redo leave any picking first.
+    void undo();
+    void redo();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // The margins and spacings of the central grid across its three columns.
     static constexpr int ColumnGaps = 4;
@@ -115,6 +128,13 @@ protected:
 private:
     // Empties the views, the lists and the pending picks (the graph is left alone).
     void resetViews();
+    // The project as an undo step keeps it, and putting such a state back.
+    ProjectState captureState() const;
+    void restoreState(const ProjectState& state);
+    void buildEditMenu();
+    // The project now is where undo starts, saved in path (empty: never saved).
+    void startHistory(const QString& path);
+    void setProjectFile(const QString& path);
     // Lists, solved area and thumbnails for a project that was just read.
     void announceProject();
     void warnAboutMissingMeshes(const QStringList& missing);
@@ -159,4 +179,7 @@ private:
     int pickType = 0;
     int pickCount = 0;
     std::multimap<QString, PickRecord> picks;
+    ProjectHistory* history = nullptr; // child of the window
+    QString projectPath;
+    bool closing = false; // the user agreed to let the project go
 };

@@ -30,6 +30,9 @@ struct MainWindowUi {
     WAContainer* wacont = nullptr;
     QMenuBar* menuBar = nullptr;
     QMenu* menuFile = nullptr;
+    QMenu* menuEdit = nullptr; // built by the window with its undo stack
+    QAction* undo = nullptr;
+    QAction* redo = nullptr;
     QToolBar* mainToolBar = nullptr;
     QStatusBar* statusBar = nullptr;
 

@@ -35,8 +35,8 @@ bool isRelativeEverywhere(const QString& path) {
 // is complete, so that a failure anywhere can delete exactly what was made.
 class GraphReader {
 public:
-    GraphReader(TotalGraph& g, QXmlStreamReader& r, const QDir& folder)
-        : graph(g), xml(r), meshFolder(folder) {}
+    GraphReader(TotalGraph& g, QXmlStreamReader& r, const QDir& folder, const KeptMeshes* kept)
+        : graph(g), xml(r), meshFolder(folder), keptMeshes(kept) {}
 
     ProjectReadReport run() {
         ProjectReadReport report;
@@ -224,7 +224,8 @@ private:
                 continue;
             if (isStart(QLatin1String("Mesh")) && !haveMesh) {
                 haveMesh = true;
-                loadMesh(*f, attribute("path"));
+                if (!adoptKeptMesh(*f, attribute("path")))
+                    loadMesh(*f, attribute("path"));
             } else if (isStart(QLatin1String("Transformation"))) {
                 if (!readTransformation(*f))
                     return nullptr;
@@ -237,8 +238,21 @@ private:
         }
         if (named)
             f->setName(userName);
-        f->applyTransform(nullptr); // bake the stored placement into the freshly read vertices
+        f->syncPlacement(); // bake the stored placement into the vertices
         return f;
+    }
+
+    bool adoptKeptMesh(Fragment& f, const QString& written) {
+        if (!keptMeshes)
+            return false;
+        const auto it = keptMeshes->find({f.id(), written});
+        if (it == keptMeshes->end() || !it->second.mesh)
+            return false;
+        f.setPath(it->second.path);
+        f.setPathNames();
+        f.setPathRelativeToProject(it->second.relative);
+        f.adoptMesh(it->second.mesh);
+        return true;
     }
 
     // Tries the path as written, then relative to the project's folder, then the bare file name
@@ -416,6 +430,7 @@ private:
     TotalGraph& graph;
     QXmlStreamReader& xml;
     QDir meshFolder;
+    const KeptMeshes* keptMeshes; // may be null
     QString error;
     QStringList missing;
     std::set<int> claimedGroupIds;
@@ -434,8 +449,9 @@ public:
 
 } // namespace
 
-ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder) {
-    GraphReader r(graph, reader, meshFolder);
+ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder,
+                            const KeptMeshes* kept) {
+    GraphReader r(graph, reader, meshFolder, kept);
     ProjectReadReport report = r.run();
     if (report.ok())
         r.release();
@@ -513,17 +529,23 @@ ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
     if (!readBounded(file, text, why) || !tokensWithinBound(text, why))
         return badlyWritten(graph, why);
     file.close();
-    QBuffer buffer(&text); // read through a device, so that the text is decoded piece by piece
+    return readProjectText(text, graph, QFileInfo(path).absoluteDir(), nullptr);
+}
+
+ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,
+                                  const KeptMeshes* kept) {
+    ProjectReadReport report;
+    QBuffer buffer; // read through a device, so that the text is decoded piece by piece
+    buffer.setData(text);
     buffer.open(QIODevice::ReadOnly);
     QXmlStreamReader xml(&buffer);
-    const QDir folder = QFileInfo(path).absoluteDir();
     bool sawGraph = false;
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isStartElement() && xml.name() == QLatin1String("Graph")) {
             if (sawGraph)
                 return badlyWritten(graph, QStringLiteral("the file holds two projects"));
-            report = readGraph(graph, xml, folder);
+            report = readGraph(graph, xml, folder, kept);
             if (!report.ok())
                 return report;
             sawGraph = true;

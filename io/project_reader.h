@@ -2,12 +2,26 @@
 // Reading project files. A file is read completely into a graph of its own; only a complete,
 // consistent read is reported as success, so the caller can keep the open project otherwise.
 
+#include <QByteArray>
 #include <QDir>
 #include <QString>
 #include <QStringList>
+#include <map>
+#include <memory>
+#include <utility>
 
 class QXmlStreamReader;
 class TotalGraph;
+struct FragMesh;
+
+// A fragment's mesh already in memory, used instead of reading its file again.
+struct KeptMesh {
+    std::shared_ptr<FragMesh> mesh;
+    QString path;          // the fragment's mesh path
+    bool relative = false; // the project names it relative to its folder
+};
+// By fragment id and the mesh path as the project text names it.
+using KeptMeshes = std::map<std::pair<int, QString>, KeptMesh>;
 
 struct ProjectReadReport {
     enum Status { Ok, CannotOpen, BadlyWritten };
@@ -27,5 +41,10 @@ struct ProjectReadReport {
 ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph);
 
 // Reads the "Graph" element the reader stands on into graph. meshFolder is where relative and
-// moved mesh paths are looked for.
-ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder);
+// moved mesh paths are looked for. A fragment found in kept takes that mesh, placed by its matrix,
+// instead of reading the file.
+ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const QDir& meshFolder,
+                            const KeptMeshes* kept = nullptr);
+// Reads project text as projectFileText writes it for folder, with the meshes of kept.
+ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,
+                                  const KeptMeshes* kept);

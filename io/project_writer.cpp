@@ -114,3 +114,15 @@ QByteArray projectFileText(const TotalGraph& graph, const QDir& folder) {
 bool saveProjectFile(const QString& path, const TotalGraph& graph, QString& error) {
     return writeFileAtomically(path, projectFileText(graph, QFileInfo(path).absoluteDir()), error);
 }
+
+KeptMeshes keepMeshes(const TotalGraph& graph, const QDir& folder) {
+    KeptMeshes kept;
+    for (const auto& [id, o] : graph.objectTable()) {
+        const auto* wrapper = dynamic_cast<const FragGroup*>(o);
+        const Fragment* f = wrapper ? wrapper->wrappedFragment() : nullptr;
+        if (f)
+            kept[{f->id(), writtenMeshPath(*f, folder)}] = {f->sharedMesh(), f->meshPath(),
+                                                            f->pathRelativeToProject()};
+    }
+    return kept;
+}

@@ -2,6 +2,8 @@
 // The project file: one line of XML, no declaration, UTF-8. Elements in a fixed order with the
 // attribute spelling other tools and older files rely on; attribute text is escaped.
 
+#include "project_reader.h"
+
 #include <QDir>
 #include <QString>
 #include <QTextStream>
@@ -26,6 +28,10 @@ void writeXml(QTextStream& out, const TotalGraph& graph, const QDir& folder);
 // The whole file: "<Project>" graph "</Project>", for a file in folder (the working directory by
 // default).
 QByteArray projectFileText(const TotalGraph& graph, const QDir& folder = QDir());
+
+// Every fragment's mesh of graph under the key the text written for folder gives it, for reading
+// that text again without the files.
+KeptMeshes keepMeshes(const TotalGraph& graph, const QDir& folder = QDir());
 
 // Writes the project through a temporary file that replaces the old one only once every byte is on
 // the disk, so a failure leaves the previous file intact. On failure sets error.

@@ -178,6 +178,8 @@ void ListPanelContainer::DeleteConstraint() {
     if (listener)
         listener->deleteConstraint(id);
     delete row;
+    if (listener)
+        listener->projectChanged(tr("Delete Constraint"));
 }
 
 void ListPanelContainer::HandleFocus(QListWidgetItem* current, QListWidgetItem* previous) {
@@ -319,6 +321,7 @@ void ListPanelContainer::DeleteGroup() {
             deleteItem(item);
         listener->deleteGeometry(id);
     }
+    listener->projectChanged(tr("Delete Geometries"));
 }
 
 void ListPanelContainer::OpenPutFragment() {
@@ -352,6 +355,8 @@ void ListPanelContainer::AddEmptyGroup() {
     tree->contentWidget().insertTopLevelItem(0, item);
     item->setColour(group->getColor());
     item->refreshToolTip();
+    if (listener)
+        listener->projectChanged(tr("Add an Empty Group"));
 }
 
 void ListPanelContainer::AddFrag() {
@@ -382,6 +387,8 @@ void ListPanelContainer::addFragments(const QStringList& files) {
     }
     progress.setValue(int(files.size()));
     QApplication::restoreOverrideCursor();
+    if (listener)
+        listener->projectChanged(tr("Add Fragments"));
     if (!failures.isEmpty())
         QMessageBox::warning(this, tr("Couldn't read meshes"),
                              tr("These files were not added:\n\n%1").arg(failures.join(QLatin1Char('\n'))));

@@ -156,6 +156,8 @@ void ModConstrPanel::apply() {
         // What is shown now is what later edits and Cancel start from.
         record(c);
         showValues(c);
+        if (listener)
+            listener->projectChanged(tr("Modify Constraint"));
     }
     repaintViews();
 }

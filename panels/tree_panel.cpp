@@ -170,6 +170,7 @@ void TreePanel::group() {
     groupItem->setExpanded(true);
     content.scrollToItem(groupItem);
     selection.clear();
+    listener->projectChanged(tr("Group"));
 }
 
 void TreePanel::split() {
@@ -211,6 +212,7 @@ void TreePanel::split() {
         listener->addTreeItems(member, nullptr);
     }
     listener->deleteGeometry(group->id());
+    listener->projectChanged(tr("Split"));
 }
 
 void TreePanel::excl2() {
@@ -235,6 +237,7 @@ void TreePanel::excl2() {
     item->setColour(obj->getColor());
     listener->makeThumbnail(oldParent);
     selection.clear();
+    listener->projectChanged(tr("Exclude"));
 }
 
 void TreePanel::delGeom() {
@@ -250,6 +253,7 @@ void TreePanel::delGeom() {
     selection.clear();
     delete item;
     listener->deleteGeometry(id);
+    listener->projectChanged(tr("Delete Geometries"));
 }
 
 void TreePanel::refreshConstraintTexts() {
@@ -268,6 +272,8 @@ bool TreePanel::renameItem(MyTreeWidgetItem* item, const QString& name) {
             wrapper->setName(name);
     // Every row that names the object shows the new name.
     refreshConstraintTexts();
+    if (listener)
+        listener->projectChanged(tr("Rename"));
     return true;
 }
 

@@ -92,6 +92,9 @@ void FragMesh::clear() {
     releaseVector(pickColors);
     bbox.setNull();
     hasVertexColors = false;
+    placement = Matrix44d::Identity();
+    fileBox.setNull();
+    fileCentroid = Point3d::Zero();
     changes = Positions | Colors | Marks | Topology;
 }
 

@@ -48,6 +48,11 @@ struct FragMesh {
 
     Box3d bbox;
     bool hasVertexColors = false; // the file carried per-vertex colours
+    // What the file's coordinates were: the vertices are placement * (the file's vertices). A mesh
+    // kept by an undo step is placed again from here, without reading the file.
+    Matrix44d placement = Matrix44d::Identity();
+    Box3d fileBox;
+    Point3d fileCentroid = Point3d::Zero();
     std::uint32_t changes = Positions | Colors | Marks | Topology;
 
     std::size_t vertexCount() const { return vertices.size(); }

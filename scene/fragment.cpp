@@ -5,6 +5,7 @@
 #include "scene_drawer.h"
 
 #include <QFileInfo>
+#include <Eigen/LU>
 #include <cmath>
 
 namespace {
@@ -40,7 +41,7 @@ Fragment::Fragment(BaseGraph* owner, const QString& meshPath) : Fragment(owner) 
 
 void Fragment::setColor(Color4b c) {
     color = c;
-    FragMesh& m = meshData;
+    FragMesh& m = *meshData;
     const std::size_t n = m.vertices.size();
     m.displayColors.resize(n);
     m.highlightColors.resize(n);
@@ -60,13 +61,14 @@ void Fragment::applyTransform(const Matrix44d* m) {
     } else {
         t = matrix;
     }
-    meshData.transform(t);
+    meshData->transform(t);
+    meshData->placement = t * meshData->placement;
     if (m)
         movePointsPickedHere(*m);
     currentCentroidPoint = transformPoint(matrix, centroidPoint);
-    meshData.updateBoundingBox();
-    meshData.updateVertexNormals();
-    meshData.updateFaceNormals();
+    meshData->updateBoundingBox();
+    meshData->updateVertexNormals();
+    meshData->updateFaceNormals();
 }
 
 void Fragment::draw(bool showMarkedFaces) {
@@ -101,7 +103,7 @@ QString Fragment::imageKey() const {
 }
 
 bool Fragment::loadMesh() {
-    meshData.clear();
+    meshData->clear();
     lastLoadError.clear();
     MeshFileReader* reader = meshFileReader();
     if (!reader) {
@@ -109,28 +111,57 @@ bool Fragment::loadMesh() {
         return false;
     }
     const bool ply = meshSuffix(path) == QLatin1String("ply");
-    const bool ok =
-        ply ? reader->readPly(path, meshData, lastLoadError) : reader->readObj(path, meshData, lastLoadError);
+    const bool ok = ply ? reader->readPly(path, *meshData, lastLoadError)
+                        : reader->readObj(path, *meshData, lastLoadError);
     if (!ok) {
-        meshData.clear();
+        meshData->clear();
         return false;
     }
-    meshData.allocateAttributes();
-    meshData.updateBoundingBox();
-    meshData.updateVertexNormals();
-    meshData.updateFaceNormals();
-    meshData.updateFaceFaceAdjacency();
-    bbox = meshData.bbox;
+    meshData->allocateAttributes();
+    meshData->updateBoundingBox();
+    meshData->updateVertexNormals();
+    meshData->updateFaceNormals();
+    meshData->updateFaceFaceAdjacency();
+    bbox = meshData->bbox;
+    meshData->fileBox = bbox;
     return true;
 }
 
 void Fragment::computeCentroid() {
     Point3d sum = Point3d::Zero();
-    for (const Point3d& p : meshData.vertices)
+    for (const Point3d& p : meshData->vertices)
         sum += p;
     centroidPoint =
-        meshData.vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData.vertices.size()));
+        meshData->vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData->vertices.size()));
     currentCentroidPoint = centroidPoint;
+    meshData->fileCentroid = centroidPoint;
+}
+
+void Fragment::adoptMesh(std::shared_ptr<FragMesh> kept) {
+    if (SceneDrawer* d = sceneDrawer())
+        d->forgetFragment(this);
+    meshData = kept ? std::move(kept) : std::make_shared<FragMesh>();
+    bbox = meshData->fileBox;
+    centroidPoint = meshData->fileCentroid;
+    currentCentroidPoint = transformPoint(meshData->placement, centroidPoint);
+    // Whatever drew it last, this fragment uploads it afresh.
+    meshData->changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
+    setColor(color);
+}
+
+void Fragment::syncPlacement() {
+    FragMesh& m = *meshData;
+    if (m.placement != matrix) {
+        // A freshly read mesh is moved by the matrix itself, exactly as it stands.
+        const Matrix44d change =
+            m.placement == Matrix44d::Identity() ? matrix : Matrix44d(matrix * m.placement.inverse());
+        m.transform(change);
+        m.placement = matrix;
+        m.updateBoundingBox();
+        m.updateVertexNormals();
+        m.updateFaceNormals();
+    }
+    currentCentroidPoint = transformPoint(matrix, centroidPoint);
 }
 
 void Fragment::setPathNames() {
@@ -139,14 +170,14 @@ void Fragment::setPathNames() {
 }
 
 void Fragment::assignPickColors() {
-    const std::size_t n = meshData.faces.size();
+    const std::size_t n = meshData->faces.size();
     pickCodes.resize(n);
-    meshData.pickColors.resize(n);
+    meshData->pickColors.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
         const int code = basePickCode + static_cast<int>(k);
         pickCodes[k] = code;
-        meshData.pickColors[k] = {static_cast<std::uint8_t>(code % 256),
-                                  static_cast<std::uint8_t>((code / 256) % 256),
-                                  static_cast<std::uint8_t>((code / 65536) % 256), 255};
+        meshData->pickColors[k] = {static_cast<std::uint8_t>(code % 256),
+                                   static_cast<std::uint8_t>((code / 256) % 256),
+                                   static_cast<std::uint8_t>((code / 65536) % 256), 255};
     }
 }

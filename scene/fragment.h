@@ -4,6 +4,7 @@
 #include "geometr_obj.h"
 
 #include <QString>
+#include <memory>
 #include <vector>
 
 // One scanned piece: a triangle mesh read from a PLY or OBJ file. It always lives inside its own
@@ -23,7 +24,7 @@ public:
     void drawHighlighted(bool showMarkedFaces) override;
     bool hasConstraintsDeep() const override { return hasDeepConstraints; }
     QString displayName() const override { return name; }
-    Box3d getMeshBBox() const override { return meshData.bbox; }
+    Box3d getMeshBBox() const override { return meshData->bbox; }
     void setMarked(bool m) override { marked = m; }
     void setId(int newId) override { objIdentity.id = newId; }
     bool isMarked() const override { return marked; }
@@ -38,7 +39,7 @@ public:
     // empty and loadError() tells why.
     bool loadMesh();
     QString loadError() const { return lastLoadError; }
-    bool hasMesh() const { return !meshData.faces.empty() || !meshData.vertices.empty(); }
+    bool hasMesh() const { return !meshData->faces.empty() || !meshData->vertices.empty(); }
     // centroid := mean of the vertex positions; currentCentroid := centroid.
     void computeCentroid();
     // name and fileName := the file-name part of path.
@@ -61,11 +62,19 @@ public:
     bool solverFlag() const { return solverMark; }
     void setSolverFlag(bool f) { solverMark = f; }
 
-    FragMesh& mesh() { return meshData; }
-    const FragMesh& mesh() const { return meshData; }
+    FragMesh& mesh() { return *meshData; }
+    const FragMesh& mesh() const { return *meshData; }
+    // The mesh object itself: an undo step keeps it alive after the fragment has gone.
+    const std::shared_ptr<FragMesh>& sharedMesh() const { return meshData; }
+    // Takes over a mesh kept from an earlier state of the project (its file box and centroid
+    // included); syncPlacement() then moves it to this fragment's matrix.
+    void adoptMesh(std::shared_ptr<FragMesh> kept);
+    // Moves the vertices from where the mesh is placed to this fragment's matrix (all of the matrix
+    // for a freshly read mesh), with box, normals and current centroid.
+    void syncPlacement();
 
 private:
-    FragMesh meshData;
+    std::shared_ptr<FragMesh> meshData = std::make_shared<FragMesh>(); // never null
     Point3d currentCentroidPoint = Point3d::Zero(); // matrix * centroid, kept after every transform
     QString path;
     bool relativeToProject = false;

@@ -5,6 +5,7 @@
 
 #include "geometry_types.h"
 
+#include <QString>
 #include <map>
 
 class BaseGraph;
@@ -71,4 +72,6 @@ public:
     virtual void decrementHiddenCount() = 0;
     virtual void removeConstraintItem(int constraintId) = 0;
     virtual void makeThumbnail(GeometrObj* obj) = 0;
+    // A change of the project named action is complete (one undo step).
+    virtual void projectChanged(const QString& action) { (void)action; }
 };

@@ -38,23 +38,6 @@ QStringList menuEntries(TreePanel& panel, bool enabledOnly = false) {
     return texts;
 }
 
-// Runs the menu entry text on the current selection, as a click on it would.
-bool runEntry(TreePanel& panel, const QString& text) {
-    std::unique_ptr<QMenu> menu = panel.makeMenu();
-    for (QAction* a : menu ? menu->actions() : QList<QAction*>())
-        if (a->text() == text && a->isEnabled()) {
-            a->trigger();
-            return true;
-        }
-    return false;
-}
-
-void select(QTreeWidget& tree, std::initializer_list<QTreeWidgetItem*> items) {
-    tree.clearSelection();
-    for (QTreeWidgetItem* i : items)
-        i->setSelected(true);
-}
-
 QTreeWidgetItem* findItem(QTreeWidget& tree, const QString& text) {
     const QList<QTreeWidgetItem*> found = tree.findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.front();

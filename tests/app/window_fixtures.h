@@ -14,6 +14,8 @@
 #include "tree_panel.h"
 #include "wgl_area.h"
 
+#include <QMenu>
+
 #include <QDir>
 #include <QPushButton>
 #include <QString>
@@ -81,4 +83,21 @@ inline void clickAndHold(WGLArea& area, QPoint at) {
     QTest::mousePress(&area, Qt::LeftButton, Qt::NoModifier, at);
     QTRY_VERIFY(area.paintCount() > before);
     QTest::mouseRelease(&area, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+// Runs the menu entry text on the current selection, as a click on it would.
+inline bool runEntry(TreePanel& panel, const QString& text) {
+    std::unique_ptr<QMenu> menu = panel.makeMenu();
+    for (QAction* a : menu ? menu->actions() : QList<QAction*>())
+        if (a->text() == text && a->isEnabled()) {
+            a->trigger();
+            return true;
+        }
+    return false;
+}
+
+inline void select(QTreeWidget& tree, std::initializer_list<QTreeWidgetItem*> items) {
+    tree.clearSelection();
+    for (QTreeWidgetItem* i : items)
+        i->setSelected(true);
 }

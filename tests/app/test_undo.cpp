@@ -1,0 +1,352 @@
+// Undo and redo in the real window: a Solve undone and redone through the Edit menu and its keys
+// (project text byte for byte, vertices back where they were), a deleted piece brought back after
+// its mesh file was removed, a randomised run of every kind of change undone to the start and
+// redone to the end, and the question before New, Load and Exit drop unsaved changes.
+
+#include "../gl_test_main.h"
+#include "constraint.h"
+#include "frag_group.h"
+#include "fragment.h"
+#include "mod_constr_panel.h"
+#include "project_history.h"
+#include "wa_container.h"
+#include "window_fixtures.h"
+
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+#include <numeric>
+#include <random>
+
+namespace {
+using Positions = std::map<int, std::vector<Point3d>>;
+
+// Every fragment's vertices, by id.
+Positions positionsOf(const TotalGraph& graph) {
+    Positions out;
+    for (const auto& [id, o] : graph.objectTable())
+        if (auto* g = dynamic_cast<FragGroup*>(o); g && g->wrappedFragment())
+            out[id] = g->wrappedFragment()->mesh().vertices;
+    return out;
+}
+
+// The largest distance of a vertex of now from where it was in then, over the fragments of then.
+double largestMove(const Positions& then, const Positions& now) {
+    double worst = 0;
+    for (const auto& [id, was] : then) {
+        const auto it = now.find(id);
+        if (it == now.end() || it->second.size() != was.size())
+            return std::numeric_limits<double>::infinity();
+        for (std::size_t i = 0; i < was.size(); ++i)
+            worst = std::max(worst, (it->second[i] - was[i]).norm());
+    }
+    return worst;
+}
+
+Fragment* firstFragment(GeometrObj* o) {
+    std::vector<Fragment*> leaves;
+    dynamic_cast<FragGroup*>(o)->collectFragments(leaves);
+    return leaves.front();
+}
+
+// Answers the next message box with button once it is shown.
+void answerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+    QTimer::singleShot(0, [button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        if (text)
+            *text = box->text();
+        box->button(button)->click();
+    });
+}
+} // namespace
+
+class TestUndo : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    SampleVessel sample;
+    std::unique_ptr<MainWindow> window;
+
+    TotalGraph& graph() { return *window->projectGraph(); }
+    QByteArray text() { return projectFileText(graph(), QDir(dir.path())); }
+    QUndoStack& stack() { return window->projectHistory().stack(); }
+    QAction& undoAction() { return *window->widgets().undo; }
+    QAction& redoAction() { return *window->widgets().redo; }
+    bool validates() {
+        const QStringList problems = graph().validate();
+        if (!problems.isEmpty())
+            qWarning() << problems;
+        return problems.isEmpty();
+    }
+
+    void open(const QString& path) {
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(window->openProject(path));
+    }
+
+    MyTreeWidgetItem* topItem(int i) {
+        return dynamic_cast<MyTreeWidgetItem*>(fragmentTree(*window).topLevelItem(i));
+    }
+
+    static constexpr int ChangeKinds = 12;
+
+    // One change of the kind, its details picked by the dice, made as the user makes it; false if
+    // it did not apply now.
+    bool change(int kind, std::mt19937& dice) {
+        QTreeWidget& tree = fragmentTree(*window);
+        QListWidget& rows = constraintRows(*window);
+        TreePanel& panel = *window->widgets().listPans->treePanel();
+        const auto pick = [&dice](int n) { return std::uniform_int_distribution<int>(0, n - 1)(dice); };
+        const int tops = tree.topLevelItemCount();
+        switch (kind) {
+        case 0:
+            window->solve();
+            return true;
+        case 1: { // group two top-level items
+            if (tops < 2)
+                return false;
+            const int a = pick(tops);
+            const int b = (a + 1 + pick(tops - 1)) % tops;
+            select(tree, {tree.topLevelItem(a), tree.topLevelItem(b)});
+            return runEntry(panel, "Group");
+        }
+        case 2: // split a group
+            for (int i = 0; i < tops; ++i)
+                if (!topItem(i)->isFragment()) {
+                    select(tree, {tree.topLevelItem(i)});
+                    return runEntry(panel, "Split");
+                }
+            return false;
+        case 3: // exclude a member
+            for (int i = 0; i < tops; ++i)
+                if (tree.topLevelItem(i)->childCount() > 0) {
+                    select(tree, {tree.topLevelItem(i)->child(0)});
+                    return runEntry(panel, "Exclude");
+                }
+            return false;
+        case 4: // rename
+            if (tops == 0)
+                return false;
+            return panel.renameItem(topItem(pick(tops)), QStringLiteral("piece %1").arg(pick(1000)));
+        case 5: // delete a top-level object
+            if (tops < 3)
+                return false;
+            select(tree, {tree.topLevelItem(pick(tops))});
+            leftButton(*window, "Delete Geometries")->click();
+            return true;
+        case 6: // delete a constraint
+            if (rows.count() == 0)
+                return false;
+            rows.setCurrentRow(pick(rows.count()));
+            leftButton(*window, "Delete Constraint")->click();
+            return true;
+        case 7: { // edit a constraint's point and stiffness, then Apply
+            if (rows.count() == 0)
+                return false;
+            rows.setCurrentRow(pick(rows.count()));
+            ModConstrPanel& edit = *window->widgets().listPans->modifyConstraintPanel();
+            edit.contentWidget().side(pick(2)).coordinate(pick(3)).spinBox().stepBy(1 + pick(3));
+            edit.contentWidget().stiffness().spinBox().setValue(1 + pick(5));
+            edit.apply();
+            return true;
+        }
+        case 9: // import the sample
+            if (tops > 12)
+                return false;
+            return window->importProject(sample.projectPath);
+        case 10: // exclude a group's member, once there is a group
+            for (int i = 0; i < tops; ++i)
+                if (tree.topLevelItem(i)->childCount() > 1) {
+                    select(tree, {tree.topLevelItem(i)->child(1)});
+                    return runEntry(panel, "Exclude");
+                }
+            return false;
+        case 8: // add a fragment
+            window->widgets().listPans->addFragmentFiles({sample.meshPaths[std::size_t(pick(3))]});
+            return true;
+        default: { // add a constraint between the first fragments of two objects, as picking ends
+            if (tops < 2)
+                return false;
+            GeometrObj* a = actionObject(topItem(0));
+            GeometrObj* b = actionObject(topItem(1));
+            const Point3d pa = a->currentCentroid(), pb = b->currentCentroid();
+            const ObjId* leafA = &firstFragment(a)->objId();
+            const ObjId* leafB = &firstFragment(b)->objId();
+            window->HandlePicking(1, 1 + pick(4));
+            window->addConstraintPick(*leafA, pa.x(), pa.y(), pa.z(), a->objId());
+            window->joinConstraintPicks();
+            window->addConstraintPick(*leafB, pb.x(), pb.y(), pb.z(), b->objId());
+            window->joinConstraintPicks();
+            return true;
+        }
+        }
+    }
+
+private slots:
+    void initTestCase() {
+        const QString error = setUpSampleFolder(dir, sample);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void cleanup() { window.reset(); }
+
+    void solveIsOneStepOfTheEditMenu() {
+        open(sample.projectPath);
+        QVERIFY(!window->isWindowModified());
+        QCOMPARE(undoAction().text(), QStringLiteral("Undo"));
+        QVERIFY(!undoAction().isEnabled());
+        const QByteArray before = text();
+        const Positions where = positionsOf(graph());
+        window->solve();
+        const QByteArray after = text();
+        const Positions solved = positionsOf(graph());
+        QVERIFY(after != before);
+        QVERIFY(window->isWindowModified());
+        QCOMPARE(undoAction().text(), QStringLiteral("Undo Solve"));
+
+        undoAction().trigger();
+        QCOMPARE(text(), before);
+        QVERIFY(largestMove(where, positionsOf(graph())) < 1e-12 * sample.size);
+        QVERIFY(!window->isWindowModified());
+        QCOMPARE(redoAction().text(), QStringLiteral("Redo Solve"));
+        QCOMPARE(constraintRows(*window).count(), sample.constraintCount);
+        QCOMPARE(fragmentTree(*window).topLevelItemCount(), 8);
+        QVERIFY(validates());
+
+        // The keys: Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Z undoes.
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(text(), after);
+        QVERIFY(largestMove(solved, positionsOf(graph())) < 1e-12 * sample.size);
+        QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(text(), before);
+        QTest::keyClick(window.get(), Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(text(), after);
+        QVERIFY(window->isWindowModified());
+        QVERIFY(validates());
+    }
+
+    void aDeletedPieceComesBackWithoutItsMeshFile() {
+        QTemporaryDir own;
+        SampleVessel copy;
+        QString error;
+        QVERIFY2(writeSmallSample(own.path(), copy, error), qPrintable(error));
+        open(copy.projectPath);
+        const QByteArray before = projectFileText(graph(), QDir(dir.path()));
+        const Positions where = positionsOf(graph());
+        GeometrObj* piece = actionObject(topItem(0));
+        const int id = piece->id();
+        const std::size_t attached = piece->constraintList().size();
+        QVERIFY(attached > 0);
+        select(fragmentTree(*window), {fragmentTree(*window).topLevelItem(0)});
+        leftButton(*window, "Delete Geometries")->click();
+        QVERIFY(!graph().getObject(id));
+        QCOMPARE(undoAction().text(), QStringLiteral("Undo Delete Geometries"));
+        QVERIFY(QFile::remove(copy.meshPaths[0]));
+
+        undoAction().trigger();
+        QVERIFY(graph().getObject(id));
+        QCOMPARE(graph().getObject(id)->constraintList().size(), attached);
+        QCOMPARE(projectFileText(graph(), QDir(dir.path())), before);
+        QVERIFY(largestMove(where, positionsOf(graph())) < 1e-12 * copy.size);
+        QCOMPARE(constraintRows(*window).count(), copy.constraintCount);
+        QVERIFY(validates());
+        // And goes again, and comes back again.
+        redoAction().trigger();
+        QVERIFY(!graph().getObject(id));
+        undoAction().trigger();
+        QCOMPARE(projectFileText(graph(), QDir(dir.path())), before);
+    }
+
+    void aRandomRunUndoesToTheStartAndRedoesToTheEnd() {
+        open(sample.projectPath);
+        const QByteArray start = text();
+        const Positions first = positionsOf(graph());
+        std::mt19937 dice(20261208);
+        int made = 0;
+        // Every kind once in a shuffled order, then kinds at random.
+        std::vector<int> kinds(ChangeKinds);
+        std::iota(kinds.begin(), kinds.end(), 0);
+        std::shuffle(kinds.begin(), kinds.end(), dice);
+        for (int attempt = 0; attempt < 300 && made < 30; ++attempt) {
+            const int steps = stack().count();
+            const int kind = attempt < ChangeKinds
+                                 ? kinds[std::size_t(attempt)]
+                                 : std::uniform_int_distribution<int>(0, ChangeKinds - 1)(dice);
+            change(kind, dice);
+            QVERIFY2(validates(), qPrintable(QStringLiteral("after attempt %1").arg(attempt)));
+            made += stack().count() > steps;
+        }
+        QCOMPARE(made, 30);
+        const QByteArray end = text();
+        QSet<QString> names;
+        for (int i = 0; i < stack().count(); ++i)
+            names << stack().text(i);
+        for (const char* kind :
+             {"Solve", "Group", "Split", "Exclude", "Rename", "Delete Geometries", "Delete Constraint",
+              "Modify Constraint", "Add Fragments", "Add Constraint", "Import"})
+            QVERIFY2(names.contains(kind), kind);
+
+        while (stack().canUndo()) {
+            undoAction().trigger();
+            QVERIFY(validates());
+        }
+        QCOMPARE(text(), start);
+        QVERIFY(largestMove(first, positionsOf(graph())) < 1e-12 * sample.size);
+        while (stack().canRedo()) {
+            redoAction().trigger();
+            QVERIFY(validates());
+        }
+        QCOMPARE(text(), end);
+    }
+
+    void unsavedChangesAreAskedAbout() {
+        QTemporaryDir own;
+        SampleVessel copy;
+        QString error;
+        QVERIFY2(writeSmallSample(own.path(), copy, error), qPrintable(error));
+        open(copy.projectPath);
+        QCOMPARE(window->windowTitle(), QStringLiteral("sample.prproj[*] - Ostrakit"));
+        window->solve();
+        QVERIFY(window->isWindowModified());
+        const QByteArray solved = text();
+
+        // New: Cancel keeps the project, Discard drops it.
+        QString asked;
+        answerNextBox(QMessageBox::Cancel, &asked);
+        window->widgets().newproj->trigger();
+        QCOMPARE(asked, QStringLiteral("Save changes to the project?"));
+        QCOMPARE(text(), solved);
+        QVERIFY(window->isWindowModified());
+        answerNextBox(QMessageBox::Discard);
+        window->widgets().newproj->trigger();
+        QVERIFY(graph().objectTable().empty());
+        QVERIFY(!window->isWindowModified());
+        QVERIFY(!stack().canUndo());
+
+        // Load and Exit: Cancel keeps everything as it was.
+        QVERIFY(window->openProject(copy.projectPath));
+        window->solve();
+        answerNextBox(QMessageBox::Cancel);
+        window->widgets().loadproj->trigger();
+        QCOMPARE(text(), solved);
+        answerNextBox(QMessageBox::Cancel);
+        window->widgets().exit->trigger();
+        QVERIFY(window->isVisible());
+        QCOMPARE(text(), solved);
+
+        // Closing the window: Save writes the project first, and the mark goes.
+        answerNextBox(QMessageBox::Save);
+        QVERIFY(window->close());
+        QFile file(copy.projectPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), projectFileText(graph(), QFileInfo(copy.projectPath).absoluteDir()));
+        QVERIFY(!window->isWindowModified());
+    }
+};
+
+OSTRAKIT_GL_TEST_MAIN(TestUndo)
+#include "test_undo.moc"
