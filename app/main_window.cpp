@@ -35,6 +35,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<MainWindowUi>()) {
@@ -80,6 +81,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
                                  [this](const ProjectState& s) { restoreState(s); }, this);
     connect(&history->stack(), &QUndoStack::cleanChanged, this,
             [this](bool clean) { setWindowModified(!clean); });
+    recoveryTimer = new QTimer(this);
+    recoveryTimer->setSingleShot(true);
+    connect(recoveryTimer, &QTimer::timeout, this, &MainWindow::writeRecovery);
+    connect(&history->stack(), &QUndoStack::indexChanged, this, &MainWindow::scheduleRecovery);
+    connect(&history->stack(), &QUndoStack::cleanChanged, this, &MainWindow::scheduleRecovery);
     buildEditMenu();
     setProjectFile(QString());
 }
@@ -540,10 +546,7 @@ bool MainWindow::openProject(const QString& path) {
                                                     : tr("Badly written project file"));
         return false;
     }
-    resetViews();
-    graph->deleteAll();
-    graph->takeOver(loaded);
-    announceProject();
+    replaceProject(loaded);
     startHistory(path);
     warnAboutMissingMeshes(report.missingMeshes);
     return true;
@@ -557,6 +560,7 @@ bool MainWindow::saveProject(const QString& path) {
     }
     history->stack().setClean();
     setProjectFile(path);
+    recovery.remove();
     return true;
 }
 
@@ -627,6 +631,7 @@ void MainWindow::quit() {
     if (!closing && !maySetProjectAside())
         return;
     closing = true;
+    recovery.remove();
     QCoreApplication::quit();
 }
 
@@ -636,6 +641,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     closing = true;
+    recovery.remove(); // a clean exit
     event->accept();
 }
 
@@ -695,6 +701,76 @@ void MainWindow::startHistory(const QString& path) {
     history->startOver();
     history->stack().setClean();
     setProjectFile(path);
+    recovery.remove();
+}
+
+void MainWindow::replaceProject(TotalGraph& loaded) {
+    resetViews();
+    graph->deleteAll();
+    graph->takeOver(loaded);
+    announceProject();
+}
+
+// --- recovery ------------------------------------------------------------------------------
+
+void MainWindow::scheduleRecovery() {
+    if (recoveryTimer->isActive())
+        return;
+    const qint64 since = sinceRecoveryWrite.isValid() ? sinceRecoveryWrite.elapsed() : recoveryInterval;
+    recoveryTimer->start(int(std::max<qint64>(0, recoveryInterval - since)));
+}
+
+void MainWindow::writeRecovery() {
+    // Not in the middle of a long operation: the project may be half changed.
+    if (QApplication::overrideCursor()) {
+        recoveryTimer->start(1000);
+        return;
+    }
+    sinceRecoveryWrite.start();
+    if (history->stack().isClean()) {
+        recovery.remove();
+        return;
+    }
+    QString error;
+    if (!recovery.write(*graph, projectPath, error))
+        statusBar()->showMessage(tr("Couldn't write the recovery file %1: %2")
+                                     .arg(QDir::toNativeSeparators(recovery.path()), error),
+                                 5000);
+}
+
+bool MainWindow::offerRecovery() {
+    if (!recovery.exists())
+        return false;
+    const auto answer = QMessageBox::question(
+        this, tr("Ostrakit"),
+        tr("Ostrakit ended last time with changes that were not saved. Restore the project as it was?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes) {
+        recovery.remove();
+        return false;
+    }
+    TotalGraph loaded;
+    QString savedAs;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ProjectReadReport report = recovery.read(loaded, savedAs);
+    QApplication::restoreOverrideCursor();
+    if (!report.ok()) {
+        const QString aside = recovery.setAside();
+        showFileError(
+            tr("Open project error"),
+            aside.isEmpty()
+                ? tr("The recovery file %1 could not be read.").arg(QDir::toNativeSeparators(recovery.path()))
+                : tr("The recovery file could not be read. It was kept as %1.")
+                      .arg(QDir::toNativeSeparators(aside)));
+        return false;
+    }
+    replaceProject(loaded);
+    history->startOver();
+    setProjectFile(savedAs);
+    // Not saved anywhere yet: the project is modified until it is.
+    history->stack().resetClean();
+    warnAboutMissingMeshes(report.missingMeshes);
+    return true;
 }
 
 void MainWindow::setProjectFile(const QString& path) {

@@ -4,9 +4,11 @@
 #include "interface_listener.h"
 #include "obj_id.h"
 #include "prev_gl_area.h"
+#include "recovery_file.h"
 #include "solve_driver.h"
 #include "user_time_log.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <map>
@@ -16,6 +18,7 @@
 class EntityPoses;
 class PanelGLArea;
 class ProjectHistory;
+class QTimer;
 struct ProjectState;
 class PointPairSet;
 class ReassemblySolver;
@@ -104,6 +107,12 @@ public:
     // Asks whether to save unsaved changes: true when the project may go (saved, discarded or
     // unchanged), false when the user cancelled or the save failed.
     bool maySetProjectAside();
+    // At start: a recovery file left by a run that did not end cleanly is offered back. Returns
+    // whether a project was restored from it.
+    bool offerRecovery();
+    const RecoveryFile& recoveryFile() const { return recovery; }
+    // The shortest time between two writes of the recovery file.
+    void setRecoveryInterval(int milliseconds) { recoveryInterval = milliseconds; }
 
 public slots:
     void solve() override;
@@ -135,6 +144,12 @@ private:
     // The project now is where undo starts, saved in path (empty: never saved).
     void startHistory(const QString& path);
     void setProjectFile(const QString& path);
+    // Puts a project just read in place of the open one.
+    void replaceProject(TotalGraph& loaded);
+    // The recovery file follows the project: written at most once per interval while there are
+    // unsaved changes, removed when there are none.
+    void scheduleRecovery();
+    void writeRecovery();
     // Lists, solved area and thumbnails for a project that was just read.
     void announceProject();
     void warnAboutMissingMeshes(const QStringList& missing);
@@ -182,4 +197,8 @@ private:
     ProjectHistory* history = nullptr; // child of the window
     QString projectPath;
     bool closing = false; // the user agreed to let the project go
+    RecoveryFile recovery;
+    QTimer* recoveryTimer = nullptr; // child of the window
+    QElapsedTimer sinceRecoveryWrite;
+    int recoveryInterval = 30000;
 };

@@ -272,7 +272,7 @@ private:
         for (const QString& candidate : candidates) {
             if (candidate != written && !QFileInfo(candidate).isFile())
                 continue;
-            f.setPath(relative ? QFileInfo(candidate).absoluteFilePath() : candidate);
+            f.setPath(relative ? QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()) : candidate);
             f.setPathNames();
             if (f.loadMesh()) {
                 f.computeCentroid();
@@ -516,7 +516,7 @@ ProjectReadReport badlyWritten(TotalGraph& graph, const QString& why) {
 }
 } // namespace
 
-ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder) {
     ProjectReadReport report;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -529,7 +529,7 @@ ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph) {
     if (!readBounded(file, text, why) || !tokensWithinBound(text, why))
         return badlyWritten(graph, why);
     file.close();
-    return readProjectText(text, graph, QFileInfo(path).absoluteDir(), nullptr);
+    return readProjectText(text, graph, meshFolder ? *meshFolder : QFileInfo(path).absoluteDir(), nullptr);
 }
 
 ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,

@@ -38,7 +38,8 @@ struct ProjectReadReport {
 // the project when it is saved again. Files beyond any real project (over 64 MiB, a tag or
 // attribute over 1 MiB, groups nested over 1,000 deep) are refused as badly written. On failure
 // graph is left empty.
-ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph);
+// meshFolder, when given, is where relative mesh paths start from instead of the file's folder.
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder = nullptr);
 
 // Reads the "Graph" element the reader stands on into graph. meshFolder is where relative and
 // moved mesh paths are looked for. A fragment found in kept takes that mesh, placed by its matrix,

@@ -50,16 +50,24 @@ Fragment* firstFragment(GeometrObj* o) {
     return leaves.front();
 }
 
-// Answers the next message box with button once it is shown.
-void answerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
-    QTimer::singleShot(0, [button, text] {
+// Answers the next message boxes, one after the other, with buttons once each is shown; texts
+// gets what they said.
+void answerBoxes(QList<QMessageBox::StandardButton> buttons, QStringList* texts = nullptr, int tries = 200) {
+    if (buttons.isEmpty() || tries == 0)
+        return;
+    QTimer::singleShot(0, [buttons, texts, tries] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        if (text)
-            *text = box->text();
-        box->button(button)->click();
+        if (!box) { // not shown yet
+            answerBoxes(buttons, texts, tries - 1);
+            return;
+        }
+        if (texts)
+            *texts << box->text();
+        answerBoxes(buttons.mid(1), texts);
+        box->button(buttons.front())->click();
     });
 }
+
 } // namespace
 
 class TestUndo : public QObject {
@@ -315,13 +323,13 @@ private slots:
         const QByteArray solved = text();
 
         // New: Cancel keeps the project, Discard drops it.
-        QString asked;
-        answerNextBox(QMessageBox::Cancel, &asked);
+        QStringList asked;
+        answerBoxes({QMessageBox::Cancel}, &asked);
         window->widgets().newproj->trigger();
-        QCOMPARE(asked, QStringLiteral("Save changes to the project?"));
+        QCOMPARE(asked, QStringList{"Save changes to the project?"});
         QCOMPARE(text(), solved);
         QVERIFY(window->isWindowModified());
-        answerNextBox(QMessageBox::Discard);
+        answerBoxes({QMessageBox::Discard});
         window->widgets().newproj->trigger();
         QVERIFY(graph().objectTable().empty());
         QVERIFY(!window->isWindowModified());
@@ -330,21 +338,88 @@ private slots:
         // Load and Exit: Cancel keeps everything as it was.
         QVERIFY(window->openProject(copy.projectPath));
         window->solve();
-        answerNextBox(QMessageBox::Cancel);
+        answerBoxes({QMessageBox::Cancel});
         window->widgets().loadproj->trigger();
         QCOMPARE(text(), solved);
-        answerNextBox(QMessageBox::Cancel);
+        answerBoxes({QMessageBox::Cancel});
         window->widgets().exit->trigger();
         QVERIFY(window->isVisible());
         QCOMPARE(text(), solved);
 
         // Closing the window: Save writes the project first, and the mark goes.
-        answerNextBox(QMessageBox::Save);
+        answerBoxes({QMessageBox::Save});
         QVERIFY(window->close());
         QFile file(copy.projectPath);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), projectFileText(graph(), QFileInfo(copy.projectPath).absoluteDir()));
         QVERIFY(!window->isWindowModified());
+    }
+
+    void aKilledSessionIsOfferedBackAtTheNextStart() {
+        QTemporaryDir own;
+        SampleVessel copy;
+        QString error;
+        QVERIFY2(writeSmallSample(own.path(), copy, error), qPrintable(error));
+        open(copy.projectPath);
+        const QString recoveryPath = window->recoveryFile().path();
+        QFile::remove(recoveryPath);
+        window->setRecoveryInterval(0);
+        window->solve();
+        QTRY_VERIFY(QFileInfo::exists(recoveryPath));
+        // Undoing to the saved state removes it, redoing writes it again.
+        undoAction().trigger();
+        QTRY_VERIFY(!QFileInfo::exists(recoveryPath));
+        redoAction().trigger();
+        QTRY_VERIFY(QFileInfo::exists(recoveryPath));
+        const QByteArray expected = text();
+        window.reset(); // gone without a clean exit, as when killed
+
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QStringList asked;
+        answerBoxes({QMessageBox::Yes}, &asked);
+        QVERIFY(window->offerRecovery());
+        QVERIFY(asked.value(0).contains("not saved"));
+        QCOMPARE(text(), expected);
+        QVERIFY(window->isWindowModified());
+        QCOMPARE(window->projectFile(), copy.projectPath);
+        QCOMPARE(constraintRows(*window).count(), copy.constraintCount);
+        QVERIFY(validates());
+
+        // A Save removes it; so does a clean exit after a change.
+        QVERIFY(window->saveProject(copy.projectPath));
+        QVERIFY(!QFileInfo::exists(recoveryPath));
+        QVERIFY(!window->isWindowModified());
+        window->setRecoveryInterval(0);
+        QVERIFY(window->widgets().listPans->treePanel()->renameItem(topItem(0), "renamed"));
+        QTRY_VERIFY(QFileInfo::exists(recoveryPath));
+        answerBoxes({QMessageBox::Discard});
+        QVERIFY(window->close());
+        QVERIFY(!QFileInfo::exists(recoveryPath));
+    }
+
+    void aDamagedRecoveryFileIsSetAsideWithAMessage() {
+        window = std::make_unique<MainWindow>();
+        const QString recoveryPath = window->recoveryFile().path();
+        QVERIFY(QDir().mkpath(QFileInfo(recoveryPath).absolutePath()));
+        {
+            QFile damaged(recoveryPath);
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write("<Project><Graph><Fragments><FragGroup id=");
+        }
+        QStringList said;
+        answerBoxes({QMessageBox::Yes, QMessageBox::Ok}, &said);
+        QVERIFY(!window->offerRecovery());
+        QCOMPARE(said.size(), 2);
+        QVERIFY(said[1].contains("kept as"));
+        QVERIFY(!QFileInfo::exists(recoveryPath));
+        const QStringList aside =
+            QFileInfo(recoveryPath).absoluteDir().entryList({"recovery.prproj.unreadable-*"});
+        QVERIFY(!aside.isEmpty());
+        QVERIFY(said[1].contains(aside.back()));
+        QVERIFY(graph().objectTable().empty());
+        for (const QString& name : aside)
+            QFile::remove(QFileInfo(recoveryPath).absoluteDir().filePath(name));
     }
 };
 
