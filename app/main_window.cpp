@@ -78,7 +78,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     timeKey = new UserTimeKey(this, timeLog);
 
     history = new ProjectHistory([this] { return captureState(); },
-                                 [this](const ProjectState& s) { restoreState(s); }, this);
+                                 [this](const ProjectState& s) { return restoreState(s); }, this);
     connect(&history->stack(), &QUndoStack::cleanChanged, this,
             [this](bool clean) { setWindowModified(!clean); });
     recoveryTimer = new QTimer(this);
@@ -553,6 +553,9 @@ bool MainWindow::openProject(const QString& path) {
 }
 
 bool MainWindow::saveProject(const QString& path) {
+    // What the panel shows is what is saved.
+    if (ui->listPans->modifyConstraintPanel()->hasPendingEdits())
+        ui->listPans->modifyConstraintPanel()->apply();
     QString error;
     if (!saveProjectFile(path, *graph, error)) {
         showFileError(tr("Save project error"), tr("Couldn't save the project"));
@@ -596,7 +599,7 @@ bool MainWindow::exportAln(const QString& path) {
     return true;
 }
 
-void MainWindow::announceProject() {
+void MainWindow::announceProject(bool computeMarks) {
     for (const auto& [id, o] : graph->objectTable()) {
         if (!o->isTopLevel())
             continue;
@@ -611,7 +614,7 @@ void MainWindow::announceProject() {
         addConstraintItem(c);
     }
     // A project saved after a solve opens with its interpenetration marks.
-    if (!solvedArea().isEmpty())
+    if (computeMarks && !solvedArea().isEmpty())
         updateSolvedErrors();
     for (const auto& [id, o] : graph->objectTable())
         makeThumbnail(o);
@@ -631,6 +634,7 @@ void MainWindow::quit() {
     if (!closing && !maySetProjectAside())
         return;
     closing = true;
+    recoveryTimer->stop();
     recovery.remove();
     QCoreApplication::quit();
 }
@@ -641,12 +645,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     closing = true;
+    recoveryTimer->stop();
     recovery.remove(); // a clean exit
     event->accept();
 }
 
 bool MainWindow::maySetProjectAside() {
-    if (history->stack().isClean())
+    if (history->stack().isClean() && !ui->listPans->modifyConstraintPanel()->hasPendingEdits())
         return true;
     const auto answer = QMessageBox::question(this, tr("Ostrakit"), tr("Save changes to the project?"),
                                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
@@ -684,6 +689,10 @@ void MainWindow::newProject() {
 // --- undo and redo -------------------------------------------------------------------------
 
 void MainWindow::projectChanged(const QString& action) {
+    // A step holds what was applied: edits still pending in the panel are taken back first.
+    ModConstrPanel& panel = *ui->listPans->modifyConstraintPanel();
+    if (panel.hasPendingEdits())
+        panel.undo();
     history->record(action);
 }
 
@@ -721,6 +730,8 @@ void MainWindow::scheduleRecovery() {
 }
 
 void MainWindow::writeRecovery() {
+    if (closing)
+        return;
     // Not in the middle of a long operation: the project may be half changed.
     if (QApplication::overrideCursor()) {
         recoveryTimer->start(1000);
@@ -779,6 +790,19 @@ void MainWindow::setProjectFile(const QString& path) {
                                   : tr("%1[*] - Ostrakit").arg(QFileInfo(path).fileName()));
 }
 
+namespace {
+// Every fragment of the graph, in the groups that hold them.
+std::vector<Fragment*> allFragments(const TotalGraph& graph) {
+    std::vector<Fragment*> out;
+    for (const auto& [id, o] : graph.objectTable())
+        if (const auto* group = dynamic_cast<const FragGroup*>(o))
+            for (const auto& [childId, child] : group->childMap())
+                if (auto* f = dynamic_cast<Fragment*>(child))
+                    out.push_back(f);
+    return out;
+}
+} // namespace
+
 ProjectState MainWindow::captureState() const {
     ProjectState s;
     s.folder = QDir::currentPath();
@@ -787,30 +811,40 @@ ProjectState MainWindow::captureState() const {
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         if (const GeometrObj* o = ui->wacont->content(i))
             s.workingAreas[std::size_t(i)] = o->id();
+    for (Fragment* f : allFragments(*graph))
+        if (MarkRuns runs = markRuns(f->mesh()); !runs.empty())
+            s.marks[f->key()] = std::move(runs);
     return s;
 }
 
-void MainWindow::restoreState(const ProjectState& s) {
+bool MainWindow::restoreState(const ProjectState& s) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     TotalGraph restored;
     const ProjectReadReport report = readProjectText(s.text, restored, QDir(s.folder), &s.meshes);
     if (!report.ok()) {
-        // The meshes the failed read moved go back to where their fragments are.
-        for (const auto& [id, o] : graph->objectTable())
-            if (auto* wrapper = dynamic_cast<FragGroup*>(o); wrapper && wrapper->wrappedFragment())
-                wrapper->wrappedFragment()->syncPlacement();
+        // The meshes the failed read took go back to their fragments' places and colours.
+        for (Fragment* f : allFragments(*graph)) {
+            f->syncPlacement();
+            f->setColor(f->getColor());
+        }
         QApplication::restoreOverrideCursor();
         showFileError(tr("Undo"), tr("The project could not be put back: %1").arg(report.detail));
-        return;
+        return false;
     }
     resetViews();
     graph->deleteAll();
     graph->takeOver(restored);
-    announceProject();
+    // The marks the state showed, rather than computing them again.
+    for (Fragment* f : allFragments(*graph)) {
+        const auto it = s.marks.find(f->key());
+        applyMarkRuns(f->mesh(), it == s.marks.end() ? MarkRuns() : it->second);
+    }
+    announceProject(false);
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         if (const int id = s.workingAreas[std::size_t(i)]; id >= 0 && graph->getObject(id))
             ui->listPans->putInWorkingArea(id, i);
     QApplication::restoreOverrideCursor();
+    return true;
 }
 
 // --- events --------------------------------------------------------------------------------

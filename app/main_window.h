@@ -139,7 +139,7 @@ private:
     void resetViews();
     // The project as an undo step keeps it, and putting such a state back.
     ProjectState captureState() const;
-    void restoreState(const ProjectState& state);
+    bool restoreState(const ProjectState& state);
     void buildEditMenu();
     // The project now is where undo starts, saved in path (empty: never saved).
     void startHistory(const QString& path);
@@ -151,7 +151,7 @@ private:
     void scheduleRecovery();
     void writeRecovery();
     // Lists, solved area and thumbnails for a project that was just read.
-    void announceProject();
+    void announceProject(bool computeMarks = true);
     void warnAboutMissingMeshes(const QStringList& missing);
     PanelGLArea& solvedArea() const;
     // Every area that can take picks now: the non-empty working areas and the solved area.

@@ -1,5 +1,7 @@
 #include "project_history.h"
 
+#include "frag_mesh.h"
+
 #include <QUndoCommand>
 
 class ProjectHistory::Step : public QUndoCommand {
@@ -15,6 +17,9 @@ public:
             history.put(after);
         done = true;
     }
+
+    const ProjectState& stateBefore() const { return *before; }
+    const ProjectState& stateAfter() const { return *after; }
 
 private:
     ProjectHistory& history;
@@ -43,7 +48,59 @@ void ProjectHistory::startOver() {
 
 void ProjectHistory::put(const std::shared_ptr<const ProjectState>& state) {
     restoring = true;
-    restore(*state);
+    const bool done = restore(*state);
     restoring = false;
-    last = state;
+    if (done) {
+        last = state;
+        return;
+    }
+    // The steps no longer lead from the project as it is; they cannot be trusted.
+    QMetaObject::invokeMethod(this, &ProjectHistory::startOver, Qt::QueuedConnection);
+}
+
+std::size_t ProjectHistory::heldBytes(const std::set<const FragMesh*>& live) const {
+    std::set<const ProjectState*> states{last.get()};
+    for (int i = 0; i < undoStack.count(); ++i)
+        if (const auto* step = dynamic_cast<const Step*>(undoStack.command(i)))
+            states.insert({&step->stateBefore(), &step->stateAfter()});
+    std::set<const FragMesh*> gone;
+    std::size_t bytes = 0;
+    for (const ProjectState* s : states) {
+        bytes += s->textAndMarkBytes();
+        for (const auto& [key, kept] : s->meshes)
+            if (kept.mesh && !live.count(kept.mesh.get()) && gone.insert(kept.mesh.get()).second)
+                bytes += kept.mesh->memoryBytes();
+    }
+    return bytes;
+}
+
+std::size_t ProjectState::textAndMarkBytes() const {
+    std::size_t bytes = std::size_t(text.capacity()) + meshes.size() * (sizeof(KeptMesh) + 64);
+    for (const auto& [id, runs] : marks)
+        bytes += runs.capacity() * sizeof(runs.front()) + 64;
+    return bytes;
+}
+
+MarkRuns markRuns(const FragMesh& mesh) {
+    MarkRuns runs;
+    const auto n = std::uint32_t(mesh.marked.size());
+    for (std::uint32_t f = 0; f < n;) {
+        if (!mesh.marked[f]) {
+            ++f;
+            continue;
+        }
+        const std::uint32_t first = f;
+        while (f < n && mesh.marked[f])
+            ++f;
+        runs.emplace_back(first, f - first);
+    }
+    return runs;
+}
+
+void applyMarkRuns(FragMesh& mesh, const MarkRuns& runs) {
+    mesh.marked.assign(mesh.faces.size(), 0);
+    for (const auto& [first, count] : runs)
+        for (std::uint32_t f = first; f < first + count && f < mesh.marked.size(); ++f)
+            mesh.marked[f] = 1;
+    mesh.changes |= FragMesh::Marks;
 }

@@ -11,8 +11,16 @@
 #include <QString>
 #include <QUndoStack>
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+// Runs of marked faces: (first face, count).
+using MarkRuns = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 // One state of the project as a step puts it back.
 struct ProjectState {
@@ -20,13 +28,23 @@ struct ProjectState {
     QByteArray text;                         // the project writer's text for that folder
     KeptMeshes meshes;                       // every fragment's mesh
     std::array<int, 2> workingAreas{-1, -1}; // ids of the objects the working areas show
+    // The interpenetration marks shown, by fragment key: runs of marked faces (first, count), so
+    // that putting a state back need not compute them again.
+    std::map<QString, MarkRuns> marks;
+
+    std::size_t textAndMarkBytes() const;
 };
+
+// The marked faces of mesh as runs, and back.
+MarkRuns markRuns(const FragMesh& mesh);
+void applyMarkRuns(FragMesh& mesh, const MarkRuns& runs);
 
 class ProjectHistory : public QObject {
     Q_OBJECT
 public:
     using Capture = std::function<ProjectState()>;
-    using Restore = std::function<void(const ProjectState&)>;
+    // False when the state could not be put back (the project is then left as it was).
+    using Restore = std::function<bool(const ProjectState&)>;
 
     ProjectHistory(Capture capture, Restore restore, QObject* parent = nullptr);
 
@@ -40,6 +58,9 @@ public:
     bool isRestoring() const { return restoring; }
     // The last state recorded or put back.
     const ProjectState& current() const { return *last; }
+    // Bytes the steps hold beyond the project in use: texts, marks and the meshes of fragments
+    // that are no longer in the project (live holds the meshes in use).
+    std::size_t heldBytes(const std::set<const FragMesh*>& live) const;
 
 private:
     class Step;

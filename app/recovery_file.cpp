@@ -20,11 +20,20 @@ QString RecoveryFile::defaultPath() {
         .filePath(QStringLiteral("recovery.prproj"));
 }
 
+RecoveryFile::RecoveryFile(QString path) : file(std::move(path)) {
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    lock = std::make_unique<QLockFile>(file + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0); // stale only when its program is gone, however long it ran
+    owned = lock->tryLock(0);
+}
+
 bool RecoveryFile::exists() const {
-    return QFileInfo(file).isFile();
+    return owned && QFileInfo(file).isFile();
 }
 
 bool RecoveryFile::write(const TotalGraph& graph, const QString& projectFile, QString& error) const {
+    if (!owned)
+        return true; // another running program keeps its own work there
     const QDir folder = QFileInfo(file).absoluteDir();
     if (!folder.exists() && !QDir().mkpath(folder.path())) {
         error = QStringLiteral("cannot make the folder %1").arg(folder.path());
@@ -44,7 +53,8 @@ bool RecoveryFile::write(const TotalGraph& graph, const QString& projectFile, QS
 }
 
 void RecoveryFile::remove() const {
-    QFile::remove(file);
+    if (owned)
+        QFile::remove(file);
 }
 
 ProjectReadReport RecoveryFile::read(TotalGraph& graph, QString& projectFile) const {

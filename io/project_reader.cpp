@@ -245,7 +245,7 @@ private:
     bool adoptKeptMesh(Fragment& f, const QString& written) {
         if (!keptMeshes)
             return false;
-        const auto it = keptMeshes->find({f.id(), written});
+        const auto it = keptMeshes->find({f.key(), written});
         if (it == keptMeshes->end() || !it->second.mesh)
             return false;
         f.setPath(it->second.path);

@@ -20,8 +20,8 @@ struct KeptMesh {
     QString path;          // the fragment's mesh path
     bool relative = false; // the project names it relative to its folder
 };
-// By fragment id and the mesh path as the project text names it.
-using KeptMeshes = std::map<std::pair<int, QString>, KeptMesh>;
+// By the fragment's key ("parent:id") and the mesh path as the project text names it.
+using KeptMeshes = std::map<std::pair<QString, QString>, KeptMesh>;
 
 struct ProjectReadReport {
     enum Status { Ok, CannotOpen, BadlyWritten };

@@ -117,12 +117,11 @@ bool saveProjectFile(const QString& path, const TotalGraph& graph, QString& erro
 
 KeptMeshes keepMeshes(const TotalGraph& graph, const QDir& folder) {
     KeptMeshes kept;
-    for (const auto& [id, o] : graph.objectTable()) {
-        const auto* wrapper = dynamic_cast<const FragGroup*>(o);
-        const Fragment* f = wrapper ? wrapper->wrappedFragment() : nullptr;
-        if (f)
-            kept[{f->id(), writtenMeshPath(*f, folder)}] = {f->sharedMesh(), f->meshPath(),
-                                                            f->pathRelativeToProject()};
-    }
+    for (const auto& [id, o] : graph.objectTable())
+        if (const auto* group = dynamic_cast<const FragGroup*>(o))
+            for (const auto& [childId, child] : group->childMap())
+                if (const auto* f = dynamic_cast<const Fragment*>(child))
+                    kept[{f->key(), writtenMeshPath(*f, folder)}] = {f->sharedMesh(), f->meshPath(),
+                                                                     f->pathRelativeToProject()};
     return kept;
 }

@@ -106,6 +106,9 @@ void ListPanelContainer::clear() {
 }
 
 void ListPanelContainer::clearConstraintSelection() {
+    // Edits not applied go with the selection.
+    if (modifyPanel->hasPendingEdits())
+        modifyPanel->undo();
     modifyPanel->reset();
     QListWidget& list = constraintList->contentWidget();
     if (Constraint* c = constraintOf(list.currentItem()))

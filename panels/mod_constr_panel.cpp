@@ -75,6 +75,11 @@ Constraint* ModConstrPanel::current() const {
     return graph ? graph->getConstraint(shownId) : nullptr;
 }
 
+bool ModConstrPanel::hasPendingEdits() const {
+    return current() &&
+           (!pendingOffsets[0].isZero(0) || !pendingOffsets[1].isZero(0) || pendingStiffness != 0);
+}
+
 void ModConstrPanel::reset() {
     shownId = -1;
     group->setTitle(tr("Modify the selected constraint"));

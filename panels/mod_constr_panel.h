@@ -62,6 +62,8 @@ public:
     // The constraint shown, null if none (or if it is gone from the graph).
     Constraint* current() const;
     int currentId() const { return shownId; }
+    // Edits made since the last load or Apply.
+    bool hasPendingEdits() const;
     void reset();
     void load(Constraint* c);
     // The shown constraint's points were moved by something else (a solve): its edits are kept

@@ -9,6 +9,7 @@
 #include "fragment.h"
 #include "mod_constr_panel.h"
 #include "project_history.h"
+#include "recovery_file.h"
 #include "wa_container.h"
 #include "window_fixtures.h"
 
@@ -269,6 +270,36 @@ private slots:
         QCOMPARE(projectFileText(graph(), QDir(dir.path())), before);
     }
 
+    void editsNotAppliedBelongToNoStep() {
+        open(sample.projectPath);
+        const QByteArray before = text();
+        constraintRows(*window).setCurrentRow(0);
+        ModConstrPanel& edit = *window->widgets().listPans->modifyConstraintPanel();
+        edit.contentWidget().side(0).coordinate(0).spinBox().stepBy(2);
+        QVERIFY(text() != before);
+        // A rename is the step; the edit is taken back, not carried into it.
+        QVERIFY(window->widgets().listPans->treePanel()->renameItem(topItem(1), "renamed"));
+        QCOMPARE(stack().count(), 1);
+        undoAction().trigger();
+        QCOMPARE(text(), before);
+
+        // Unapplied edits count as unsaved work, and a Save keeps them as one step.
+        constraintRows(*window).setCurrentRow(0);
+        edit.contentWidget().side(1).coordinate(2).spinBox().stepBy(1);
+        QVERIFY(!window->isWindowModified());
+        answerBoxes({QMessageBox::Cancel});
+        window->widgets().newproj->trigger();
+        QVERIFY(!graph().objectTable().empty());
+        const QByteArray edited = text();
+        QVERIFY(window->saveProject(dir.filePath("edited.prproj")));
+        QCOMPARE(undoAction().text(), QStringLiteral("Undo Modify Constraint"));
+        QFile saved(dir.filePath("edited.prproj"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), projectFileText(graph(), QDir(dir.path())));
+        QCOMPARE(text(), edited);
+        QVERIFY(!window->isWindowModified());
+    }
+
     void aRandomRunUndoesToTheStartAndRedoesToTheEnd() {
         open(sample.projectPath);
         const QByteArray start = text();
@@ -372,6 +403,13 @@ private slots:
         redoAction().trigger();
         QTRY_VERIFY(QFileInfo::exists(recoveryPath));
         const QByteArray expected = text();
+        {
+            // A second program started now neither offers nor touches this one's work.
+            RecoveryFile other(recoveryPath);
+            QVERIFY(!other.isOwned() && !other.exists());
+            other.remove();
+            QVERIFY(QFileInfo::exists(recoveryPath));
+        }
         window.reset(); // gone without a clean exit, as when killed
 
         window = std::make_unique<MainWindow>();

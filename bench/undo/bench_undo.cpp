@@ -1,0 +1,130 @@
+// Undo and redo on a project of 8 fragments of about 250,000 triangles each: the time to undo and
+// redo a Solve with the views repainted, the resident memory an undo stack of 50 steps adds when
+// no object was deleted, and what an undone deletion keeps. Needs an X server.
+// Usage: bench_undo [around up]   (vertices around the vessel and rings; default 1250 800)
+
+#include "frag_group.h"
+#include "fragment.h"
+#include "gl_defaults.h"
+#include "list_panel_container.h"
+#include "main_window.h"
+#include "main_window_ui.h"
+#include "mesh_readers.h"
+#include "project_history.h"
+#include "sample_vessel.h"
+#include "solved_container.h"
+#include "total_graph.h"
+#include "tree_panel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+// Resident memory of this process in MiB.
+double residentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toDouble() / 1024.0;
+    return 0;
+}
+
+// Lets every view repaint what changed.
+void settle() {
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+double seconds(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) * 1e-9;
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    setProgramGlDefaults();
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true); // the recovery file stays out of the user's data
+    installMeshReaders();
+    SampleVesselOptions options;
+    options.around = argc > 2 ? std::atoi(argv[1]) : 1250;
+    options.up = argc > 2 ? std::atoi(argv[2]) : 800;
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    SampleVessel sample;
+    QString error;
+    if (!writeSampleVessel(dir.path(), sample, error, options)) {
+        std::fprintf(stderr, "cannot write the sample: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::size_t triangles = 0;
+    for (std::size_t n : sample.pieceTriangles)
+        triangles += n;
+    std::printf("project: %zu fragments, %zu triangles\n", sample.pieceTriangles.size(), triangles);
+
+    MainWindow w;
+    w.show();
+    settle();
+    if (!w.openProject(sample.projectPath))
+        return 1;
+    settle();
+    const double opened = residentMiB();
+    std::printf("resident after opening: %.0f MiB\n", opened);
+
+    QElapsedTimer t;
+    t.start();
+    w.solve();
+    settle();
+    std::printf("solve: %.3f s\n", seconds(t));
+    for (int round = 0; round < 3; ++round) {
+        t.restart();
+        w.undo();
+        settle();
+        const double undone = seconds(t);
+        t.restart();
+        w.redo();
+        settle();
+        std::printf("undo Solve: %.3f s   redo Solve: %.3f s\n", undone, seconds(t));
+    }
+
+    // 50 steps without a deletion: solves and renames.
+    TreePanel& tree = *w.widgets().listPans->treePanel();
+    QTreeWidget& items = tree.contentWidget();
+    const double before = residentMiB();
+    for (int i = 0; w.projectHistory().stack().count() < 50; ++i) {
+        if (i % 5 == 0)
+            w.solve();
+        else
+            tree.renameItem(
+                dynamic_cast<MyTreeWidgetItem*>(items.topLevelItem(i % items.topLevelItemCount())),
+                QStringLiteral("piece %1").arg(i));
+        settle();
+    }
+    const double after = residentMiB();
+    std::printf("undo stack of %d steps: %.0f MiB -> %.0f MiB resident (+%.1f %%)\n",
+                w.projectHistory().stack().count(), before, after, 100.0 * (after - before) / before);
+
+    // A deletion undone keeps the mesh only while a step refers to it.
+    auto* first = dynamic_cast<FragGroup*>(w.projectGraph()->objectTable().begin()->second);
+    const double kept = first && first->wrappedFragment()
+                            ? double(first->wrappedFragment()->mesh().memoryBytes()) / (1024.0 * 1024.0)
+                            : 0.0;
+    const double beforeDelete = residentMiB();
+    w.deleteGeometry(first->id());
+    w.projectChanged(QStringLiteral("Delete Geometries"));
+    settle();
+    std::printf(
+        "deleting a fragment whose mesh holds %.1f MiB: %.0f MiB -> %.0f MiB resident (kept by the step)\n",
+        kept, beforeDelete, residentMiB());
+    t.restart();
+    w.undo();
+    settle();
+    std::printf("undo Delete Geometries: %.3f s\n", seconds(t));
+    return 0;
+}
