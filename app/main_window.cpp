@@ -599,7 +599,7 @@ bool MainWindow::exportAln(const QString& path) {
     return true;
 }
 
-void MainWindow::announceProject(bool computeMarks) {
+void MainWindow::announceProject(bool computeMarks, const std::map<QString, QByteArray>* thumbnails) {
     for (const auto& [id, o] : graph->objectTable()) {
         if (!o->isTopLevel())
             continue;
@@ -616,8 +616,15 @@ void MainWindow::announceProject(bool computeMarks) {
     // A project saved after a solve opens with its interpenetration marks.
     if (computeMarks && !solvedArea().isEmpty())
         updateSolvedErrors();
-    for (const auto& [id, o] : graph->objectTable())
-        makeThumbnail(o);
+    for (const auto& [id, o] : graph->objectTable()) {
+        // A picture kept from when the object looked the same is put back rather than drawn.
+        bool putBack = false;
+        if (thumbnails)
+            if (const auto kept = thumbnails->find(o->imageKey()); kept != thumbnails->end())
+                putBack = storeThumbnailBytes(kept->first, kept->second);
+        if (!putBack)
+            makeThumbnail(o);
+    }
     updateSolvedArea();
     ui->wacont->updateAll();
 }
@@ -814,6 +821,9 @@ ProjectState MainWindow::captureState() const {
     for (Fragment* f : allFragments(*graph))
         if (MarkRuns runs = markRuns(f->mesh()); !runs.empty())
             s.marks[f->key()] = std::move(runs);
+    for (const auto& [id, o] : graph->objectTable())
+        if (QByteArray png = thumbnailBytes(thumbnailName(o->imageKey())); !png.isEmpty())
+            s.thumbnails[o->imageKey()] = png;
     return s;
 }
 
@@ -839,7 +849,7 @@ bool MainWindow::restoreState(const ProjectState& s) {
         const auto it = s.marks.find(f->key());
         applyMarkRuns(f->mesh(), it == s.marks.end() ? MarkRuns() : it->second);
     }
-    announceProject(false);
+    announceProject(false, &s.thumbnails);
     for (int i = 0; i < WAContainer::AreaCount; ++i)
         if (const int id = s.workingAreas[std::size_t(i)]; id >= 0 && graph->getObject(id))
             ui->listPans->putInWorkingArea(id, i);

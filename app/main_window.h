@@ -150,8 +150,9 @@ private:
     // unsaved changes, removed when there are none.
     void scheduleRecovery();
     void writeRecovery();
-    // Lists, solved area and thumbnails for a project that was just read.
-    void announceProject(bool computeMarks = true);
+    // Lists, solved area and thumbnails for a project that was just read; computeMarks: the
+    // interpenetration marks of the solved area; thumbnails: pictures to put back by image key.
+    void announceProject(bool computeMarks = true, const std::map<QString, QByteArray>* thumbnails = nullptr);
     void warnAboutMissingMeshes(const QStringList& missing);
     PanelGLArea& solvedArea() const;
     // Every area that can take picks now: the non-empty working areas and the solved area.

@@ -78,6 +78,8 @@ std::size_t ProjectState::textAndMarkBytes() const {
     std::size_t bytes = std::size_t(text.capacity()) + meshes.size() * (sizeof(KeptMesh) + 64);
     for (const auto& [id, runs] : marks)
         bytes += runs.capacity() * sizeof(runs.front()) + 64;
+    for (const auto& [key, png] : thumbnails)
+        bytes += std::size_t(png.capacity()) + 64; // counted per state, though states share them
     return bytes;
 }
 

@@ -31,6 +31,8 @@ struct ProjectState {
     // The interpenetration marks shown, by fragment key: runs of marked faces (first, count), so
     // that putting a state back need not compute them again.
     std::map<QString, MarkRuns> marks;
+    // The thumbnails shown, by image key (PNG bytes, shared with the thumbnail store).
+    std::map<QString, QByteArray> thumbnails;
 
     std::size_t textAndMarkBytes() const;
 };

@@ -289,6 +289,19 @@ void FragMesh::transform(const Matrix44d& m) {
     changes |= Positions;
 }
 
+bool FragMesh::rotateNormals(const Matrix44d& m) {
+    const Eigen::Matrix3d r = m.topLeftCorner<3, 3>();
+    const bool affine = m(3, 0) == 0.0 && m(3, 1) == 0.0 && m(3, 2) == 0.0 && m(3, 3) == 1.0;
+    if (!affine || !(r.transpose() * r).isApprox(Eigen::Matrix3d::Identity(), 1e-9) || r.determinant() < 0)
+        return false;
+    for (auto* normals : {&vertexNormals, &faceNormals})
+        forRange(normals->size(), [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                (*normals)[i] = r * (*normals)[i];
+        });
+    return true;
+}
+
 std::size_t FragMesh::memoryBytes() const {
     return capacityBytes(vertices) + capacityBytes(vertexNormals) + capacityBytes(vertexFlags) +
            capacityBytes(fileColors) + capacityBytes(displayColors) + capacityBytes(highlightColors) +

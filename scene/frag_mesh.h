@@ -74,6 +74,9 @@ struct FragMesh {
     void updateFaceFaceAdjacency();
     // Every vertex position p := m * p (homogeneous divide).
     void transform(const Matrix44d& m);
+    // After transform(m) with a rigid m: the normals turned with the surface, which is the same as
+    // computing them again but much cheaper. False (nothing changed) when m is not rigid.
+    bool rotateNormals(const Matrix44d& m);
 
     // Bytes held by the arrays (capacity), for memory figures.
     std::size_t memoryBytes() const;

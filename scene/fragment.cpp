@@ -4,8 +4,8 @@
 #include "mesh_file_reader.h"
 #include "scene_drawer.h"
 
-#include <QFileInfo>
 #include <Eigen/LU>
+#include <QFileInfo>
 #include <cmath>
 
 namespace {
@@ -158,8 +158,10 @@ void Fragment::syncPlacement() {
         m.transform(change);
         m.placement = matrix;
         m.updateBoundingBox();
-        m.updateVertexNormals();
-        m.updateFaceNormals();
+        if (!m.rotateNormals(change)) {
+            m.updateVertexNormals();
+            m.updateFaceNormals();
+        }
     }
     currentCentroidPoint = transformPoint(matrix, centroidPoint);
 }

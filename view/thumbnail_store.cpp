@@ -62,6 +62,12 @@ bool storeThumbnail(const QString& key, const QImage& picture) {
     buffer.open(QIODevice::WriteOnly);
     if (!picture.save(&buffer, "PNG"))
         return false;
+    return storeThumbnailBytes(key, png);
+}
+
+bool storeThumbnailBytes(const QString& key, const QByteArray& png) {
+    if (png.isEmpty())
+        return false;
     Store& s = store();
     QMutexLocker lock(&s.mutex);
     Entry& e = s.entries[thumbnailName(key)];

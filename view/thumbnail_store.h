@@ -19,6 +19,10 @@ QString thumbnailName(const QString& key);
 // be encoded.
 bool storeThumbnail(const QString& key, const QImage& picture);
 
+// The same with the PNG bytes of a picture stored before (thumbnailBytes), for putting an earlier
+// picture back without drawing it again.
+bool storeThumbnailBytes(const QString& key, const QByteArray& png);
+
 // How often a picture was stored under thumbnailName(key); 0 when never.
 int thumbnailVersion(const QString& key);
 

@@ -42,6 +42,15 @@ void settle() {
         QApplication::processEvents();
 }
 
+// What the undo steps hold beyond the project in use.
+double heldMiB(const MainWindow& w) {
+    std::set<const FragMesh*> live;
+    for (const auto& [id, o] : w.projectGraph()->objectTable())
+        if (auto* g = dynamic_cast<FragGroup*>(o); g && g->wrappedFragment())
+            live.insert(&g->wrappedFragment()->mesh());
+    return double(w.projectHistory().heldBytes(live)) / (1024.0 * 1024.0);
+}
+
 double seconds(const QElapsedTimer& t) {
     return double(t.nsecsElapsed()) * 1e-9;
 }
@@ -107,21 +116,24 @@ int main(int argc, char* argv[]) {
         settle();
     }
     const double after = residentMiB();
-    std::printf("undo stack of %d steps: %.0f MiB -> %.0f MiB resident (+%.1f %%)\n",
-                w.projectHistory().stack().count(), before, after, 100.0 * (after - before) / before);
+    std::printf("undo stack of %d steps: %.0f MiB -> %.0f MiB resident (+%.1f %%); the steps hold %.2f MiB\n",
+                w.projectHistory().stack().count(), before, after, 100.0 * (after - before) / before,
+                heldMiB(w));
 
-    // A deletion undone keeps the mesh only while a step refers to it.
-    auto* first = dynamic_cast<FragGroup*>(w.projectGraph()->objectTable().begin()->second);
+    // A deletion keeps the mesh as long as a step refers to it.
+    items.clearSelection();
+    items.topLevelItem(0)->setSelected(true);
+    auto* first =
+        dynamic_cast<FragGroup*>(actionObject(dynamic_cast<MyTreeWidgetItem*>(items.topLevelItem(0))));
     const double kept = first && first->wrappedFragment()
                             ? double(first->wrappedFragment()->mesh().memoryBytes()) / (1024.0 * 1024.0)
                             : 0.0;
     const double beforeDelete = residentMiB();
-    w.deleteGeometry(first->id());
-    w.projectChanged(QStringLiteral("Delete Geometries"));
+    w.widgets().listPans->DeleteGroup();
     settle();
-    std::printf(
-        "deleting a fragment whose mesh holds %.1f MiB: %.0f MiB -> %.0f MiB resident (kept by the step)\n",
-        kept, beforeDelete, residentMiB());
+    std::printf("deleting a fragment whose mesh holds %.1f MiB: %.0f MiB -> %.0f MiB resident; the steps "
+                "hold %.2f MiB\n",
+                kept, beforeDelete, residentMiB(), heldMiB(w));
     t.restart();
     w.undo();
     settle();
