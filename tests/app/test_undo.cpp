@@ -8,8 +8,10 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "mod_constr_panel.h"
+#include "panel_gl_area.h"
 #include "project_history.h"
 #include "recovery_file.h"
+#include "solved_container.h"
 #include "wa_container.h"
 #include "window_fixtures.h"
 
@@ -238,6 +240,20 @@ private slots:
         QVERIFY(validates());
     }
 
+    void undoLeavesPickingFirst() {
+        open(sample.projectPath);
+        window->solve();
+        PanelGLArea& solvedArea = window->widgets().solvedGlarea->area();
+        window->HandlePicking(1, 2);
+        QVERIFY(solvedArea.inPickMode());
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(!solvedArea.inPickMode());
+        QVERIFY(window->pendingPicks().empty());
+        QVERIFY(!stack().canUndo());
+        QVERIFY(validates());
+    }
+
     void aDeletedPieceComesBackWithoutItsMeshFile() {
         QTemporaryDir own;
         SampleVessel copy;
@@ -376,6 +392,23 @@ private slots:
         window->widgets().exit->trigger();
         QVERIFY(window->isVisible());
         QCOMPARE(text(), solved);
+
+        // A Save that fails leaves the project open, as it was.
+        QTemporaryDir gone;
+        const QString lost = gone.filePath("lost.prproj");
+        QVERIFY(window->saveProject(lost));
+        window->solve();
+        window->widgets().listPans->treePanel()->renameItem(topItem(0), "renamed");
+        const QByteArray renamed = text();
+        QVERIFY(gone.remove());
+        QStringList said;
+        answerBoxes({QMessageBox::Save, QMessageBox::Ok}, &said);
+        window->widgets().exit->trigger();
+        QCOMPARE(said.size(), 2);
+        QVERIFY(window->isVisible() && window->isWindowModified());
+        QCOMPARE(text(), renamed);
+        QVERIFY(window->saveProject(copy.projectPath));
+        QVERIFY(window->widgets().listPans->treePanel()->renameItem(topItem(0), "renamed again"));
 
         // Closing the window: Save writes the project first, and the mark goes.
         answerBoxes({QMessageBox::Save});
