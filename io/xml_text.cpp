@@ -45,16 +45,30 @@ const char* attributeReference(char16_t c) {
         return nullptr;
     }
 }
+// Characters XML 1.0 allows (a surrogate only as half of a pair, checked by the caller).
+bool allowedInXml(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x20 || u == '\t' || u == '\n' || u == '\r') && !c.isSurrogate() && u != 0xFFFE &&
+           u != 0xFFFF;
+}
 } // namespace
 
 QString escapeAttribute(const QString& text) {
     QString out;
     out.reserve(text.size());
-    for (QChar c : text) {
-        if (const char* reference = attributeReference(c.unicode()))
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (const char* reference = attributeReference(c.unicode())) {
             out += QLatin1String(reference);
-        else
+        } else if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             out += c;
+            out += text[++i];
+        } else if (!allowedInXml(c)) {
+            // No XML reader takes these, even as references: one would make the file unreadable.
+            out += QChar::ReplacementCharacter;
+        } else {
+            out += c;
+        }
     }
     return out;
 }

@@ -10,7 +10,8 @@
 QString formatNumber(double v);
 
 // Attribute text with &, <, > and " escaped, and tab, line feed and carriage return written as
-// character references so that they survive reading.
+// character references so that they survive reading. Characters XML cannot hold at all (other
+// control characters, lone surrogates, U+FFFE and U+FFFF) become U+FFFD.
 QString escapeAttribute(const QString& text);
 
 // Parses a whole token as a finite double / as a base-10 int; false on anything else (nan, inf and

@@ -193,6 +193,10 @@ private slots:
         FragGroup* grp = addGroup(g);
         grp->setName(QStringLiteral("Rim & <base> \"left\""));
         w->wrappedFragment()->setName(QStringLiteral("sherd \"7\""));
+        // Characters no XML file can hold would make the file unreadable: they are replaced.
+        FragGroup* pasted = addGroup(g);
+        pasted->setName(QStringLiteral("rim") + QChar(0x01) + QChar(0xD800) + QStringLiteral("x") +
+                        QString::fromUtf16(u"\U0001F3FA"));
         const QString path = own.filePath("escaped.prproj");
         QString error;
         QVERIFY(saveProjectFile(path, g, error));
@@ -211,6 +215,10 @@ private slots:
         QVERIFY(bw->wrappedFragment()->hasMesh());
         QCOMPARE(bw->displayName(), QStringLiteral("Fragment: sherd \"7\""));
         QCOMPARE(back.getObject(1)->displayName(), QStringLiteral("Rim & <base> \"left\""));
+        QCOMPARE(back.getObject(2)->displayName(),
+                 QStringLiteral("rim") + QChar(QChar::ReplacementCharacter) +
+                     QChar(QChar::ReplacementCharacter) + QStringLiteral("x") +
+                     QString::fromUtf16(u"\U0001F3FA"));
         QCOMPARE(projectFileText(back), text);
     }
 
