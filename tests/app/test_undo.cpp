@@ -17,10 +17,13 @@
 
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <numeric>
 #include <random>
+#include <unistd.h>
 
 namespace {
 using Positions = std::map<int, std::vector<Point3d>>;
@@ -417,6 +420,51 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), projectFileText(graph(), QFileInfo(copy.projectPath).absoluteDir()));
         QVERIFY(!window->isWindowModified());
+    }
+
+    // Run as a separate process by the next case: solves the project named in the environment,
+    // writes the project text beside it once the recovery file is there, and is killed.
+    void childSolvesAndIsKilled() {
+        const QByteArray project = qgetenv("OSTRAKIT_TEST_CHILD_PROJECT");
+        if (project.isEmpty())
+            QSKIP("only run by a parent case");
+        open(QString::fromLocal8Bit(project));
+        window->setRecoveryInterval(0);
+        window->solve();
+        QTRY_VERIFY(QFileInfo::exists(window->recoveryFile().path()));
+        QFile expected(QString::fromLocal8Bit(project) + ".expected");
+        QVERIFY(expected.open(QIODevice::WriteOnly));
+        expected.write(projectFileText(graph(), QFileInfo(QString::fromLocal8Bit(project)).absoluteDir()));
+        expected.close();
+        ::kill(::getpid(), SIGKILL);
+    }
+
+    void aKilledProcessLeavesItsWorkToTheNextStart() {
+        QTemporaryDir own;
+        SampleVessel copy;
+        QString error;
+        QVERIFY2(writeSmallSample(own.path(), copy, error), qPrintable(error));
+        QFile::remove(RecoveryFile::defaultPath());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OSTRAKIT_TEST_CHILD_PROJECT", copy.projectPath);
+        child.setProcessEnvironment(env);
+        child.setWorkingDirectory(dir.path());
+        child.start(QCoreApplication::applicationFilePath(), {"childSolvesAndIsKilled"});
+        QVERIFY(child.waitForFinished(120000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QFile expected(copy.projectPath + ".expected");
+        QVERIFY(expected.open(QIODevice::ReadOnly));
+
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(window->recoveryFile().isOwned()); // the dead program's lock is taken over
+        answerBoxes({QMessageBox::Yes});
+        QVERIFY(window->offerRecovery());
+        QCOMPARE(projectFileText(graph(), QFileInfo(copy.projectPath).absoluteDir()), expected.readAll());
+        QVERIFY(window->isWindowModified());
+        QCOMPARE(window->projectFile(), copy.projectPath);
+        QVERIFY(validates());
     }
 
     void aKilledSessionIsOfferedBackAtTheNextStart() {
