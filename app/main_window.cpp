@@ -504,10 +504,14 @@ void MainWindow::chooseOpenProject() {
         openProject(path);
 }
 
-void MainWindow::chooseSaveProject() {
+QString MainWindow::askSavePath() {
     const QString start = projectPath.isEmpty() ? QDir::currentPath() : projectPath;
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save Project"), start, tr("xml (*.xml);; prproj (*.prproj)"));
+    return QFileDialog::getSaveFileName(this, tr("Save Project"), start,
+                                        tr("xml (*.xml);; prproj (*.prproj)"));
+}
+
+void MainWindow::chooseSaveProject() {
+    const QString path = askSavePath();
     if (!path.isEmpty())
         saveProject(path);
 }
@@ -667,10 +671,7 @@ bool MainWindow::maySetProjectAside() {
         return true;
     if (answer != QMessageBox::Save)
         return false;
-    QString path = projectPath;
-    if (path.isEmpty())
-        path = QFileDialog::getSaveFileName(this, tr("Save Project"), QDir::currentPath(),
-                                            tr("xml (*.xml);; prproj (*.prproj)"));
+    const QString path = projectPath.isEmpty() ? askSavePath() : projectPath;
     return !path.isEmpty() && saveProject(path);
 }
 

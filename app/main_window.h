@@ -144,6 +144,8 @@ private:
     // The project now is where undo starts, saved in path (empty: never saved).
     void startHistory(const QString& path);
     void setProjectFile(const QString& path);
+    // The Save dialog, starting at the project's file; empty when cancelled.
+    QString askSavePath();
     // Puts a project just read in place of the open one.
     void replaceProject(TotalGraph& loaded);
     // The recovery file follows the project: written at most once per interval while there are

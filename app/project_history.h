@@ -56,10 +56,6 @@ public:
     void record(const QString& action);
     // Drops every step; the project as it is now is where undo stops (New, Load).
     void startOver();
-    // True while a step puts a state back: what that changes is no new step.
-    bool isRestoring() const { return restoring; }
-    // The last state recorded or put back.
-    const ProjectState& current() const { return *last; }
     // Bytes the steps hold beyond the project in use: texts, marks and the meshes of fragments
     // that are no longer in the project (live holds the meshes in use).
     std::size_t heldBytes(const std::set<const FragMesh*>& live) const;

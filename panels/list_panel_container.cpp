@@ -89,11 +89,7 @@ ConstrListWidgetItem* ListPanelContainer::constraintRow(int id) const {
 }
 
 void ListPanelContainer::repaintViews() {
-    if (!listener)
-        return;
-    listener->updateSolvedArea();
-    listener->updateWorkingArea(0);
-    listener->updateWorkingArea(1);
+    repaintAllViews(listener);
 }
 
 void ListPanelContainer::clear() {

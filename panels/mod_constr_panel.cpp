@@ -191,11 +191,7 @@ void ModConstrPanel::changed(Constraint* c) {
 }
 
 void ModConstrPanel::repaintViews() {
-    if (!listener)
-        return;
-    listener->updateSolvedArea();
-    listener->updateWorkingArea(0);
-    listener->updateWorkingArea(1);
+    repaintAllViews(listener);
 }
 
 // --- the add panel ---------------------------------------------------------------------------

@@ -75,3 +75,12 @@ public:
     // A change of the project named action is complete (one undo step).
     virtual void projectChanged(const QString& action) { (void)action; }
 };
+
+// The solved area and both working areas repaint (nothing happens without a listener).
+inline void repaintAllViews(InterfaceListener* listener) {
+    if (!listener)
+        return;
+    listener->updateSolvedArea();
+    listener->updateWorkingArea(0);
+    listener->updateWorkingArea(1);
+}
