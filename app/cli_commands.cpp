@@ -70,8 +70,7 @@ int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
     timer.restart();
     mesh.allocateAttributes();
     mesh.updateBoundingBox();
-    mesh.updateVertexNormals();
-    mesh.updateFaceNormals();
+    mesh.updateNormals();
     mesh.updateFaceFaceAdjacency();
     const double prepareSeconds = timer.nsecsElapsed() / 1e9;
     std::fprintf(out, "mesh %s\n", native(path).constData());

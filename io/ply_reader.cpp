@@ -1,6 +1,7 @@
 #include "ply_reader.h"
 
 #include "frag_mesh.h"
+#include "large_arrays.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -533,9 +534,9 @@ private:
         const VertexLayout l = vertexLayout(e);
         const std::size_t n = e.count;
         const bool color = l.hasColor();
-        mesh_.vertices.resize(n);
+        large_arrays::assignFresh(mesh_.vertices, n, Point3d(Point3d::Zero()));
         if (color) {
-            mesh_.fileColors.resize(n);
+            large_arrays::assignFresh(mesh_.fileColors, n, Color4b{});
             mesh_.hasVertexColors = true;
         }
         if (e.hasLists()) {
@@ -680,7 +681,7 @@ private:
         }
         if (triangles > maxElements)
             fail("the file has too many faces");
-        mesh_.faces.resize(triangles);
+        large_arrays::assignFresh(mesh_.faces, triangles, FragMesh::Face{});
         FragMesh::Face* out = mesh_.faces.data();
         std::uint32_t maxIndex = 0;
         q = p_;
@@ -725,7 +726,7 @@ private:
         }
         if (triangles > maxElements)
             fail("the file has too many faces");
-        mesh_.faces.resize(triangles);
+        large_arrays::assignFresh(mesh_.faces, triangles, FragMesh::Face{});
         FragMesh::Face* out = mesh_.faces.data();
         // Second pass: the indices (every record is known to be complete).
         q = p_;
@@ -825,9 +826,9 @@ private:
     void readAsciiVertices(const Element& e) {
         const VertexLayout l = vertexLayout(e);
         const std::vector<Role> roles = vertexRoles(e, l);
-        mesh_.vertices.resize(e.count);
+        large_arrays::assignFresh(mesh_.vertices, e.count, Point3d(Point3d::Zero()));
         if (l.hasColor()) {
-            mesh_.fileColors.resize(e.count);
+            large_arrays::assignFresh(mesh_.fileColors, e.count, Color4b{});
             mesh_.hasVertexColors = true;
         }
         for (std::uint64_t i = 0; i < e.count; ++i) {

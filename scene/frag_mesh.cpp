@@ -1,21 +1,35 @@
 #include "frag_mesh.h"
 
+#include "large_arrays.h"
+
 #include <Eigen/Geometry>
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace {
 
+using large_arrays::forRange;
+
 const Color4b white{255, 255, 255, 255};
+
+// Random reads and writes into arrays far larger than the caches are announced this many items
+// ahead, so that the memory system fetches many at once instead of one after the other. That keeps
+// preparation nearly as fast for a mesh in a random order as for one in a cache-friendly order.
+constexpr std::size_t ahead = 24;
+
+inline void prefetchRead(const void* p) {
+    __builtin_prefetch(p, 0, 3);
+}
+inline void prefetchWrite(const void* p) {
+    __builtin_prefetch(p, 1, 3);
+}
 
 // Replaces v by n copies of value with exactly n elements of capacity (no growth slack), unless it
 // already has n elements, in which case its contents are kept.
 template <typename T> void sizeExactly(std::vector<T>& v, std::size_t n, const T& value) {
-    if (v.size() == n)
-        return;
-    std::vector<T>(n, value).swap(v);
+    if (v.size() != n)
+        large_arrays::assignFresh(v, n, value);
 }
 
 template <typename T> void releaseVector(std::vector<T>& v) {
@@ -26,27 +40,32 @@ template <typename T> std::size_t capacityBytes(const std::vector<T>& v) {
     return v.capacity() * sizeof(T);
 }
 
-// Runs fn(begin, end) over [0, n), split across two threads when n is large enough to pay for the
-// thread start. fn must only write data owned by its own range.
-template <typename Fn> void forRange(std::size_t n, Fn&& fn) {
-    constexpr std::size_t minParallel = 200000;
-    if (n < minParallel || std::thread::hardware_concurrency() < 2) {
-        fn(std::size_t{0}, n);
-        return;
-    }
-    const std::size_t half = n / 2;
-    std::thread other([&] { fn(half, n); });
-    fn(std::size_t{0}, half);
-    other.join();
+inline bool hasValidCorners(const FragMesh::Face& t, std::size_t vertexCount) {
+    return t[0] < vertexCount && t[1] < vertexCount && t[2] < vertexCount;
 }
 
-// A face takes part in edge matching only when its three corners are distinct, valid vertices.
+// The face's area vector: its normal, twice its area long.
+inline Point3d areaVector(const std::vector<Point3d>& vertices, const FragMesh::Face& t) {
+    const Point3d& p0 = vertices[t[0]];
+    return (vertices[t[1]] - p0).cross(vertices[t[2]] - p0);
+}
+
+void setSelfAdjacency(std::vector<FaceAdjacency>& adjacency) {
+    forRange(adjacency.size(), [&adjacency](std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f) {
+            const auto self = static_cast<std::uint32_t>(f);
+            adjacency[f].face = {self, self, self};
+            adjacency[f].edge = {0, 1, 2};
+        }
+    });
+}
+
 inline bool isProperFace(const FragMesh::Face& t, std::size_t vertexCount) {
-    return t[0] != t[1] && t[1] != t[2] && t[0] != t[2] && t[0] < vertexCount && t[1] < vertexCount &&
-           t[2] < vertexCount;
+    return t[0] != t[1] && t[1] != t[2] && t[0] != t[2] && hasValidCorners(t, vertexCount);
 }
 
-// One edge of the star of a vertex v, seen from v: the other end w (> v), the face and the edge index.
+// One edge of a proper face, filed under its lower vertex: the other end w, the face, and the edge
+// index (while filed in a bucket, the edge index also carries the lower vertex, see EdgeBuckets).
 struct StarEdge {
     std::uint32_t w;
     std::uint32_t face;
@@ -60,19 +79,188 @@ struct StarEdge {
     }
 };
 
-void sortStarEdges(std::vector<StarEdge>& edges) {
-    if (edges.size() > 24) {
-        std::sort(edges.begin(), edges.end());
+void sortStarEdges(StarEdge* first, StarEdge* last) {
+    if (last - first > 24) {
+        std::sort(first, last);
         return;
     }
-    for (std::size_t i = 1; i < edges.size(); ++i) {
-        const StarEdge x = edges[i];
-        std::size_t j = i;
-        for (; j > 0 && x < edges[j - 1]; --j)
-            edges[j] = edges[j - 1];
-        edges[j] = x;
+    for (StarEdge* i = first + 1; i < last; ++i) {
+        const StarEdge x = *i;
+        StarEdge* j = i;
+        for (; j > first && x < *(j - 1); --j)
+            *j = *(j - 1);
+        *j = x;
     }
 }
+
+// Links the edges of one vertex that have the same other end, sorted: a group of one is a border,
+// a group of two a manifold edge, larger groups (non-manifold edges) are linked in a cycle in face
+// order.
+void linkStarEdges(const StarEdge* first, const StarEdge* last, std::vector<FaceAdjacency>& adjacency) {
+    for (const StarEdge* i = first; i < last;) {
+        const StarEdge* j = i + 1;
+        while (j < last && j->w == i->w)
+            ++j;
+        if (j - i >= 2) {
+            for (const StarEdge* k = i; k < j; ++k) {
+                const StarEdge& to = k + 1 < j ? *(k + 1) : *i;
+                adjacency[k->face].face[k->edge] = to.face;
+                adjacency[k->face].edge[k->edge] = static_cast<std::uint8_t>(to.edge);
+            }
+        }
+        i = j;
+    }
+}
+
+// The edges of all proper faces, filed by their lower vertex into buckets of bucketSpan
+// consecutive vertices. Filing writes to a few hundred places at a time, one per bucket, and each
+// bucket is then sorted within a few kilobytes; so the work reads and writes memory almost in
+// order, whatever the order of the vertices and faces in the file. The buckets are filled in
+// rounds, each holding about an equal share of the edges, so that only part of the edges is held
+// at a time.
+class EdgeBuckets {
+public:
+    static constexpr std::uint32_t spanBits = 12;
+    static constexpr std::uint32_t span = 1u << spanBits;
+
+    EdgeBuckets(const FragMesh& mesh, unsigned rounds)
+        : mesh_(mesh), nv_(mesh.vertices.size()), nf_(mesh.faces.size()), buckets_((nv_ >> spanBits) + 1),
+          parts_(large_arrays::partsFor(nf_)) {
+        countEdges();
+        planRounds(std::max(rounds, 1u));
+    }
+
+    std::size_t roundCount() const { return roundStart_.size() - 1; }
+
+    // Files the edges of round r, then links the edges of each of its vertices in adjacency.
+    void linkRound(std::size_t r, std::vector<FaceAdjacency>& adjacency) {
+        const std::size_t b0 = roundStart_[r], b1 = roundStart_[r + 1];
+        fileRound(b0, b1);
+        forRange(
+            b1 - b0,
+            [&](std::size_t begin, std::size_t end) {
+                std::vector<StarEdge> sorted;
+                std::vector<std::uint32_t> at(span + 1);
+                for (std::size_t b = b0 + begin; b < b0 + end; ++b)
+                    linkBucket(b, sorted, at, adjacency);
+            },
+            1);
+    }
+
+private:
+    template <typename Fn> void forEachEdge(std::size_t f, Fn&& fn) const {
+        const FragMesh::Face& t = mesh_.faces[f];
+        if (!isProperFace(t, nv_))
+            return;
+        for (std::uint32_t e = 0; e < 3; ++e) {
+            const std::uint32_t a = t[e], b = t[e == 2 ? 0 : e + 1];
+            fn(std::min(a, b), std::max(a, b), e);
+        }
+    }
+
+    // count_[p * buckets + b]: the edges of the faces of part p that go to bucket b.
+    void countEdges() {
+        count_.assign(std::size_t(parts_) * buckets_, 0);
+        large_arrays::forParts(nf_, parts_, [&](unsigned part, std::size_t begin, std::size_t end) {
+            std::size_t* mine = count_.data() + std::size_t(part) * buckets_;
+            for (std::size_t f = begin; f < end; ++f)
+                forEachEdge(
+                    f, [mine](std::uint32_t lo, std::uint32_t, std::uint32_t) { ++mine[lo >> spanBits]; });
+        });
+    }
+
+    void planRounds(unsigned rounds) {
+        bucketEdges_.assign(buckets_, 0);
+        std::size_t total = 0;
+        for (std::size_t b = 0; b < buckets_; ++b) {
+            for (unsigned p = 0; p < parts_; ++p)
+                bucketEdges_[b] += count_[std::size_t(p) * buckets_ + b];
+            total += bucketEdges_[b];
+        }
+        const std::size_t share = total / rounds + 1;
+        roundStart_ = {0};
+        std::size_t inRound = 0;
+        for (std::size_t b = 0; b < buckets_; ++b) {
+            if (inRound > 0 && inRound + bucketEdges_[b] > share) {
+                roundStart_.push_back(b);
+                inRound = 0;
+            }
+            inRound += bucketEdges_[b];
+        }
+        roundStart_.push_back(buckets_);
+    }
+
+    // Fills edges_ with the edges of buckets [b0, b1): bucket by bucket, and within a bucket part
+    // by part, each part in face order.
+    void fileRound(std::size_t b0, std::size_t b1) {
+        bucketStart_.assign(b1 - b0 + 1, 0);
+        std::vector<std::size_t> cursor(std::size_t(parts_) * (b1 - b0));
+        std::size_t at = 0;
+        for (std::size_t b = b0; b < b1; ++b) {
+            bucketStart_[b - b0] = at;
+            for (unsigned p = 0; p < parts_; ++p) {
+                cursor[std::size_t(p) * (b1 - b0) + (b - b0)] = at;
+                at += count_[std::size_t(p) * buckets_ + b];
+            }
+        }
+        bucketStart_[b1 - b0] = at;
+        if (edges_.size() < at)
+            large_arrays::assignFresh(edges_, at, StarEdge{});
+        const std::uint32_t lo0 = std::uint32_t(b0 << spanBits);
+        const std::uint64_t lo1 = std::uint64_t(b1) << spanBits;
+        large_arrays::forParts(nf_, parts_, [&](unsigned part, std::size_t begin, std::size_t end) {
+            std::size_t* mine = cursor.data() + std::size_t(part) * (b1 - b0);
+            for (std::size_t f = begin; f < end; ++f)
+                forEachEdge(f, [&](std::uint32_t lo, std::uint32_t hi, std::uint32_t e) {
+                    if (lo < lo0 || lo >= lo1)
+                        return;
+                    const std::uint32_t offset = lo - lo0;
+                    // The edge index carries the vertex's place in its bucket until the bucket is sorted.
+                    edges_[mine[offset >> spanBits]++] =
+                        StarEdge{hi, std::uint32_t(f), ((offset & (span - 1)) << 2) | e};
+                });
+        });
+        b0_ = b0;
+    }
+
+    // Sorts one bucket by lower vertex (counting), then each vertex's edges, and links them.
+    void linkBucket(std::size_t b, std::vector<StarEdge>& sorted, std::vector<std::uint32_t>& at,
+                    std::vector<FaceAdjacency>& adjacency) const {
+        const StarEdge* first = edges_.data() + bucketStart_[b - b0_];
+        const StarEdge* last = edges_.data() + bucketStart_[b - b0_ + 1];
+        if (first == last)
+            return;
+        std::fill(at.begin(), at.end(), 0u);
+        for (const StarEdge* x = first; x < last; ++x)
+            ++at[(x->edge >> 2) + 1];
+        for (std::uint32_t v = 0; v < span; ++v)
+            at[v + 1] += at[v];
+        sorted.resize(std::size_t(last - first));
+        for (const StarEdge* x = first; x < last; ++x)
+            sorted[at[x->edge >> 2]++] = StarEdge{x->w, x->face, x->edge & 3u};
+        // at[v] is now the end of vertex v's edges.
+        StarEdge* begin = sorted.data();
+        std::size_t prefetched = 0;
+        for (std::uint32_t v = 0; v < span; ++v) {
+            StarEdge* end = sorted.data() + at[v];
+            for (const std::size_t want = std::min<std::size_t>(sorted.size(), at[v] + ahead);
+                 prefetched < want; ++prefetched)
+                prefetchWrite(&adjacency[sorted[prefetched].face]);
+            if (end - begin > 1) {
+                sortStarEdges(begin, end);
+                linkStarEdges(begin, end, adjacency);
+            }
+            begin = end;
+        }
+    }
+
+    const FragMesh& mesh_;
+    const std::size_t nv_, nf_, buckets_;
+    const unsigned parts_;
+    std::vector<std::size_t> count_, bucketEdges_, roundStart_, bucketStart_;
+    std::vector<StarEdge> edges_;
+    std::size_t b0_ = 0;
+};
 
 } // namespace
 
@@ -117,12 +305,8 @@ void FragMesh::allocateAttributes() {
     sizeExactly(hitCounts, nf, 0);
     sizeExactly(pickColors, nf, Color4b{0, 0, 0, 255});
     if (adjacency.size() != nf) {
-        std::vector<FaceAdjacency>(nf).swap(adjacency);
-        for (std::size_t f = 0; f < nf; ++f) {
-            const auto self = static_cast<std::uint32_t>(f);
-            adjacency[f].face = {self, self, self};
-            adjacency[f].edge = {0, 1, 2};
-        }
+        large_arrays::assignFresh(adjacency, nf, FaceAdjacency{});
+        setSelfAdjacency(adjacency);
     }
 }
 
@@ -139,138 +323,74 @@ void FragMesh::updateBoundingBox() {
     bbox.max = hi;
 }
 
-void FragMesh::updateVertexNormals() {
+void FragMesh::updateNormals() {
     const std::size_t nv = vertices.size();
+    const std::size_t nf = faces.size();
     if (vertexNormals.size() != nv)
-        std::vector<Point3d>(nv).swap(vertexNormals);
-    std::fill(vertexNormals.begin(), vertexNormals.end(), Point3d::Zero());
-    for (const Face& t : faces) {
-        if (t[0] >= nv || t[1] >= nv || t[2] >= nv)
-            continue;
-        const Point3d& p0 = vertices[t[0]];
-        const Point3d n = (vertices[t[1]] - p0).cross(vertices[t[2]] - p0);
-        vertexNormals[t[0]] += n;
-        vertexNormals[t[1]] += n;
-        vertexNormals[t[2]] += n;
-    }
-    forRange(nv, [this](std::size_t begin, std::size_t end) {
-        for (std::size_t v = begin; v < end; ++v) {
+        large_arrays::assignFresh(vertexNormals, nv, Point3d(Point3d::Zero()));
+    if (faceNormals.size() != nf)
+        large_arrays::assignFresh(faceNormals, nf, Point3d(Point3d::Zero()));
+
+    // The face normals hold the area vectors until the vertex normals have summed them.
+    forRange(nf, [this, nv, nf](std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f) {
+            if (f + ahead < nf)
+                for (std::uint32_t v : faces[f + ahead])
+                    if (v < nv)
+                        prefetchRead(&vertices[v]);
+            const Face& t = faces[f];
+            faceNormals[f] = hasValidCorners(t, nv) ? areaVector(vertices, t) : Point3d(Point3d::Zero());
+        }
+    });
+    // Each part sums into its own range of vertices, visiting the faces in file order: every
+    // vertex gets the same sum, in the same order, however the work is split.
+    forRange(nv, [this, nv, nf](std::size_t first, std::size_t last) {
+        std::fill(vertexNormals.begin() + std::ptrdiff_t(first), vertexNormals.begin() + std::ptrdiff_t(last),
+                  Point3d::Zero());
+        const auto mine = [first, last](std::uint32_t v) { return v >= first && v < last; };
+        for (std::size_t f = 0; f < nf; ++f) {
+            if (f + ahead < nf)
+                for (std::uint32_t v : faces[f + ahead])
+                    if (mine(v))
+                        prefetchWrite(&vertexNormals[v]);
+            const Face& t = faces[f];
+            if (!hasValidCorners(t, nv))
+                continue;
+            for (std::uint32_t v : t)
+                if (mine(v))
+                    vertexNormals[v] += faceNormals[f];
+        }
+        for (std::size_t v = first; v < last; ++v) {
             const double len = vertexNormals[v].norm();
             if (len > 0.0)
                 vertexNormals[v] /= len;
         }
     });
-}
-
-void FragMesh::updateFaceNormals() {
-    const std::size_t nv = vertices.size();
-    const std::size_t nf = faces.size();
-    if (faceNormals.size() != nf)
-        std::vector<Point3d>(nf).swap(faceNormals);
-    forRange(nf, [this, nv](std::size_t begin, std::size_t end) {
+    forRange(nf, [this](std::size_t begin, std::size_t end) {
         for (std::size_t f = begin; f < end; ++f) {
-            const Face& t = faces[f];
-            if (t[0] >= nv || t[1] >= nv || t[2] >= nv) {
-                faceNormals[f].setZero();
-                continue;
-            }
-            const Point3d& p0 = vertices[t[0]];
-            const Point3d n = (vertices[t[1]] - p0).cross(vertices[t[2]] - p0);
-            const double len = n.norm();
+            const double len = faceNormals[f].norm();
             if (len > 0.0)
-                faceNormals[f] = n / len;
+                faceNormals[f] /= len;
             else
                 faceNormals[f].setZero();
         }
     });
 }
 
-// Edges are matched around their lower vertex. A face with corners lo < mid < hi has its edges
-// lo-mid and lo-hi in the star of lo and mid-hi in the star of mid, so each face is listed in two
-// stars only (compressed rows, built by counting). Within one star the edges are grouped by their
-// other end: a group of one is a border, a group of two a manifold edge, larger groups are linked
-// in a cycle. Faces with a repeated (or invalid) corner are not matched: all their edges are
-// borders, so they never disturb the neighbourhood of the proper faces around them.
+// Every edge of a proper face (three distinct, valid corners) is filed under its lower vertex; the
+// edges of one vertex are sorted by their other end, face and edge index, and those with the same
+// other end are linked. Faces with a repeated (or invalid) corner are not matched: all their edges
+// are borders, so they never disturb the neighbourhood of the proper faces around them. Large
+// meshes are handled in two rounds, so that the filed edges take 18 bytes per face at most.
 void FragMesh::updateFaceFaceAdjacency() {
-    const std::size_t nv = vertices.size();
-    const std::size_t nf = faces.size();
-    if (adjacency.size() != nf)
-        std::vector<FaceAdjacency>(nf).swap(adjacency);
-    forRange(nf, [this](std::size_t begin, std::size_t end) {
-        for (std::size_t f = begin; f < end; ++f) {
-            const auto self = static_cast<std::uint32_t>(f);
-            adjacency[f].face = {self, self, self};
-            adjacency[f].edge = {0, 1, 2};
-        }
-    });
-    if (nv == 0 || nf == 0)
+    if (adjacency.size() != faces.size())
+        large_arrays::assignFresh(adjacency, faces.size(), FaceAdjacency{});
+    setSelfAdjacency(adjacency);
+    if (vertices.empty() || faces.empty())
         return;
-
-    // Star offsets by counting; after filling, star of v is [v ? start[v - 1] : 0, start[v]).
-    std::vector<std::uint32_t> start(nv + 1, 0);
-    for (const Face& t : faces) {
-        if (!isProperFace(t, nv))
-            continue;
-        const std::uint32_t lo = std::min({t[0], t[1], t[2]});
-        const std::uint32_t hi = std::max({t[0], t[1], t[2]});
-        const std::uint32_t mid = t[0] ^ t[1] ^ t[2] ^ lo ^ hi;
-        ++start[lo + 1];
-        ++start[mid + 1];
-    }
-    for (std::size_t v = 0; v < nv; ++v)
-        start[v + 1] += start[v];
-    std::vector<std::uint32_t> star(start[nv]);
-    for (std::size_t f = 0; f < nf; ++f) {
-        const Face& t = faces[f];
-        if (!isProperFace(t, nv))
-            continue;
-        const std::uint32_t lo = std::min({t[0], t[1], t[2]});
-        const std::uint32_t hi = std::max({t[0], t[1], t[2]});
-        const std::uint32_t mid = t[0] ^ t[1] ^ t[2] ^ lo ^ hi;
-        star[start[lo]++] = static_cast<std::uint32_t>(f);
-        star[start[mid]++] = static_cast<std::uint32_t>(f);
-    }
-
-    // Each (face, edge) slot is written only while visiting its lower vertex, so the two halves of
-    // the vertex range never write the same slot.
-    forRange(nv, [&](std::size_t begin, std::size_t end) {
-        std::vector<StarEdge> edges;
-        edges.reserve(32);
-        for (std::size_t v = begin; v < end; ++v) {
-            const std::uint32_t first = v ? start[v - 1] : 0;
-            const std::uint32_t last = start[v];
-            if (first == last)
-                continue;
-            edges.clear();
-            const auto vv = static_cast<std::uint32_t>(v);
-            for (std::uint32_t s = first; s < last; ++s) {
-                const std::uint32_t f = star[s];
-                const Face& t = faces[f];
-                for (std::uint32_t e = 0; e < 3; ++e) {
-                    const std::uint32_t a = t[e], b = t[e == 2 ? 0 : e + 1];
-                    if (a == vv && b > vv)
-                        edges.push_back({b, f, e});
-                    else if (b == vv && a > vv)
-                        edges.push_back({a, f, e});
-                }
-            }
-            sortStarEdges(edges);
-            for (std::size_t i = 0; i < edges.size();) {
-                std::size_t j = i + 1;
-                while (j < edges.size() && edges[j].w == edges[i].w)
-                    ++j;
-                if (j - i >= 2) {
-                    for (std::size_t k = i; k < j; ++k) {
-                        const StarEdge& from = edges[k];
-                        const StarEdge& to = edges[k + 1 < j ? k + 1 : i];
-                        adjacency[from.face].face[from.edge] = to.face;
-                        adjacency[from.face].edge[from.edge] = static_cast<std::uint8_t>(to.edge);
-                    }
-                }
-                i = j;
-            }
-        }
-    });
+    EdgeBuckets buckets(*this, faces.size() >= 1000000 ? 2 : 1);
+    for (std::size_t r = 0; r < buckets.roundCount(); ++r)
+        buckets.linkRound(r, adjacency);
 }
 
 void FragMesh::transform(const Matrix44d& m) {

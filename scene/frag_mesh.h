@@ -66,11 +66,9 @@ struct FragMesh {
 
     // The update steps run after reading and after a transformation.
     void updateBoundingBox();
-    // Face normals (area weighted, not normalised) summed into their vertices, then each vertex
-    // normal of non-zero length normalised.
-    void updateVertexNormals();
-    // Unit face normals (zero for a degenerate face).
-    void updateFaceNormals();
+    // Unit face normals (zero for a degenerate face) and vertex normals: the faces' area vectors
+    // summed into their vertices in face order, then each sum of non-zero length normalised.
+    void updateNormals();
     void updateFaceFaceAdjacency();
     // Every vertex position p := m * p (homogeneous divide).
     void transform(const Matrix44d& m);

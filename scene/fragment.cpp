@@ -67,8 +67,7 @@ void Fragment::applyTransform(const Matrix44d* m) {
         movePointsPickedHere(*m);
     currentCentroidPoint = transformPoint(matrix, centroidPoint);
     meshData->updateBoundingBox();
-    meshData->updateVertexNormals();
-    meshData->updateFaceNormals();
+    meshData->updateNormals();
 }
 
 void Fragment::draw(bool showMarkedFaces) {
@@ -119,8 +118,7 @@ bool Fragment::loadMesh() {
     }
     meshData->allocateAttributes();
     meshData->updateBoundingBox();
-    meshData->updateVertexNormals();
-    meshData->updateFaceNormals();
+    meshData->updateNormals();
     meshData->updateFaceFaceAdjacency();
     bbox = meshData->bbox;
     meshData->fileBox = bbox;
@@ -159,8 +157,7 @@ void Fragment::syncPlacement() {
         m.placement = matrix;
         m.updateBoundingBox();
         if (!m.rotateNormals(change)) {
-            m.updateVertexNormals();
-            m.updateFaceNormals();
+            m.updateNormals();
         }
     }
     currentCentroidPoint = transformPoint(matrix, centroidPoint);

@@ -1,16 +1,21 @@
 // Reading and preparing a large coloured mesh: time to read each file format, time to prepare the
 // mesh for drawing (attributes, bounding box, normals, adjacency) and resident memory per triangle.
 //
-//   bench_mesh_read [--dir DIR] [--grid N] [FILE...]
+//   bench_mesh_read [--dir DIR] [--grid N | --no-grid] [--subdivide L] [FILE...]
 //       writes a height-field mesh of 2 N^2 triangles (default N = 1465: about 4.3 million triangles,
 //       2.15 million vertices) as binary PLY, ASCII PLY and OBJ into DIR (default: a temporary
 //       directory), then measures each of them and every FILE given, each in a fresh process.
+//       With --subdivide, each FILE is first subdivided L times (4^L times the triangles) and
+//       written in the subdivision's order, along a space-filling curve and shuffled (binary PLY),
+//       and in the subdivision's order as OBJ; those files are measured instead of FILE.
 //   bench_mesh_read --one FILE
 //       measures one file in this process and prints one result line.
 
 #include "frag_mesh.h"
+#include "mesh_variants.h"
 #include "obj_reader.h"
 #include "ply_reader.h"
+#include "ply_writer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -191,27 +196,56 @@ int measureOne(const QString& path) {
         std::printf("ERROR %s\n", qPrintable(error));
         return 1;
     }
-    double step[5];
+    double step[4];
     t.restart();
     mesh.allocateAttributes();
     step[0] = t.nsecsElapsed() * 1e-9;
     mesh.updateBoundingBox();
     step[1] = t.nsecsElapsed() * 1e-9;
-    mesh.updateVertexNormals();
+    mesh.updateNormals();
     step[2] = t.nsecsElapsed() * 1e-9;
-    mesh.updateFaceNormals();
-    step[3] = t.nsecsElapsed() * 1e-9;
     mesh.updateFaceFaceAdjacency();
-    step[4] = t.nsecsElapsed() * 1e-9;
-    const double prepareSeconds = step[4];
+    step[3] = t.nsecsElapsed() * 1e-9;
+    const double prepareSeconds = step[3];
     const std::size_t rssAfter = procStatusBytes("VmRSS:");
     const std::size_t peak = procStatusBytes("VmHWM:");
     const double nf = double(mesh.faceCount());
-    std::printf("RESULT %zu %zu %.3f %.3f %.1f %.1f %.1f %.3f %.3f %.3f %.3f %.3f\n", mesh.vertexCount(),
+    std::printf("RESULT %zu %zu %.3f %.3f %.1f %.1f %.1f %.3f %.3f %.3f %.3f\n", mesh.vertexCount(),
                 mesh.faceCount(), readSeconds, prepareSeconds, (double(rssAfter) - double(rssBefore)) / nf,
                 double(mesh.memoryBytes()) / nf, (double(peak) - double(rssBefore)) / nf, step[0],
-                step[1] - step[0], step[2] - step[1], step[3] - step[2], step[4] - step[3]);
+                step[1] - step[0], step[2] - step[1], step[3] - step[2]);
     return 0;
+}
+
+// Writes the subdivided variants of the mesh in path into dir and returns their paths (empty on
+// failure, with a message).
+QStringList writeSubdivided(const QString& path, int levels, const QDir& dir) {
+    FragMesh source;
+    QString error;
+    const bool read = path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive)
+                          ? readPly(path, source, error)
+                          : readObj(path, source, error);
+    if (!read) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return {};
+    }
+    std::printf("Subdividing %s %d times\n", qPrintable(QFileInfo(path).fileName()), levels);
+    std::fflush(stdout);
+    const FragMesh sub = subdivided(source, levels);
+    const QString base = QFileInfo(path).completeBaseName() + QStringLiteral("_x%1").arg(1 << (2 * levels));
+    const QStringList names = {base + QStringLiteral(".ply"), base + QStringLiteral("_curve.ply"),
+                               base + QStringLiteral("_shuffled.ply"), base + QStringLiteral(".obj")};
+    QStringList paths;
+    for (const QString& name : names)
+        paths << dir.filePath(name);
+    const bool ok = writeBinaryPly(paths[0], sub, error) &&
+                    writeBinaryPly(paths[1], alongCurve(sub), error) &&
+                    writeBinaryPly(paths[2], shuffled(sub, 7), error) && writeObjFile(paths[3], sub, error);
+    if (!ok) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return {};
+    }
+    return paths;
 }
 
 } // namespace
@@ -224,12 +258,17 @@ int main(int argc, char** argv) {
 
     QString dirPath;
     int n = 1465;
+    int levels = 0;
     QStringList files;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--dir") && i + 1 < args.size())
             dirPath = args[++i];
         else if (args[i] == QLatin1String("--grid") && i + 1 < args.size())
             n = args[++i].toInt();
+        else if (args[i] == QLatin1String("--no-grid"))
+            n = 0;
+        else if (args[i] == QLatin1String("--subdivide") && i + 1 < args.size())
+            levels = args[++i].toInt();
         else
             files << args[i];
     }
@@ -239,25 +278,35 @@ int main(int argc, char** argv) {
     QDir().mkpath(dirPath);
     QDir dir(dirPath);
 
-    std::printf("Generating a %d x %d height field (%lld triangles) in %s\n", n, n, 2LL * n * n,
-                qPrintable(dirPath));
-    std::fflush(stdout);
-    {
+    QStringList all;
+    if (n > 0) {
+        std::printf("Generating a %d x %d height field (%lld triangles) in %s\n", n, n, 2LL * n * n,
+                    qPrintable(dirPath));
+        std::fflush(stdout);
         const Grid g = makeGrid(n);
         QElapsedTimer t;
         t.start();
         writePly(g, dir.filePath("grid_bin.ply"), true);
         writePly(g, dir.filePath("grid_ascii.ply"), false);
         writeObj(g, dir.filePath("grid.obj"));
-        std::printf("  written in %.1f s\n\n", t.nsecsElapsed() * 1e-9);
+        std::printf("  written in %.1f s\n", t.nsecsElapsed() * 1e-9);
+        all << dir.filePath("grid_bin.ply") << dir.filePath("grid_ascii.ply") << dir.filePath("grid.obj");
     }
-    const QStringList all =
-        QStringList{dir.filePath("grid_bin.ply"), dir.filePath("grid_ascii.ply"), dir.filePath("grid.obj")} +
-        files;
+    for (const QString& f : files) {
+        if (levels <= 0) {
+            all << f;
+            continue;
+        }
+        const QStringList made = writeSubdivided(f, levels, dir);
+        if (made.isEmpty())
+            return 1;
+        all << made;
+    }
+    std::printf("\n");
 
-    std::printf("%-22s %9s %10s %8s %8s %8s %9s %9s %9s | %7s %6s %7s %7s %7s\n", "file", "vertices",
-                "triangles", "read s", "prep s", "total s", "RSS B/tri", "arr B/tri", "peak B/t", "alloc",
-                "bbox", "vnorm", "fnorm", "adjac");
+    std::printf("%-22s %9s %10s %8s %8s %8s %9s %9s %9s | %7s %6s %7s %7s\n", "file", "vertices", "triangles",
+                "read s", "prep s", "total s", "RSS B/tri", "arr B/tri", "peak B/t", "alloc", "bbox",
+                "normals", "adjac");
     for (const QString& f : all) {
         QProcess p;
         p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), f});
@@ -266,15 +315,15 @@ int main(int argc, char** argv) {
         const QStringList w = out.split(QLatin1Char(' '));
         const QString name =
             QFileInfo(f).fileName() + QStringLiteral(" (%1 MB)").arg(QFileInfo(f).size() >> 20);
-        if (w.size() != 13 || w[0] != QLatin1String("RESULT")) {
+        if (w.size() != 12 || w[0] != QLatin1String("RESULT")) {
             std::printf("%-22s %s\n", qPrintable(name), qPrintable(out));
             continue;
         }
         const double read = w[3].toDouble(), prep = w[4].toDouble();
-        std::printf("%-22s %9s %10s %8.3f %8.3f %8.3f %9s %9s %9s | %7s %6s %7s %7s %7s\n", qPrintable(name),
+        std::printf("%-22s %9s %10s %8.3f %8.3f %8.3f %9s %9s %9s | %7s %6s %7s %7s\n", qPrintable(name),
                     qPrintable(w[1]), qPrintable(w[2]), read, prep, read + prep, qPrintable(w[5]),
                     qPrintable(w[6]), qPrintable(w[7]), qPrintable(w[8]), qPrintable(w[9]), qPrintable(w[10]),
-                    qPrintable(w[11]), qPrintable(w[12]));
+                    qPrintable(w[11]));
         std::fflush(stdout);
     }
     std::printf(

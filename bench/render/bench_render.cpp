@@ -58,8 +58,7 @@ std::unique_ptr<Fragment> makeFragment(std::size_t triangles) {
         m.fileColors[v] = {grey, grey, grey, 255};
     }
     m.updateBoundingBox();
-    m.updateVertexNormals();
-    m.updateFaceNormals();
+    m.updateNormals();
     f->setColor({200, 160, 120, 255});
     return f;
 }

@@ -146,8 +146,7 @@ private slots:
 
     void tetrahedronNormals() {
         FragMesh m = tetrahedron();
-        m.updateFaceNormals();
-        m.updateVertexNormals();
+        m.updateNormals();
         const double s = 1.0 / std::sqrt(3.0);
         CHECK_POINT(m.faceNormals[0], Point3d(0, 0, -1));
         CHECK_POINT(m.faceNormals[1], Point3d(0, -1, 0));
@@ -165,7 +164,7 @@ private slots:
         // Vertex 0 is shared by a triangle of area 2 facing +z and one of area 0.5 facing +x.
         FragMesh m =
             makeMesh({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 1, 2}, {0, 3, 4}});
-        m.updateVertexNormals();
+        m.updateNormals();
         CHECK_POINT(m.vertexNormals[0], Point3d(1, 0, 4) / std::sqrt(17.0));
         CHECK_POINT(m.vertexNormals[1], Point3d(0, 0, 1));
         CHECK_POINT(m.vertexNormals[4], Point3d(1, 0, 0));
@@ -175,8 +174,7 @@ private slots:
         // A unit square in z = 0, an unreferenced vertex and a degenerate face.
         FragMesh m = makeMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {5, 5, 5}},
                               {{0, 1, 2}, {0, 2, 3}, {0, 0, 1}, {0, 1, 1}});
-        m.updateFaceNormals();
-        m.updateVertexNormals();
+        m.updateNormals();
         for (int v = 0; v < 4; ++v)
             CHECK_POINT(m.vertexNormals[v], Point3d(0, 0, 1));
         CHECK_POINT(m.vertexNormals[4], Point3d(0, 0, 0));
@@ -187,8 +185,7 @@ private slots:
 
         // Collinear corners: distinct indices but no area.
         FragMesh line = makeMesh({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{0, 1, 2}});
-        line.updateFaceNormals();
-        line.updateVertexNormals();
+        line.updateNormals();
         CHECK_POINT(line.faceNormals[0], Point3d(0, 0, 0));
         CHECK_POINT(line.vertexNormals[1], Point3d(0, 0, 0));
     }
@@ -283,7 +280,7 @@ private slots:
                 QCOMPARE(m.adjacency[g].face[m.adjacency[f].edge[e]], f);
             }
         QCOMPARE(borders, 4 * n);
-        m.updateVertexNormals();
+        m.updateNormals();
         for (const Point3d& nrm : m.vertexNormals)
             QVERIFY(std::abs(nrm.norm() - 1.0) < 1e-12 && nrm.z() > 0.9);
     }

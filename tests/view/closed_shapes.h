@@ -92,8 +92,7 @@ inline void appendBox(FragMesh& m, const Point3d& lo, const Point3d& hi, int n) 
 inline void finishMesh(FragMesh& m) {
     m.allocateAttributes();
     m.updateBoundingBox();
-    m.updateVertexNormals();
-    m.updateFaceNormals();
+    m.updateNormals();
     m.updateFaceFaceAdjacency();
 }
 

@@ -110,8 +110,7 @@ inline std::unique_ptr<Fragment> gridFragment(double x0, double y0, double x1, d
         }
     m.allocateAttributes();
     m.updateBoundingBox();
-    m.updateVertexNormals();
-    m.updateFaceNormals();
+    m.updateNormals();
     f->setColor(colour);
     return f;
 }

@@ -162,7 +162,7 @@ private slots:
         FragMesh& m = f->mesh();
         for (Point3d& v : m.vertices)
             v.z() = 0.3 * std::sin(3.0 * v.x()) * std::cos(2.0 * v.y());
-        m.updateVertexNormals();
+        m.updateNormals();
         m.changes |= FragMesh::Positions;
         f->setBasePickCode(1);
         f->assignPickColors();

@@ -1,0 +1,22 @@
+#pragma once
+// Large test meshes made from a real scan: midpoint subdivision, and the same mesh with its
+// vertices and faces in other orders, as different scanning and editing tools write them.
+
+#include "frag_mesh.h"
+
+#include <QString>
+
+// Each level splits every triangle into four at its edge midpoints (colours averaged). The new
+// vertices follow the old ones in the order their edges are met, face by face; the four children
+// of a face follow each other: the order a subdivision tool writes.
+FragMesh subdivided(const FragMesh& mesh, int levels);
+
+// Vertices and faces sorted along a Z-order curve through the bounding box: neighbours on the
+// surface are mostly neighbours in memory.
+FragMesh alongCurve(const FragMesh& mesh);
+
+// Vertices and faces in a random order: the worst case for memory locality.
+FragMesh shuffled(const FragMesh& mesh, unsigned seed);
+
+// Vertex positions with float precision and colours in 0..1, as scanning tools write OBJ.
+bool writeObjFile(const QString& path, const FragMesh& mesh, QString& error);
