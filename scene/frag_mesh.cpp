@@ -388,7 +388,7 @@ void FragMesh::updateFaceFaceAdjacency() {
     setSelfAdjacency(adjacency);
     if (vertices.empty() || faces.empty())
         return;
-    EdgeBuckets buckets(*this, faces.size() >= 1000000 ? 2 : 1);
+    EdgeBuckets buckets(*this, faces.size() >= 1000000 ? 3 : 1);
     for (std::size_t r = 0; r < buckets.roundCount(); ++r)
         buckets.linkRound(r, adjacency);
 }
