@@ -7,6 +7,7 @@
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
+#include "mesh_read_progress.h"
 #include "mod_constr_panel.h"
 #include "panel_gl_area.h"
 #include "point_pair_set.h"
@@ -540,7 +541,8 @@ bool MainWindow::openProject(const QString& path) {
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         statusBar()->showMessage(tr("Reading %1 ...").arg(QDir::toNativeSeparators(path)));
-        report = readProjectFile(path, loaded);
+        MeshReadProgress progress(this, false);
+        report = readProjectFile(path, loaded, nullptr, progress.options());
         statusBar()->clearMessage();
         QApplication::restoreOverrideCursor();
     }
@@ -574,7 +576,8 @@ bool MainWindow::saveProject(const QString& path) {
 bool MainWindow::importProject(const QString& path) {
     TotalGraph imported;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ProjectReadReport report = readProjectFile(path, imported);
+    MeshReadProgress progress(this, false);
+    ProjectReadReport report = readProjectFile(path, imported, nullptr, progress.options());
     QApplication::restoreOverrideCursor();
     if (!report.ok()) {
         showFileError(tr("Open project error"), tr("Badly written project file"));

@@ -1,5 +1,7 @@
 #include "project_reader.h"
 
+#include "mesh_loading.h"
+
 #include "frag_group.h"
 #include "fragment.h"
 #include "rband.h"
@@ -31,12 +33,26 @@ bool isRelativeEverywhere(const QString& path) {
     return QFileInfo(path).isRelative() && !drive && !path.startsWith(QLatin1Char('\\'));
 }
 
+// Where a mesh path written in a project may be found: as written, relative to the project's
+// folder, and as a bare file name in that folder.
+QStringList meshCandidates(const QString& written, const QDir& meshFolder) {
+    QStringList candidates{written};
+    if (isRelativeEverywhere(written))
+        candidates << meshFolder.filePath(written);
+    QString bare = written;
+    bare.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    candidates << meshFolder.filePath(QFileInfo(bare).fileName());
+    candidates.removeDuplicates();
+    return candidates;
+}
+
 // Reads one "Graph" element. Every object and constraint it creates is remembered until the read
 // is complete, so that a failure anywhere can delete exactly what was made.
 class GraphReader {
 public:
-    GraphReader(TotalGraph& g, QXmlStreamReader& r, const QDir& folder, const KeptMeshes* kept)
-        : graph(g), xml(r), meshFolder(folder), keptMeshes(kept) {}
+    GraphReader(TotalGraph& g, QXmlStreamReader& r, const QDir& folder, const KeptMeshes* kept,
+                std::vector<MeshLoad>* preloaded = nullptr)
+        : graph(g), xml(r), meshFolder(folder), keptMeshes(kept), preloadedMeshes(preloaded) {}
 
     ProjectReadReport run() {
         ProjectReadReport report;
@@ -224,8 +240,9 @@ private:
                 continue;
             if (isStart(QLatin1String("Mesh")) && !haveMesh) {
                 haveMesh = true;
-                if (!adoptKeptMesh(*f, attribute("path")))
-                    loadMesh(*f, attribute("path"));
+                const QString written = attribute("path");
+                if (!adoptKeptMesh(*f, written) && !adoptPreloadedMesh(*f, written))
+                    loadMesh(*f, written);
             } else if (isStart(QLatin1String("Transformation"))) {
                 if (!readTransformation(*f))
                     return nullptr;
@@ -255,25 +272,39 @@ private:
         return true;
     }
 
-    // Tries the path as written, then relative to the project's folder, then the bare file name
-    // in that folder. The fragment keeps where the mesh was found (as written when an absolute
-    // path worked); a relative path stays relative to the project wherever it is saved next.
+    // The mesh read ahead for this fragment, when the project's meshes were read ahead (in the
+    // order the fragments appear).
+    bool adoptPreloadedMesh(Fragment& f, const QString& written) {
+        if (!preloadedMeshes || nextPreloaded >= preloadedMeshes->size())
+            return false;
+        MeshLoad& load = (*preloadedMeshes)[nextPreloaded];
+        if (load.candidates != meshCandidates(written, meshFolder))
+            return false;
+        ++nextPreloaded;
+        const bool relative = isRelativeEverywhere(written);
+        f.setPathRelativeToProject(relative);
+        if (!load.mesh) {
+            meshNotRead(f, written, load.error);
+            return true;
+        }
+        placeFound(f, load.candidates[load.used], relative);
+        f.adoptMesh(std::move(load.mesh));
+        f.computeCentroid();
+        return true;
+    }
+
+    // Tries the candidates of meshCandidates in turn. The fragment keeps where the mesh was found
+    // (as written when an absolute path worked); a relative path stays relative to the project
+    // wherever it is saved next.
     void loadMesh(Fragment& f, const QString& written) {
         const bool relative = isRelativeEverywhere(written);
-        QStringList candidates{written};
-        if (relative)
-            candidates << meshFolder.filePath(written);
-        QString bare = written;
-        bare.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        candidates << meshFolder.filePath(QFileInfo(bare).fileName());
-        candidates.removeDuplicates();
         f.setPathRelativeToProject(relative);
         QString firstError;
+        const QStringList candidates = meshCandidates(written, meshFolder);
         for (const QString& candidate : candidates) {
             if (candidate != written && !QFileInfo(candidate).isFile())
                 continue;
-            f.setPath(relative ? QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()) : candidate);
-            f.setPathNames();
+            placeFound(f, candidate, relative);
             if (f.loadMesh()) {
                 f.computeCentroid();
                 return;
@@ -281,9 +312,18 @@ private:
             if (firstError.isEmpty())
                 firstError = f.loadError();
         }
-        f.setPath(relative ? meshFolder.filePath(written) : written);
+        meshNotRead(f, written, firstError);
+    }
+
+    static void placeFound(Fragment& f, const QString& candidate, bool relative) {
+        f.setPath(relative ? QDir::cleanPath(QFileInfo(candidate).absoluteFilePath()) : candidate);
         f.setPathNames();
-        missing << written + QStringLiteral(": ") + firstError;
+    }
+
+    void meshNotRead(Fragment& f, const QString& written, const QString& why) {
+        f.setPath(isRelativeEverywhere(written) ? meshFolder.filePath(written) : written);
+        f.setPathNames();
+        missing << written + QStringLiteral(": ") + why;
     }
 
     RBand* readRBand() {
@@ -430,7 +470,9 @@ private:
     TotalGraph& graph;
     QXmlStreamReader& xml;
     QDir meshFolder;
-    const KeptMeshes* keptMeshes; // may be null
+    const KeptMeshes* keptMeshes;           // may be null
+    std::vector<MeshLoad>* preloadedMeshes; // may be null
+    std::size_t nextPreloaded = 0;
     QString error;
     QStringList missing;
     std::set<int> claimedGroupIds;
@@ -507,6 +549,28 @@ bool tokensWithinBound(const QByteArray& text, QString& why) {
     }
 }
 
+// The mesh path of every fragment (its first "Mesh" child), in the order the fragments appear.
+// Text the reader would refuse may give any list: it is only used to read meshes ahead, and the
+// reader checks each against what it finds.
+QStringList fragmentMeshPaths(const QByteArray& text) {
+    QStringList paths;
+    QXmlStreamReader xml(text);
+    std::vector<bool> inFragment; // per open element: a Fragment still without its mesh
+    while (!xml.atEnd() && !xml.hasError()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            if (xml.name() == QLatin1String("Mesh") && !inFragment.empty() && inFragment.back()) {
+                paths << xml.attributes().value(QLatin1String("path")).toString();
+                inFragment.back() = false;
+            }
+            inFragment.push_back(xml.name() == QLatin1String("Fragment"));
+        } else if (xml.isEndElement() && !inFragment.empty()) {
+            inFragment.pop_back();
+        }
+    }
+    return paths;
+}
+
 ProjectReadReport badlyWritten(TotalGraph& graph, const QString& why) {
     graph.deleteAll();
     ProjectReadReport report;
@@ -516,7 +580,8 @@ ProjectReadReport badlyWritten(TotalGraph& graph, const QString& why) {
 }
 } // namespace
 
-ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder) {
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder,
+                                  const MeshLoadOptions& loading) {
     ProjectReadReport report;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -529,12 +594,20 @@ ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const 
     if (!readBounded(file, text, why) || !tokensWithinBound(text, why))
         return badlyWritten(graph, why);
     file.close();
-    return readProjectText(text, graph, meshFolder ? *meshFolder : QFileInfo(path).absoluteDir(), nullptr);
+    return readProjectText(text, graph, meshFolder ? *meshFolder : QFileInfo(path).absoluteDir(), nullptr,
+                           loading);
 }
 
 ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,
-                                  const KeptMeshes* kept) {
+                                  const KeptMeshes* kept, const MeshLoadOptions& loading) {
     ProjectReadReport report;
+    // Meshes kept in memory need no reading; otherwise all are read ahead, on all cores.
+    std::vector<MeshLoad> preloaded;
+    if (!kept) {
+        for (const QString& written : fragmentMeshPaths(text))
+            preloaded.push_back(MeshLoad{meshCandidates(written, folder), nullptr, -1, {}});
+        loadMeshes(preloaded, loading);
+    }
     QBuffer buffer; // read through a device, so that the text is decoded piece by piece
     buffer.setData(text);
     buffer.open(QIODevice::ReadOnly);
@@ -545,9 +618,11 @@ ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, con
         if (xml.isStartElement() && xml.name() == QLatin1String("Graph")) {
             if (sawGraph)
                 return badlyWritten(graph, QStringLiteral("the file holds two projects"));
-            report = readGraph(graph, xml, folder, kept);
+            GraphReader r(graph, xml, folder, kept, kept ? nullptr : &preloaded);
+            report = r.run();
             if (!report.ok())
                 return report;
+            r.release();
             sawGraph = true;
         }
     }

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QString>
 #include <QStringList>
+
+#include "mesh_loading.h"
 #include <map>
 #include <memory>
 #include <utility>
@@ -39,7 +41,10 @@ struct ProjectReadReport {
 // attribute over 1 MiB, groups nested over 1,000 deep) are refused as badly written. On failure
 // graph is left empty.
 // meshFolder, when given, is where relative mesh paths start from instead of the file's folder.
-ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder = nullptr);
+// The meshes are read on all cores (see loadMeshes and its options) before the project text is
+// read; the result is the same with any number of threads.
+ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const QDir* meshFolder = nullptr,
+                                  const MeshLoadOptions& loading = {});
 
 // Reads the "Graph" element the reader stands on into graph. meshFolder is where relative and
 // moved mesh paths are looked for. A fragment found in kept takes that mesh, placed by its matrix,
@@ -48,4 +53,4 @@ ProjectReadReport readGraph(TotalGraph& graph, QXmlStreamReader& reader, const Q
                             const KeptMeshes* kept = nullptr);
 // Reads project text as projectFileText writes it for folder, with the meshes of kept.
 ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,
-                                  const KeptMeshes* kept);
+                                  const KeptMeshes* kept, const MeshLoadOptions& loading = {});

@@ -1,5 +1,7 @@
 #include "list_panel_container.h"
 
+#include "mesh_read_progress.h"
+
 #include "base_graph.h"
 #include "choose_dialog.h"
 #include "constraint.h"
@@ -367,24 +369,23 @@ void ListPanelContainer::AddFrag() {
 void ListPanelContainer::addFragments(const QStringList& files) {
     if (files.isEmpty() || !graph)
         return;
-    QProgressDialog progress(tr("Reading meshes"), tr("Cancel"), 0, int(files.size()), this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(files.size() > 1 ? 0 : 1000000);
+    std::vector<MeshLoad> loads;
+    for (const QString& file : files)
+        loads.push_back(MeshLoad{{file}, nullptr, -1, {}});
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QStringList failures;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        // Cancel stops before the next file; the ones read stay.
-        if (progress.wasCanceled())
-            break;
-        progress.setLabelText(
-            tr("Reading %1 of %2: %3").arg(i + 1).arg(files.size()).arg(QFileInfo(files[i]).fileName()));
-        progress.setValue(int(i));
-        QCoreApplication::processEvents();
-        QString error;
-        if (!addFragment(files[i], error))
-            failures << tr("%1: %2").arg(QDir::toNativeSeparators(files[i]), error);
+    {
+        // Cancel stops before the meshes not yet begun; the ones read are added.
+        MeshReadProgress progress(this, true);
+        loadMeshes(loads, progress.options());
     }
-    progress.setValue(int(files.size()));
+    QStringList failures;
+    for (std::size_t i = 0; i < loads.size(); ++i) {
+        // A mesh left unread by Cancel has no error.
+        QString error = loads[i].error;
+        const bool added = loads[i].mesh && addFragment(files[qsizetype(i)], std::move(loads[i].mesh), error);
+        if (!added && !error.isEmpty())
+            failures << tr("%1: %2").arg(QDir::toNativeSeparators(files[qsizetype(i)]), error);
+    }
     QApplication::restoreOverrideCursor();
     if (listener)
         listener->projectChanged(tr("Add Fragments"));
@@ -393,11 +394,11 @@ void ListPanelContainer::addFragments(const QStringList& files) {
                              tr("These files were not added:\n\n%1").arg(failures.join(QLatin1Char('\n'))));
 }
 
-bool ListPanelContainer::addFragment(const QString& file, QString& error) {
-    std::unique_ptr<FragGroup> wrapper(FragGroup::wrapFragment(graph, file));
+bool ListPanelContainer::addFragment(const QString& file, std::shared_ptr<FragMesh> mesh, QString& error) {
+    std::unique_ptr<FragGroup> wrapper(FragGroup::wrapFragment(graph, file, std::move(mesh)));
     Fragment* fragment = wrapper->wrappedFragment();
-    if (!fragment->loadError().isEmpty() || !fragment->hasMesh()) {
-        error = fragment->loadError().isEmpty() ? tr("the file holds no mesh") : fragment->loadError();
+    if (!fragment->hasMesh()) {
+        error = tr("the file holds no mesh");
         return false; // the wrapper and its fragment go, the graph never saw them
     }
     auto* item = new FragTreeWidgetItem(fragment);

@@ -4,7 +4,10 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <map>
+#include <memory>
 #include <vector>
+
+struct FragMesh;
 
 class BaseGraph;
 class Constraint;
@@ -83,7 +86,8 @@ private:
     // Reads each mesh into a new fragment with its wrapper and tree item; the files that cannot
     // be read are listed with the reader's reason and add nothing.
     void addFragments(const QStringList& files);
-    bool addFragment(const QString& file, QString& error);
+    // Adds the fragment of file with its mesh already read; false (with why) for an empty mesh.
+    bool addFragment(const QString& file, std::shared_ptr<FragMesh> mesh, QString& error);
 
     AddConstrWidget* addPanel;   // child
     ModConstrPanel* modifyPanel; // child

@@ -238,11 +238,23 @@ void FragGroup::changeChildId(int newId, int oldId) {
 }
 
 FragGroup* FragGroup::wrapFragment(BaseGraph* graph, const QString& path) {
+    return wrap(graph, new Fragment(graph, path));
+}
+
+FragGroup* FragGroup::wrapFragment(BaseGraph* graph, const QString& path,
+                                   std::shared_ptr<FragMesh> prepared) {
+    auto* fragment = new Fragment(graph);
+    fragment->setPath(path);
+    fragment->setPathNames();
+    fragment->adoptMesh(std::move(prepared));
+    return wrap(graph, fragment);
+}
+
+FragGroup* FragGroup::wrap(BaseGraph* graph, Fragment* fragment) {
     auto* wrapper = new FragGroup(graph);
     wrapper->setHidden(true);
     const int id = graph->nextFreeId();
     wrapper->objId().id = id;
-    auto* fragment = new Fragment(graph, path);
     fragment->objId().id = id; // the wrapper is not registered yet, so the id is still free
     if (fragment->hasMesh())
         fragment->computeCentroid();

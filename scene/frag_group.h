@@ -6,6 +6,9 @@
 #include <QColor>
 #include <QIcon>
 #include <map>
+#include <memory>
+
+struct FragMesh;
 
 // A group of objects. A wrapper (no children, or exactly one child that is a fragment) holds one
 // fragment under the same id; user groups hold wrappers or other groups. Children are owned but
@@ -53,6 +56,8 @@ public:
     // id and coloured from the graph; not yet added to the graph. The fragment's centroid is
     // computed when its mesh was read; otherwise it stays empty and loadError() tells why.
     static FragGroup* wrapFragment(BaseGraph* graph, const QString& path);
+    // The same with the mesh of path already read and prepared (see loadMeshes), not null.
+    static FragGroup* wrapFragment(BaseGraph* graph, const QString& path, std::shared_ptr<FragMesh> prepared);
 
     // The fragments of this group in placement-export order: a wrapper's fragment, or the
     // fragments of the children in ascending id order, recursively.
@@ -85,4 +90,6 @@ private:
     QColor iconColor;
     Box3d groupBox;
     bool hidden = false;
+
+    static FragGroup* wrap(BaseGraph* graph, Fragment* fragment);
 };

@@ -393,6 +393,13 @@ void FragMesh::updateFaceFaceAdjacency() {
         buckets.linkRound(r, adjacency);
 }
 
+Point3d FragMesh::vertexMean() const {
+    Point3d sum = Point3d::Zero();
+    for (const Point3d& p : vertices)
+        sum += p;
+    return vertices.empty() ? Point3d(Point3d::Zero()) : Point3d(sum / double(vertices.size()));
+}
+
 void FragMesh::transform(const Matrix44d& m) {
     const bool affine = m(3, 0) == 0.0 && m(3, 1) == 0.0 && m(3, 2) == 0.0 && m(3, 3) == 1.0;
     const Eigen::Matrix3d r = m.topLeftCorner<3, 3>();

@@ -70,6 +70,8 @@ struct FragMesh {
     // summed into their vertices in face order, then each sum of non-zero length normalised.
     void updateNormals();
     void updateFaceFaceAdjacency();
+    // The mean of all vertex positions (zero without vertices), summed in vertex order.
+    Point3d vertexMean() const;
     // Every vertex position p := m * p (homogeneous divide).
     void transform(const Matrix44d& m);
     // After transform(m) with a rigid m: the normals turned with the surface, which is the same as

@@ -1,7 +1,7 @@
 #include "fragment.h"
 
 #include "base_graph.h"
-#include "mesh_file_reader.h"
+#include "mesh_loading.h"
 #include "scene_drawer.h"
 
 #include <Eigen/LU>
@@ -16,13 +16,6 @@ constexpr Color4b FragmentFocusColor{255, 255, 0, 255};
 Color4b shaded(Color4b c, double s) {
     auto channel = [s](std::uint8_t v) { return static_cast<std::uint8_t>(std::floor(v * s + 0.5)); };
     return {channel(c.r), channel(c.g), channel(c.b), 1};
-}
-
-// The suffix is the last "."-separated piece of the file name (the whole name when it has no
-// dot), in lower case.
-QString meshSuffix(const QString& path) {
-    const QString file = QFileInfo(path).fileName();
-    return file.split(QLatin1Char('.')).last().toLower();
 }
 } // namespace
 
@@ -102,35 +95,14 @@ QString Fragment::imageKey() const {
 }
 
 bool Fragment::loadMesh() {
-    meshData->clear();
     lastLoadError.clear();
-    MeshFileReader* reader = meshFileReader();
-    if (!reader) {
-        lastLoadError = QStringLiteral("No mesh reader is available to read %1").arg(path);
-        return false;
-    }
-    const bool ply = meshSuffix(path) == QLatin1String("ply");
-    const bool ok = ply ? reader->readPly(path, *meshData, lastLoadError)
-                        : reader->readObj(path, *meshData, lastLoadError);
-    if (!ok) {
-        meshData->clear();
-        return false;
-    }
-    meshData->allocateAttributes();
-    meshData->updateBoundingBox();
-    meshData->updateNormals();
-    meshData->updateFaceFaceAdjacency();
+    const bool ok = readPreparedMesh(path, *meshData, lastLoadError);
     bbox = meshData->bbox;
-    meshData->fileBox = bbox;
-    return true;
+    return ok;
 }
 
 void Fragment::computeCentroid() {
-    Point3d sum = Point3d::Zero();
-    for (const Point3d& p : meshData->vertices)
-        sum += p;
-    centroidPoint =
-        meshData->vertices.empty() ? Point3d::Zero() : Point3d(sum / double(meshData->vertices.size()));
+    centroidPoint = meshData->vertexMean();
     currentCentroidPoint = centroidPoint;
     meshData->fileCentroid = centroidPoint;
 }

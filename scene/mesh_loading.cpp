@@ -1,0 +1,112 @@
+#include "mesh_loading.h"
+
+#include "frag_mesh.h"
+#include "mesh_file_reader.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+// The suffix is the last "."-separated piece of the file name (the whole name when it has no
+// dot), in lower case.
+QString meshSuffix(const QString& path) {
+    const QString file = QFileInfo(path).fileName();
+    return file.split(QLatin1Char('.')).last().toLower();
+}
+
+void readOne(MeshLoad& load) {
+    auto mesh = std::make_shared<FragMesh>();
+    for (qsizetype i = 0; i < load.candidates.size(); ++i) {
+        const QString& candidate = load.candidates[i];
+        if (i > 0 && !QFileInfo(candidate).isFile())
+            continue;
+        QString error;
+        if (readPreparedMesh(candidate, *mesh, error)) {
+            load.mesh = std::move(mesh);
+            load.used = int(i);
+            load.error.clear();
+            return;
+        }
+        if (load.error.isEmpty())
+            load.error = error;
+    }
+}
+} // namespace
+
+bool readPreparedMesh(const QString& path, FragMesh& mesh, QString& error) {
+    mesh.clear();
+    MeshFileReader* reader = meshFileReader();
+    if (!reader) {
+        error = QStringLiteral("No mesh reader is available to read %1").arg(path);
+        return false;
+    }
+    try {
+        const bool ok = meshSuffix(path) == QLatin1String("ply") ? reader->readPly(path, mesh, error)
+                                                                 : reader->readObj(path, mesh, error);
+        if (!ok) {
+            mesh.clear();
+            return false;
+        }
+        mesh.allocateAttributes();
+        mesh.updateBoundingBox();
+        mesh.updateNormals();
+        mesh.updateFaceFaceAdjacency();
+    } catch (const std::bad_alloc&) {
+        mesh.clear();
+        error = QStringLiteral("%1: not enough memory to read the mesh").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    mesh.fileBox = mesh.bbox;
+    mesh.fileCentroid = mesh.vertexMean();
+    return true;
+}
+
+void loadMeshes(std::vector<MeshLoad>& loads, const MeshLoadOptions& options) {
+    const int total = int(loads.size());
+    if (total == 0)
+        return;
+    unsigned threads =
+        options.threads ? options.threads : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    threads = std::min<unsigned>(threads, unsigned(total));
+
+    std::atomic<int> next{0}, done{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    auto work = [&] {
+        while (!stop) {
+            const int i = next++;
+            if (i >= total)
+                return;
+            readOne(loads[std::size_t(i)]);
+            ++done;
+            std::lock_guard lock(mutex);
+            finished.notify_all();
+        }
+    };
+    // The calling thread only watches, so that it can report progress (and repaint) meanwhile.
+    std::vector<std::thread> workers;
+    for (unsigned k = 0; k < threads; ++k)
+        workers.emplace_back(work);
+    {
+        std::unique_lock lock(mutex);
+        while (done < total && !stop) {
+            finished.wait_for(lock, std::chrono::milliseconds(50));
+            if (options.progress) {
+                lock.unlock();
+                stop = !options.progress(done, total);
+                lock.lock();
+            }
+        }
+    }
+    for (std::thread& t : workers)
+        t.join();
+    if (options.progress)
+        options.progress(done, total);
+}
