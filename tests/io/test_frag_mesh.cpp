@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <random>
 #include <set>
 
 namespace {
@@ -36,6 +38,24 @@ QByteArray show(const Point3d& p) {
 
 #define CHECK_POINT(actual, expected)                                                                        \
     QVERIFY2(near((actual), (expected)), show(actual) + " != " + show(expected))
+
+void prepare(FragMesh& m) {
+    m.allocateAttributes();
+    m.updateBoundingBox();
+    m.updateNormals();
+    m.updateFaceFaceAdjacency();
+}
+
+// The (face, edge) slots around the edge of slot (f, e): its cycle of links.
+std::set<std::pair<std::uint32_t, int>> cycleOf(const FragMesh& m, std::uint32_t f, int e) {
+    std::set<std::pair<std::uint32_t, int>> around;
+    while (around.insert({f, e}).second) {
+        const std::uint32_t g = m.adjacency[f].face[e];
+        e = m.adjacency[f].edge[e];
+        f = g;
+    }
+    return around;
+}
 
 // Every adjacency link must lead to a face that has the same edge (same two vertices).
 void checkLinksShareEdges(const FragMesh& m) {
@@ -303,6 +323,72 @@ private slots:
         shift(0, 3) = -5;
         m.transform(shift);
         CHECK_POINT(m.vertices[1], Point3d(0, 10, 15));
+    }
+
+    // Large enough to be split across threads and rounds: a grid with fins on some of its edges
+    // (non-manifold edges of three and four faces) and faces with a repeated corner, prepared as
+    // written and with its vertices and faces shuffled.
+    void preparationDoesNotDependOnOrder() {
+        const int n = 720;
+        std::vector<Point3d> vertices;
+        std::vector<FragMesh::Face> faces;
+        for (int y = 0; y <= n; ++y)
+            for (int x = 0; x <= n; ++x)
+                vertices.emplace_back(x, y, 0.01 * ((x * 7 + y * 13) % 17));
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                const auto a = std::uint32_t(y * (n + 1) + x), b = a + 1, c = a + n + 2, d = a + n + 1;
+                faces.push_back({a, b, c});
+                faces.push_back({a, c, d});
+            }
+        for (std::uint32_t k = 0; k < 3000; ++k) {
+            const std::uint32_t a = k * 97 % std::uint32_t(n * n), apex = std::uint32_t(vertices.size());
+            vertices.emplace_back(vertices[a].x(), vertices[a].y(), 1.0 + k % 3);
+            faces.push_back({a, a + 1, apex});
+            if (k % 5 == 0)
+                faces.push_back({a + 1, a, apex}); // a fourth face on that edge
+            if (k % 7 == 0)
+                faces.push_back({a, a, apex});
+        }
+        FragMesh plain = makeMesh(vertices, faces);
+        prepare(plain);
+        QVERIFY(plain.faceCount() > 1000000);
+
+        std::mt19937 rng(11);
+        std::vector<std::uint32_t> vertexAt(vertices.size()), faceAt(faces.size());
+        std::iota(vertexAt.begin(), vertexAt.end(), 0u);
+        std::iota(faceAt.begin(), faceAt.end(), 0u);
+        std::shuffle(vertexAt.begin(), vertexAt.end(), rng); // new index of each vertex
+        std::shuffle(faceAt.begin(), faceAt.end(), rng);     // new index of each face
+        std::vector<Point3d> sv(vertices.size());
+        std::vector<FragMesh::Face> sf(faces.size());
+        for (std::size_t v = 0; v < vertices.size(); ++v)
+            sv[vertexAt[v]] = vertices[v];
+        for (std::size_t f = 0; f < faces.size(); ++f)
+            for (int k = 0; k < 3; ++k)
+                sf[faceAt[f]][k] = vertexAt[faces[f][k]];
+        FragMesh shuffled = makeMesh(sv, sf);
+        prepare(shuffled);
+
+        QCOMPARE(shuffled.bbox.min, plain.bbox.min);
+        QCOMPARE(shuffled.bbox.max, plain.bbox.max);
+        for (std::size_t v = 0; v < vertices.size(); ++v)
+            QVERIFY2(near(shuffled.vertexNormals[vertexAt[v]], plain.vertexNormals[v], 1e-12),
+                     qPrintable(QString::number(v) + " " + QString::number((shuffled.vertexNormals[vertexAt[v]] - plain.vertexNormals[v]).norm())));
+        int nonManifold = 0;
+        for (std::size_t f = 0; f < faces.size(); ++f) {
+            QCOMPARE(shuffled.faceNormals[faceAt[f]], plain.faceNormals[f]); // same corners, same order
+            for (int e = 0; e < 3; ++e) {
+                std::set<std::pair<std::uint32_t, int>> expected;
+                for (const auto& [g, ge] : cycleOf(plain, std::uint32_t(f), e))
+                    expected.insert({faceAt[g], ge});
+                nonManifold += expected.size() > 2;
+                if (cycleOf(shuffled, faceAt[f], e) != expected)
+                    QFAIL(qPrintable(QStringLiteral("face %1 edge %2").arg(f).arg(e)));
+            }
+        }
+        QVERIFY(nonManifold > 1000);
+        checkLinksShareEdges(shuffled);
     }
 };
 

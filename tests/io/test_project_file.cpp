@@ -3,7 +3,9 @@
 
 #include "../scene/scene_fixtures.h"
 #include "file_size_limit.h"
+#include "frag_mesh.h"
 #include "placement_export.h"
+#include "ply_writer.h"
 #include "project_reader.h"
 #include "project_writer.h"
 #include "xml_text.h"
@@ -50,6 +52,26 @@ QList<double> allNumbers(const TotalGraph& g) {
         }
     return v;
 }
+// A wavy square of 2 n^2 triangles at offset, as a binary PLY.
+QString writeWavyGrid(const QTemporaryDir& dir, const QString& name, int n, double offset) {
+    FragMesh m;
+    for (int y = 0; y <= n; ++y)
+        for (int x = 0; x <= n; ++x)
+            m.vertices.emplace_back(offset + x, y, std::sin(0.3 * x) * std::cos(0.2 * y));
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const auto a = std::uint32_t(y * (n + 1) + x), b = a + 1, c = a + std::uint32_t(n) + 2,
+                       d = a + std::uint32_t(n) + 1;
+            m.faces.push_back({a, b, c});
+            m.faces.push_back({a, c, d});
+        }
+    QString error;
+    const QString path = dir.filePath(name);
+    if (!writeBinaryPly(path, m, error))
+        qFatal("%s", qPrintable(error));
+    return path;
+}
+
 } // namespace
 
 class TestProjectFile : public QObject {
@@ -160,6 +182,64 @@ private slots:
         QCOMPARE(vertices(back, 2), vertices(g, 2));
         auto* rb = dynamic_cast<RBand*>(back.getConstraint(0));
         QVERIFY(rb->radius(0) > 0.0f);
+    }
+
+    // Meshes are read ahead on several threads; one thread must give the same project, fragment for
+    // fragment, including which meshes are missing.
+    void meshesReadOnAnyNumberOfThreadsGiveTheSameProject() {
+        TotalGraph g;
+        std::vector<FragGroup*> pieces;
+        for (int i = 0; i < 7; ++i)
+            pieces.push_back(addFragment(
+                g, writeWavyGrid(dir, QStringLiteral("wavy%1.ply").arg(i), 60 + 10 * i, 100.0 * i)));
+        const Matrix44d m = translation(1.5, -2.0, 3e5) * rotationZ(0.7);
+        pieces[3]->applyTransform(&m);
+        addBand(g, pieces[0], pieces[3], {1, 1, 0}, {301, 1, 0});
+        const QString path = dir.filePath("threads.prproj");
+        QString error;
+        QVERIFY(saveProjectFile(path, g, error));
+        QVERIFY(QFile::remove(dir.filePath("wavy5.ply"))); // one mesh gone
+
+        auto read = [&](unsigned threads, TotalGraph& into) {
+            MeshLoadOptions options;
+            options.threads = threads;
+            int calls = 0;
+            options.progress = [&calls](int done, int total) {
+                ++calls;
+                return done >= 0 && done <= total;
+            };
+            const ProjectReadReport report = readProjectFile(path, into, nullptr, options);
+            QVERIFY2(report.ok(), qPrintable(report.detail));
+            QCOMPARE(report.missingMeshes.size(), 1);
+            QVERIFY2(report.missingMeshes[0].contains(QLatin1String("wavy5.ply: ")), qPrintable(report.missingMeshes[0]));
+            QVERIFY(calls >= 1);
+        };
+        TotalGraph one, two;
+        read(1, one);
+        read(2, two);
+        QCOMPARE(projectFileText(two), projectFileText(one));
+        QCOMPARE(projectFileText(one), readAll(path));
+        QVERIFY(two.validate().isEmpty());
+        for (int id = 0; id < 7; ++id) {
+            const FragMesh& a = dynamic_cast<FragGroup*>(one.getObject(id))->wrappedFragment()->mesh();
+            const FragMesh& b = dynamic_cast<FragGroup*>(two.getObject(id))->wrappedFragment()->mesh();
+            QCOMPARE(b.vertices, a.vertices);
+            QCOMPARE(b.vertexNormals, a.vertexNormals);
+            QCOMPARE(b.faceNormals, a.faceNormals);
+            QVERIFY(b.adjacency.size() == a.adjacency.size() &&
+                    std::equal(a.adjacency.begin(), a.adjacency.end(), b.adjacency.begin(),
+                               [](const FaceAdjacency& x, const FaceAdjacency& y) {
+                                   return x.face == y.face && x.edge == y.edge;
+                               }));
+            QCOMPARE(dynamic_cast<FragGroup*>(two.getObject(id))->wrappedFragment()->currentCentroid(),
+                     dynamic_cast<FragGroup*>(one.getObject(id))->wrappedFragment()->currentCentroid());
+        }
+        QVERIFY(!dynamic_cast<FragGroup*>(two.getObject(5))->wrappedFragment()->hasMesh());
+        // The placed piece is where the first project had it.
+        const FragMesh& placed = dynamic_cast<FragGroup*>(two.getObject(3))->wrappedFragment()->mesh();
+        const FragMesh& original = pieces[3]->wrappedFragment()->mesh();
+        for (std::size_t v = 0; v < placed.vertices.size(); v += 97)
+            QVERIFY((placed.vertices[v] - original.vertices[v]).norm() < 1e-6); // the file holds floats
     }
 
     void randomPlacementsSurviveToTheLastBit() {
