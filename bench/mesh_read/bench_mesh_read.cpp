@@ -8,14 +8,23 @@
 //       With --subdivide, each FILE is first subdivided L times (4^L times the triangles) and
 //       written in the subdivision's order, along a space-filling curve and shuffled (binary PLY),
 //       and in the subdivision's order as OBJ; those files are measured instead of FILE.
+//   bench_mesh_read --project DIR
+//       writes a project of 8 fragments of 500,000 triangles each into DIR and opens it with its
+//       meshes read on one thread and on two (median of three openings each).
 //   bench_mesh_read --one FILE
 //       measures one file in this process and prints one result line.
 
+#include "frag_group.h"
 #include "frag_mesh.h"
+#include "mesh_loading.h"
+#include "mesh_readers.h"
 #include "mesh_variants.h"
 #include "obj_reader.h"
 #include "ply_reader.h"
 #include "ply_writer.h"
+#include "project_reader.h"
+#include "project_writer.h"
+#include "total_graph.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +33,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -248,6 +258,62 @@ QStringList writeSubdivided(const QString& path, int levels, const QDir& dir) {
     return paths;
 }
 
+// A wavy grid of 2 n^2 triangles as a mesh.
+FragMesh gridMesh(int n, double offset) {
+    const Grid g = makeGrid(n);
+    FragMesh m;
+    for (std::size_t v = 0; v < g.xyz.size() / 3; ++v)
+        m.vertices.emplace_back(g.xyz[3 * v] + offset, g.xyz[3 * v + 1], g.xyz[3 * v + 2]);
+    for (std::size_t f = 0; f < g.tri.size() / 3; ++f)
+        m.faces.push_back({g.tri[3 * f], g.tri[3 * f + 1], g.tri[3 * f + 2]});
+    return m;
+}
+
+int measureProject(const QString& dirPath) {
+    installMeshReaders();
+    QDir().mkpath(dirPath);
+    const QDir dir(dirPath);
+    const QString project = dir.filePath("eight.prproj");
+    {
+        TotalGraph g;
+        for (int i = 0; i < 8; ++i) {
+            const QString path = dir.filePath(QStringLiteral("piece%1.ply").arg(i));
+            QString error;
+            if (!writeBinaryPly(path, gridMesh(500, 250.0 * i), error)) {
+                std::fprintf(stderr, "%s\n", qPrintable(error));
+                return 1;
+            }
+            g.addObject(FragGroup::wrapFragment(&g, path));
+        }
+        QString error;
+        if (!saveProjectFile(project, g, error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    std::printf("Project of 8 fragments of 500,000 triangles (%s)\n", qPrintable(project));
+    for (unsigned threads : {1u, 2u}) {
+        std::vector<double> seconds;
+        for (int run = 0; run < 3; ++run) {
+            TotalGraph g;
+            MeshLoadOptions options;
+            options.threads = threads;
+            QElapsedTimer t;
+            t.start();
+            const ProjectReadReport report = readProjectFile(project, g, nullptr, options);
+            seconds.push_back(t.nsecsElapsed() * 1e-9);
+            if (!report.ok() || !report.missingMeshes.isEmpty()) {
+                std::fprintf(stderr, "the project did not open completely\n");
+                return 1;
+            }
+        }
+        std::sort(seconds.begin(), seconds.end());
+        std::printf("  meshes read on %u thread%s: %.3f s (median of 3; fastest %.3f s)\n", threads,
+                    threads == 1 ? "" : "s", seconds[1], seconds[0]);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +321,8 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("--one"))
         return measureOne(args[1]);
+    if (args.size() == 2 && args[0] == QLatin1String("--project"))
+        return measureProject(args[1]);
 
     QString dirPath;
     int n = 1465;
