@@ -14,6 +14,7 @@
 #include "project_history.h"
 #include "rband.h"
 #include "reassembly_solver.h"
+#include "solve_summary.h"
 #include "solved_container.h"
 #include "thumbnail_store.h"
 #include "total_graph.h"
@@ -373,9 +374,8 @@ void MainWindow::solve() {
     // The solve moved the samples: the modify panel shows and keeps the moved points.
     ui->listPans->modifyConstraintPanel()->reload();
     projectChanged(tr("Solve"));
-    statusBar()->showMessage(
-        driver->anyLevelFailed() ? tr("The solve failed: nothing was moved at some level") : tr("Solved"),
-        5000);
+    // Stays until the next action: it is how the user tells whether the Solve did what they meant.
+    statusBar()->showMessage(solveSummary(driver->lastReports(), *graph));
     QApplication::restoreOverrideCursor();
 }
 
@@ -436,8 +436,10 @@ bool MainWindow::anyAreaToPickIn() const {
 }
 
 void MainWindow::joinConstraintPicks() {
-    if (++pickCount < 2)
+    if (++pickCount < 2) {
+        statusBar()->showMessage(tr("Now click the matching point on the other fragment (ESC cancels)"));
         return;
+    }
     pickCount = 0;
     // The two picks in key order: the objects holding the picked fragments, and the points.
     std::vector<PickRecord> records;
@@ -467,7 +469,7 @@ void MainWindow::joinConstraintPicks() {
                     Point3d(records[std::size_t(k)].x, records[std::size_t(k)].y, records[std::size_t(k)].z));
     for (int k = 0; k < 2; ++k) {
         GeometrObj* o = objects[k];
-        c->setRadius(k, static_cast<float>(0.012 * o->getMeshBBox().diag()));
+        c->setRadius(k, RBand::radiusFor(*o));
         c->addLeafFrag(records[std::size_t(k)].picked);
         o->attachConstraint(c);
         o->setMarked(false);
@@ -482,6 +484,13 @@ void MainWindow::joinConstraintPicks() {
     updateSolvedArea();
     statusBar()->clearMessage();
     projectChanged(tr("Add Constraint"));
+}
+
+void MainWindow::pickMissed(PickMiss why) {
+    statusBar()->showMessage(why == PickMiss::SameObject
+                                 ? tr("That point lies on the object picked first: click the matching point "
+                                      "on the other fragment (ESC cancels)")
+                                 : tr("No surface under the click: click on a fragment (ESC cancels)"));
 }
 
 void MainWindow::cancelAddConstraint() {

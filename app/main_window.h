@@ -64,6 +64,7 @@ public:
     void joinConstraintPicks() override;
     bool isNotLastPicked(GeometrObj* obj) override { return obj != lastPicked; }
     void cancelAddConstraint() override;
+    void pickMissed(PickMiss why) override;
     void setLastPicked(GeometrObj* obj) override { lastPicked = obj; }
     void addObjectToGraph(GeometrObj* obj) override;
     Color4b objectColour(const ObjId& id) override;

@@ -445,7 +445,7 @@ private:
                 for (int k = 0; k < 2; ++k) {
                     GeometrObj* o = graph.getObject(c->frag(k)->id);
                     o->attachConstraint(c);
-                    c->setRadius(k, static_cast<float>(0.012 * o->getMeshBBox().diag()));
+                    c->setRadius(k, RBand::radiusFor(*o));
                 }
                 c->updateColor();
             } else {

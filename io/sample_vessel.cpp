@@ -222,7 +222,7 @@ bool writeSampleVessel(const QString& folder, SampleVessel& out, QString& error,
                 c->addPoint(&b->objId(), transformPoint(out.motions[std::size_t(q)], whole.vertices[v]));
                 for (int k = 0; k < 2; ++k) {
                     FragGroup* o = k == 0 ? a : b;
-                    c->setRadius(k, static_cast<float>(0.012 * o->getMeshBBox().diag()));
+                    c->setRadius(k, RBand::radiusFor(*o));
                 }
                 graph.addConstraint(c);
                 a->attachConstraint(c);

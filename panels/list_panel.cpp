@@ -1,9 +1,13 @@
 #include "list_panel.h"
 
+#include "constraint_row_delegate.h"
+
 #include <QSignalBlocker>
 
 ListPanel::ListPanel(QWidget* parent) : QInterfWidget<QListWidget>(parent) {
-    content.setFixedHeight(ListHeight);
+    content.setMinimumHeight(ListHeight);
+    content.setItemDelegate(new ConstraintRowDelegate(&content));
+    content.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     content.setSelectionMode(QAbstractItemView::ExtendedSelection);
     adjustSize();
     buildLayout();

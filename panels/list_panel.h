@@ -27,6 +27,8 @@ public:
     using MyListWidgetItem<Constraint>::MyListWidgetItem;
 };
 
+// The constraint list: at least ListHeight high, taller where the column has room; each row shows
+// its relative error whole (see ConstraintRowDelegate).
 class ListPanel : public QInterfWidget<QListWidget> {
     Q_OBJECT
 public:

@@ -23,6 +23,8 @@
 #include <memory>
 
 namespace {
+constexpr int TreeStretch = 3, ListStretch = 2;
+
 // Delete (and Backspace, as on keyboards without Delete) on a list or tree does what its delete
 // button does.
 void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelContainer::*slot)()) {
@@ -44,10 +46,10 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
     tree->addButton(tr("Delete Geometries"), this, SLOT(DeleteGroup()));
     tree->addButton(tr("Put in Working area"), this, SLOT(OpenPutFragment()));
     layout.addWidget(&title, 0, Qt::AlignTop);
-    layout.addWidget(tree, 0, Qt::AlignTop);
+    // The tree and the list share the height the column has beyond what the panels need.
+    layout.addWidget(tree, TreeStretch);
     constraintList->addButton(tr("Delete Constraint"), this, SLOT(DeleteConstraint()));
-    layout.addWidget(constraintList, 0, Qt::AlignTop);
-    layout.addStretch(1);
+    layout.addWidget(constraintList, ListStretch);
     layout.addWidget(modifyPanel, 0, Qt::AlignBottom);
     layout.addWidget(addPanel, 0, Qt::AlignBottom);
     adjustSize();

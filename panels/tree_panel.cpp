@@ -34,7 +34,7 @@ QMimeData* ObjectTree::mimeData(const QList<QTreeWidgetItem*>& items) const {
 }
 
 TreePanel::TreePanel(QWidget* parent) : QInterfWidget<ObjectTree>(parent) {
-    content.setFixedHeight(TreeHeight);
+    content.setMinimumHeight(TreeHeight); // taller where the column has room
     // An item dragged onto a working area is shown there.
     content.setDragEnabled(true);
     content.setDragDropMode(QAbstractItemView::DragOnly);

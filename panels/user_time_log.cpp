@@ -71,13 +71,21 @@ bool takesText(const QWidget* w) {
 }
 } // namespace
 
+bool UserTimeKey::reachesWindow(const QWidget* target) const {
+    // A dialog or a popup over the window takes the keys, even where the window system still
+    // delivers one to the window beneath (without a window manager focus can stay behind).
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget())
+        return false;
+    return target->window() == window && !takesText(target);
+}
+
 bool UserTimeKey::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     auto* target = qobject_cast<QWidget*>(watched);
     if (key->key() != Qt::Key_Space || key->modifiers() != Qt::NoModifier || !target ||
-        target->window() != window || takesText(target))
+        !reachesWindow(target))
         return QObject::eventFilter(watched, event);
     if (!key->isAutoRepeat())
         log.toggle();

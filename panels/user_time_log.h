@@ -36,7 +36,8 @@ private:
 
 // Space starts and stops the measurement whichever widget of the window has the keyboard focus
 // (push buttons would take it otherwise), except where a space is text: line edits, spin boxes,
-// text editors. Only key presses into the given window count, so dialogs keep their Space.
+// text editors. Only key presses into the given window count, and none while a dialog is open, so
+// dialogs keep their Space.
 class UserTimeKey : public QObject {
 public:
     UserTimeKey(QWidget* window, UserTimeLog& log);
@@ -45,6 +46,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Whether a space pressed on target is meant for the window: no dialog or popup is open and no
+    // text field has the focus.
+    bool reachesWindow(const QWidget* target) const;
+
     QWidget* window; // not owned
     UserTimeLog& log;
 };

@@ -274,13 +274,8 @@ GeometrObj* BaseGraph::groupAtLevel(GeometrObj* o, int level) const {
     return a && !a->isFragment() ? a : nullptr;
 }
 
-void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
-    QString names[2];
-    for (int k = 0; k < 2; ++k) {
-        const GeometrObj* o = getObject(c->frag(k)->id);
-        names[k] = o ? o->displayName() : QString();
-    }
-    const double v = c->error() * 100.0;
+QString BaseGraph::relativeErrorText(double error) {
+    const double v = error * 100.0;
     QString re = QString::number(v, 'g', 6);
     // Two decimals at most; a tiny error such as 1.23457e-08 keeps its exponent (cutting the text
     // after the decimals would show it as 1.23 %).
@@ -288,8 +283,18 @@ void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
     const qsizetype exponent = re.indexOf(QLatin1Char('e'));
     if (v != 100.0 && dot >= 0 && (exponent < 0 || exponent > dot + 3))
         re = re.left(dot + 3) + (exponent >= 0 ? re.mid(exponent) : QString());
+    return QStringLiteral("RE: ") + re + QStringLiteral("%");
+}
+
+void BaseGraph::constraintDescription(QString& out, Constraint* c) const {
+    QString names[2];
+    for (int k = 0; k < 2; ++k) {
+        const GeometrObj* o = getObject(c->frag(k)->id);
+        names[k] = o ? o->displayName() : QString();
+    }
     out += c->typeName() + QStringLiteral(": ") + QString::number(c->id()) + QStringLiteral(" connecting ") +
-           names[0] + QStringLiteral(" to ") + names[1] + QStringLiteral(". RE: ") + re + QStringLiteral("%");
+           names[0] + QStringLiteral(" to ") + names[1] + QStringLiteral(". ") +
+           relativeErrorText(c->error());
 }
 
 QStringList BaseGraph::validate() const {

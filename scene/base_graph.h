@@ -88,6 +88,8 @@ public:
     GeometrObj* groupAtLevel(GeometrObj* o, int level) const;
     // Appends the list text of c, e.g. "RBand: 3 connecting Fragment: a.ply to Group: 2. RE: 33.33%".
     void constraintDescription(QString& out, Constraint* c) const;
+    // The relative error as the list shows it: "RE: 33.33%" for 0.3333.
+    static QString relativeErrorText(double error);
     void clearSolvedSet() { solvedSet.clear(); }
     int hiddenObjectCount() const { return hiddenCount; }
     void decrementHiddenCount() { --hiddenCount; }

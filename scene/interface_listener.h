@@ -74,6 +74,9 @@ public:
     virtual void makeThumbnail(GeometrObj* obj) = 0;
     // A change of the project named action is complete (one undo step).
     virtual void projectChanged(const QString& action) { (void)action; }
+    // A click made while a constraint is being added picked nothing: why, for the user.
+    enum class PickMiss { NoSurface, SameObject };
+    virtual void pickMissed(PickMiss why) { (void)why; }
 };
 
 // The solved area and both working areas repaint (nothing happens without a listener).

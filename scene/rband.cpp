@@ -1,5 +1,6 @@
 #include "rband.h"
 
+#include "geometr_obj.h"
 #include "scene_drawer.h"
 
 #include <algorithm>
@@ -11,6 +12,10 @@ RBand::RBand(int id) : Constraint(id) {
 
 RBand::RBand(int id, ObjId* side0, ObjId* side1) : Constraint(id, side0, side1) {
     color = {255, 0, 0, 1};
+}
+
+float RBand::radiusFor(const GeometrObj& side) {
+    return static_cast<float>(0.012 * side.getMeshBBox().diag());
 }
 
 void RBand::draw() {

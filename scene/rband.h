@@ -2,6 +2,8 @@
 
 #include "constraint.h"
 
+class GeometrObj;
+
 // The rubber-band constraint: drawn as a band between its two sides, coloured from green (points
 // met) to red (as far apart as recorded).
 class RBand : public Constraint {
@@ -21,6 +23,9 @@ public:
 
     // Radius of the sphere drawn at side k's points.
     float radius(int k) const { return radii[k & 1]; }
+    // The radius a side on that object gets: in proportion to the object's size, so that the
+    // spheres look alike on every object.
+    static float radiusFor(const GeometrObj& side);
     void setRadius(int k, float r) { radii[k & 1] = r; }
 
 private:

@@ -45,6 +45,26 @@ bool joinsItsOwnSides(TotalGraph& graph, Constraint* c) {
     const auto [a, b] = carriersOf(graph, c);
     return a && &a->objId() == c->frag(0) && &b->objId() == c->frag(1);
 }
+
+std::vector<Matrix44d> identities(int n) {
+    return std::vector<Matrix44d>(std::size_t(std::max(n, 0)), Matrix44d::Identity());
+}
+
+// How many entities a motion per entity moves: an entity moves when one of its fed points
+// (records, where they stood before the solve) goes further than rounding, a billionth of the
+// points' extent.
+int movedEntities(const std::vector<Matrix44d>& motions, const std::vector<PointRecord>& records) {
+    Box3d extent;
+    for (const PointRecord& r : records)
+        extent.add(r.initial);
+    const double rounding = 1e-9 * (extent.isNull() ? 1.0 : extent.diag());
+    std::vector<bool> moved(motions.size(), false);
+    for (const PointRecord& r : records)
+        if (r.entity >= 0 && std::size_t(r.entity) < motions.size() &&
+            (transformPoint(motions[std::size_t(r.entity)], r.initial) - r.initial).norm() > rounding)
+            moved[std::size_t(r.entity)] = true;
+    return int(std::count(moved.begin(), moved.end(), true));
+}
 } // namespace
 
 SolveDriver::SolveDriver(TotalGraph& g, EntityPoses& p, PointPairSet& pp, ReassemblySolver& s,
@@ -122,13 +142,12 @@ void SolveDriver::registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entiti
     entities.push_back(o);
 }
 
-std::vector<Matrix44d> SolveDriver::placeRoughly() {
+std::vector<Matrix44d> SolveDriver::placeRoughly(double unmovedEnergy) {
     const int n = poses.count();
-    const std::vector<Matrix44d> unmoved(std::size_t(std::max(n, 0)), Matrix44d::Identity());
     const std::vector<Matrix44d> start = coarseAlignment(pairs, n);
     // Kept only when it brings the points closer: a Solve never starts from a worse placement.
-    if (!(placedEnergy(pairs, start) < placedEnergy(pairs, unmoved)))
-        return unmoved;
+    if (!(placedEnergy(pairs, start) < unmovedEnergy))
+        return identities(n);
     for (PointRecord& r : pairs.records())
         if (r.entity >= 0 && r.entity < n)
             r.initial = r.current = transformPoint(start[std::size_t(r.entity)], r.initial);
@@ -181,7 +200,9 @@ void SolveDriver::solveSystem(int level) {
         report.entities = int(entities.size());
         report.pointPairs = int(pairs.pairs().size());
         report.iterated = true;
-        const std::vector<Matrix44d> start = placeRoughly();
+        const std::vector<PointRecord> fedRecords = pairs.records(); // where the points stood
+        report.energyBefore = placedEnergy(pairs, identities(poses.count()));
+        const std::vector<Matrix44d> start = placeRoughly(report.energyBefore);
         solver.resetTransforms();
         std::vector<Matrix33d> rotations;
         std::vector<Point3d> translations;
@@ -195,9 +216,11 @@ void SolveDriver::solveSystem(int level) {
         report.steps = solver.lastRunSteps();
         report.energy = solver.energyTrace().empty() ? 0.0 : solver.energyTrace().back();
         if (!failed) {
+            std::vector<Matrix44d> motions;
             for (std::size_t i = 0; i < entities.size() && i < rotations.size(); ++i) {
                 GeometrObj* e = entities[i];
                 const Matrix44d t = composeTransform(rotations[i], translations[i]) * start[i];
+                motions.push_back(t);
                 if (auto carrier = lift.find(unsigned(e->id())); carrier != lift.end())
                     carrier->second->applyTransform(&t);
                 e->setMarked(true);
@@ -210,6 +233,7 @@ void SolveDriver::solveSystem(int level) {
             // Like the constraints of a solved group, these are free for the next Solve.
             for (Constraint* c : fedForMembers)
                 c->setFlag(false);
+            report.moved = movedEntities(motions, fedRecords);
         }
         reports.push_back(report);
     }

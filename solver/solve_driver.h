@@ -42,10 +42,12 @@ struct SolveLevelReport {
     int entities = 0;
     int pointPairs = 0;
     int steps = 0;
-    double energy = 0.0;   // after the last step
-    double seconds = 0.0;  // the iteration only
-    bool iterated = false; // new constraints were fed, so the system was solved
-    bool failed = false;   // the linear solve failed: nothing was moved at this level
+    double energyBefore = 0.0; // of the fed pairs where the objects stood
+    double energy = 0.0;       // after the last step
+    double seconds = 0.0;      // the iteration only
+    bool iterated = false;     // new constraints were fed, so the system was solved
+    bool failed = false;       // the linear solve failed: nothing was moved at this level
+    int moved = 0;             // entities whose points moved (beyond rounding)
 };
 
 class SolveDriver {
@@ -68,8 +70,9 @@ public:
 private:
     bool concernsSolvedArea(GeometrObj* o) const;
     // Moves the fed points by a first rigid placement of every entity (see coarseAlignment) and
-    // returns it; the iteration's motions are composed with it.
-    std::vector<Matrix44d> placeRoughly();
+    // returns it; the iteration's motions are composed with it. unmovedEnergy: the energy of the
+    // fed pairs where they are.
+    std::vector<Matrix44d> placeRoughly(double unmovedEnergy);
     void registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities);
     // Point pairs of c between the entities a (side 0) and b (side 1).
     void feedPoints(Constraint* c, GeometrObj* a, GeometrObj* b);

@@ -5,6 +5,7 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "interface_listener.h"
+#include "rband.h"
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
@@ -20,6 +21,11 @@
 #include <cmath>
 
 using namespace viewcamera;
+
+namespace {
+// The colour of a rubber band, which the first point will become one end of.
+const Color4b FirstPickColour{255, 0, 0, 255};
+} // namespace
 
 IGLArea::IGLArea(QWidget* parent) : QOpenGLWidget(parent) {
     setFocusPolicy(Qt::ClickFocus);
@@ -62,6 +68,7 @@ void IGLArea::resizeGL(int w, int h) {
 void IGLArea::setPickMode(bool on) {
     clicks.clear();
     lastPicked = nullptr; // a pick belongs to one add-constraint session
+    firstPick.reset();
     pickMode = on;
     setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
@@ -113,6 +120,8 @@ void IGLArea::paintScene(QPainter* painter) {
         f.glGetDoublev(GL_MODELVIEW_MATRIX, sceneModelView.data());
         drawContent();
         paintOverlay(painter);
+        if (firstPick)
+            drawSphere(f, firstPick->at, firstPick->radius / trackball.scale(), FirstPickColour);
         if (pickMode && mousePressed)
             processPick();
     }
@@ -127,8 +136,13 @@ void IGLArea::paintScene(QPainter* painter) {
 }
 
 void IGLArea::processPick() {
-    if (clicks.empty() || constraintType != 1)
-        return;
+    if (const std::optional<SurfacePick> pick = pickUnderClick())
+        acceptPick(*pick);
+}
+
+std::optional<IGLArea::SurfacePick> IGLArea::pickUnderClick() {
+    if (clicks.empty() || constraintType != 1 || !functions)
+        return std::nullopt;
     const QPoint pixel = clickedPixel();
     const int x = pixel.x(), y = pixel.y();
     QOpenGLFunctions_2_1& f = *functions;
@@ -138,26 +152,42 @@ void IGLArea::processPick() {
     double range[2] = {0.0, 1.0};
     f.glGetDoublev(GL_DEPTH_RANGE, range);
     if (double(depth) >= range[1])
-        return; // the background: the click stays until the release clears it
+        return std::nullopt; // the background: the click stays until the release clears it
     // The picked point: the pixel's centre at the depth read, back in scene coordinates.
     const Eigen::Vector4d ndc((x + 0.5 - viewport[0]) / viewport[2] * 2.0 - 1.0,
                               (y + 0.5 - viewport[1]) / viewport[3] * 2.0 - 1.0,
                               (double(depth) - range[0]) / (range[1] - range[0]) * 2.0 - 1.0, 1.0);
     const Eigen::Vector4d world = (projection * sceneModelView).inverse() * ndc;
-    const Point3d picked = world.head<3>() / world.w();
-
     std::vector<std::uint32_t> hits;
-    GeometrObj* o = pickObject(hits);
+    SurfacePick pick{pickObject(hits), world.head<3>() / world.w()};
     clicks.clear();
-    if (!o || !listener || !listener->isNotLastPicked(o))
+    return pick;
+}
+
+void IGLArea::acceptPick(const SurfacePick& pick) {
+    GeometrObj* o = pick.object;
+    if (!listener)
         return;
+    if (!o || !listener->isNotLastPicked(o)) {
+        // Lit, but not a fragment's surface (a constraint's sphere, say), or the object picked
+        // first again.
+        listener->pickMissed(o ? InterfaceListener::PickMiss::SameObject
+                               : InterfaceListener::PickMiss::NoSurface);
+        return;
+    }
     lastPicked = o;
     GeometrObj* parentObject = graph ? graph->getObject(o->objId().parent) : nullptr;
     if (!parentObject)
         return;
-    listener->addConstraintPick(o->objId(), picked.x(), picked.y(), picked.z(), parentObject->objId());
+    const Point3d& p = pick.point;
+    listener->addConstraintPick(o->objId(), p.x(), p.y(), p.z(), parentObject->objId());
     listener->joinConstraintPicks();
     listener->setLastPicked(o);
+    // Still picking: this was the first point, shown where it was made until the second comes.
+    if (pickMode) {
+        firstPick = FirstPick{p, RBand::radiusFor(*parentObject)};
+        update();
+    }
 }
 
 GeometrObj* IGLArea::searchPick(GeometrObj* g, int x, int y, std::vector<std::uint32_t>& hits) {
@@ -190,8 +220,18 @@ void IGLArea::mousePressEvent(QMouseEvent* e) {
     trackball.mouseDown(int(e->position().x()), int(height() - e->position().y()),
                         trackballButtons(e->button(), e->modifiers()));
     mousePressed = true;
-    if (pickMode && constraintType == 1)
+    if (pickMode && constraintType == 1) {
         clicks.push_back(pixelCentreUnder(e->position()));
+        // Picked at once on the frame the user clicked on (its depth buffer and matrices are
+        // kept): a quick click is often released before the next frame is drawn.
+        if (paints > 0 && functions) {
+            makeCurrent();
+            const std::optional<SurfacePick> pick = pickUnderClick();
+            doneCurrent();
+            if (pick)
+                acceptPick(*pick);
+        }
+    }
     update();
 }
 
@@ -207,8 +247,10 @@ void IGLArea::mouseReleaseEvent(QMouseEvent* e) {
     trackball.mouseUp(int(e->position().x()), int(height() - e->position().y()),
                       trackballButtons(e->button(), e->modifiers()));
     mousePressed = false;
-    // A click that picked nothing changes nothing: the window keeps its last accepted pick, which
-    // processPick reported when it was made.
+    // A click that picked nothing changes nothing but a word to the user: the window keeps its
+    // last accepted pick, which processPick reported when it was made.
+    if (pickMode && !clicks.empty() && listener)
+        listener->pickMissed(InterfaceListener::PickMiss::NoSurface); // the background
     if (pickMode)
         clicks.clear();
     update();

@@ -13,6 +13,7 @@
 #include <QPointF>
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class BaseGraph;
@@ -40,7 +41,8 @@ public:
     // Draws what is shown. The model-view matrix is already the scene's (fitted, and centred on
     // contentCenter) and remembered for picking and labels: a view only draws here.
     virtual void drawContent() = 0;
-    // Turns the first recorded click into a pick (run inside the paint of the click's frame).
+    // Turns the first recorded click into a pick: at the press, on the frame last drawn, and again
+    // in each frame drawn while the button is held over the background.
     virtual void processPick();
     // The whole frame: camera, trackball, fit, content, overlay, then picking.
     virtual void paintScene(QPainter* painter);
@@ -88,6 +90,12 @@ protected:
     // The framebuffer pixel of the first recorded click (device pixels, y from the bottom).
     QPoint clickedPixel() const;
 
+    // The first point of the constraint being added, while the second is awaited.
+    struct FirstPick {
+        Point3d at;
+        float radius; // at the trackball's scale 1
+    };
+    std::optional<FirstPick> firstPick;
     bool pickMode = false;
     bool showError = true;
     BaseGraph* graph = nullptr;            // not owned
@@ -99,6 +107,15 @@ protected:
     int constraintType = 0;
 
 private:
+    struct SurfacePick {
+        GeometrObj* object; // null where the lit pixel is no fragment's surface
+        Point3d point;      // scene coordinates
+    };
+    // The surface under the first recorded click in the frame last drawn (its context current),
+    // which the click is then consumed by; nothing over the background, where the click stays.
+    std::optional<SurfacePick> pickUnderClick();
+    // Hands an accepted pick to the listener, or tells it why the click picked nothing.
+    void acceptPick(const SurfacePick& pick);
     void setUpLighting();
 
     QOpenGLFunctions_2_1* functions = nullptr;

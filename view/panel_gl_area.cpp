@@ -18,11 +18,30 @@ GeometrObj* PanelGLArea::object(int id) const {
 }
 
 Point3f PanelGLArea::contentCenter() const {
+    const Box3d shown = shownBox();
+    return shown.isNull() ? Point3f::Zero() : Point3f(shown.center().cast<float>());
+}
+
+Box3d PanelGLArea::shownBox() const {
     Box3d shown;
     for (int id : shownObjects)
         if (GeometrObj* o = object(id); o && o->isVisible())
             shown.add(o->getMeshBBox());
-    return shown.isNull() ? Point3f::Zero() : Point3f(shown.center().cast<float>());
+    // The constraint ends drawn lie on the meshes, except where a mesh is missing or a point was
+    // moved off its surface: the view shows them too.
+    for (int id : shownConstraints) {
+        Constraint* c = graph ? graph->getConstraint(id) : nullptr;
+        if (!c)
+            continue;
+        const auto [r0, r1] = roots(c);
+        const GeometrObj* sides[2] = {r0, r1};
+        for (int k = 0; k < 2; ++k) {
+            const Constraint::PointRange points = c->samplePoints(k);
+            if (sides[k] && sides[k]->isVisible() && points.begin() != points.end())
+                shown.add(points.begin()->second);
+        }
+    }
+    return shown;
 }
 
 void PanelGLArea::clearContent() {
@@ -102,10 +121,7 @@ void PanelGLArea::removeObject(int id) {
 }
 
 void PanelGLArea::refitBox() {
-    box.setNull();
-    for (int id : shownObjects)
-        if (GeometrObj* o = object(id); o && o->isVisible())
-            box.add(o->getMeshBBox());
+    box = shownBox();
 }
 
 bool PanelGLArea::anyShownContains(int id) const {

@@ -30,7 +30,7 @@ public:
     void addObject(int id);
     // The object stops being shown, placed and visible.
     void removeObject(int id);
-    // The fit box of what is shown and visible.
+    // The fit box of what is shown and visible: the meshes and the constraint ends drawn.
     void refitBox();
     bool isShown(int id) const { return shownObjects.count(id) != 0; }
     void showConstraint(int id) { shownConstraints.insert(id); }
@@ -46,6 +46,8 @@ public:
 
 private:
     GeometrObj* object(int id) const;
+    // The box of the visible objects' meshes and of the constraint ends drawn with them.
+    Box3d shownBox() const;
     // Root objects of the two sides of c, null where missing.
     std::pair<GeometrObj*, GeometrObj*> roots(Constraint* c) const;
 

@@ -2,12 +2,15 @@
 // A content widget of type T above a row of push buttons in the program's button style. The
 // panels of the left column and the working areas are built on it.
 
+#include <QAbstractItemView>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QString>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <type_traits>
 
 template <class T> class QInterfWidget : public QWidget {
 public:
@@ -23,6 +26,8 @@ public:
         buttons->setLayout(buttonRow);
         buttonRow->setContentsMargins(0, 0, 0, 0);
         buttons->setStyleSheet(buttonStyle);
+        if constexpr (std::is_base_of_v<QAbstractItemView, T>)
+            hideToolTipWhenRowsGo(*content.model());
     }
 
     static constexpr int ButtonRowHeight = 15;
@@ -58,6 +63,17 @@ public:
     T& contentWidget() { return content; }
 
 private:
+    // A tool tip describes the row under the mouse; once rows go (a deletion, a new project) it
+    // would describe something that is no longer there.
+    void hideToolTipWhenRowsGo(const QAbstractItemModel& model) {
+        const auto hide = [] {
+            if (QToolTip::isVisible())
+                QToolTip::hideText();
+        };
+        QObject::connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this, hide);
+        QObject::connect(&model, &QAbstractItemModel::modelAboutToBeReset, this, hide);
+    }
+
     void placeContent(QVBoxLayout& into) {
         buttonRow->setSizeConstraint(QLayout::SetMinAndMaxSize);
         into.setContentsMargins(1, 1, 1, 1);

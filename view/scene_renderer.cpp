@@ -28,8 +28,12 @@ QOpenGLFunctions_2_1* currentFunctions() {
     return gl;
 }
 
+Color4b drawnColor(const Constraint& c) {
+    return c.isFocused() ? c.getFocusColor() : c.getColor();
+}
+
 void setColor(QOpenGLFunctions_2_1& gl, const Constraint& c) {
-    const Color4b col = c.isFocused() ? c.getFocusColor() : c.getColor();
+    const Color4b col = drawnColor(c);
     gl.glColor4ub(col.r, col.g, col.b, col.a);
 }
 
@@ -179,28 +183,7 @@ void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float s
     const double radius = sphereRadius(c, k, scale);
     if (radius == 0.0)
         return; // a sphere of radius 0 covers no pixel
-
-    QOpenGLFunctions_2_1& gl = *glp;
-    const SphereMesh& sphere = unitSphere();
-    gl.glPushAttrib(GL_ALL_ATTRIB_BITS);
-    gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    gl.glDisable(GL_LIGHTING);
-    setColor(gl, c);
-    gl.glMatrixMode(GL_MODELVIEW);
-    gl.glPushMatrix();
-    gl.glTranslated(p.x(), p.y(), p.z());
-    gl.glScaled(radius, radius, radius);
-    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
-    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    gl.glVertexPointer(3, GL_FLOAT, 0, sphere.vertices.data());
-    gl.glNormalPointer(GL_FLOAT, 0, sphere.vertices.data());
-    gl.glEnableClientState(GL_VERTEX_ARRAY);
-    gl.glEnableClientState(GL_NORMAL_ARRAY);
-    gl.glDisableClientState(GL_COLOR_ARRAY);
-    gl.glDrawElements(GL_TRIANGLES, GLsizei(sphere.indices.size()), GL_UNSIGNED_INT, sphere.indices.data());
-    gl.glPopMatrix();
-    gl.glPopClientAttrib();
-    gl.glPopAttrib();
+    drawSphere(*glp, p, radius, drawnColor(c));
 }
 
 void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
@@ -339,4 +322,27 @@ const SphereMesh& unitSphere() {
         return s;
     }();
     return sphere;
+}
+
+void drawSphere(QOpenGLFunctions_2_1& gl, const Point3d& p, double radius, const Color4b& col) {
+    const SphereMesh& sphere = unitSphere();
+    gl.glPushAttrib(GL_ALL_ATTRIB_BITS);
+    gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    gl.glDisable(GL_LIGHTING);
+    gl.glColor4ub(col.r, col.g, col.b, col.a);
+    gl.glMatrixMode(GL_MODELVIEW);
+    gl.glPushMatrix();
+    gl.glTranslated(p.x(), p.y(), p.z());
+    gl.glScaled(radius, radius, radius);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    gl.glVertexPointer(3, GL_FLOAT, 0, sphere.vertices.data());
+    gl.glNormalPointer(GL_FLOAT, 0, sphere.vertices.data());
+    gl.glEnableClientState(GL_VERTEX_ARRAY);
+    gl.glEnableClientState(GL_NORMAL_ARRAY);
+    gl.glDisableClientState(GL_COLOR_ARRAY);
+    gl.glDrawElements(GL_TRIANGLES, GLsizei(sphere.indices.size()), GL_UNSIGNED_INT, sphere.indices.data());
+    gl.glPopMatrix();
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
 }

@@ -19,6 +19,7 @@
 
 class Constraint;
 class Fragment;
+class QOpenGLFunctions_2_1;
 
 // Installs the renderer (once; later calls do nothing). Drawing needs a current OpenGL 2.1
 // compatibility context.
@@ -37,6 +38,9 @@ void releaseFragmentBuffers(const Fragment* f);
 // Radius (scene units) of the sphere drawConstraintSide draws for side k of c at that scale: 0
 // for constraints without spheres.
 double sphereRadius(const Constraint& c, int k, float scale);
+
+// A sphere of the given radius (scene units) at p, unlit, in col; the GL state is kept.
+void drawSphere(QOpenGLFunctions_2_1& gl, const Point3d& p, double radius, const Color4b& col);
 
 // The unit sphere the constraint sides are drawn with: 36 slices x 18 stacks, positions (which
 // are also the normals) three floats per vertex, triangles as index triples.

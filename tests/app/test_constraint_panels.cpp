@@ -15,6 +15,8 @@
 #include "window_fixtures.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QtTest>
 
 namespace {
@@ -334,6 +336,12 @@ private slots:
         window->solve();
         const Point3d moved = vertexMean(d) - vertexMean(c);
         QVERIFY((moved - (apart - Point3d(1, 0, 0))).norm() < 1e-9);
+        // The status bar says what the Solve did: three bands 1 apart, brought together.
+        QString said = window->statusBar()->currentMessage();
+        QVERIFY2(said.startsWith("Solved 1 level: energy 3 → ") && said.contains(", 1 object moved."),
+                 qPrintable(said));
+        QVERIFY2(said.contains(QRegularExpression("Largest error: RBand \\d, RE: [0-9.e-]+%\\.$")),
+                 qPrintable(said));
         // The panel shows where the solve put the shown constraint's point.
         const int shown = panel().currentId();
         const Point3d now = pointsOf(constraint(shown)).sample[1];
@@ -349,6 +357,33 @@ private slots:
         selectRow(graph().constraintTable().begin()->first);
         QCOMPARE(rowText(shown), solvedText);
         QVERIFY(graph().validate().isEmpty());
+    }
+
+    // The solved vessel with one point of one band set 1.15 off and applied: moving its piece
+    // toward it would pull that piece's exact bands apart, so the energy cannot drop and nothing
+    // moves. The Solve says so and names the band left off.
+    void aSolveThatMovesNothingSaysSo() {
+        SampleVessel sample;
+        QTemporaryDir vessel;
+        QString error;
+        QVERIFY2(writeSmallSample(vessel.path(), sample, error), qPrintable(error));
+        open(sample.projectPath);
+        window->solve();
+        selectRow(0);
+        typeInto(coordinate(0, 0).spinBox(), QString::number(coordinate(0, 0).spinBox().value() + 1.15));
+        click(panelButton("Apply"));
+        std::vector<Point3d> before;
+        for (const auto& [id, o] : graph().objectTable())
+            before.push_back(vertexMean(o));
+        window->solve();
+        std::size_t i = 0;
+        for (const auto& [id, o] : graph().objectTable())
+            QCOMPARE(vertexMean(o), before[i++]);
+        const QString said = window->statusBar()->currentMessage();
+        QVERIFY2(said.startsWith("Solved 1 level: energy ") &&
+                     said.contains(", nothing moved: no motion brings the points closer.") &&
+                     said.contains("Largest error: RBand 0, RE: "),
+                 qPrintable(said));
     }
 };
 

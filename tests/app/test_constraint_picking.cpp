@@ -68,8 +68,17 @@ private slots:
         QVERIFY(area(0).inPickMode() && area(1).inPickMode());
         QCOMPARE(window->statusBar()->currentMessage(),
                  QStringLiteral("Adding a new constraint, press ESC to cancel"));
+        const QColor before = area(0).grabFramebuffer().pixelColor(centre(0));
         clickAndHold(area(0), centre(0));
         QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        // The first point shows at once as a red sphere where it was made, and the status bar
+        // says what comes next.
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("Now click the matching point on the other fragment (ESC cancels)"));
+        const QColor marked = area(0).grabFramebuffer().pixelColor(centre(0));
+        QVERIFY2(marked != before && marked.red() > 200 && marked.green() < 40 && marked.blue() < 40,
+                 qPrintable(marked.name()));
+        QCOMPARE(area(1).grabFramebuffer().pixelColor(centre(1)).red() > 200, false);
         clickAndHold(area(1), centre(1));
 
         const TotalGraph& graph = *window->projectGraph();
@@ -97,6 +106,25 @@ private slots:
         QVERIFY(graph.validate().isEmpty());
     }
 
+    // Whatever the view's zoom, pan or turn, a click on lit surface picks it, also a quick one
+    // released before the view would next repaint.
+    void quickClicksPickAfterTheWheelAPanAndATurn() {
+        for (int i = 0; i < 2; ++i) {
+            QWheelEvent wheel(QPointF(centre(i)), area(i).mapToGlobal(QPointF(centre(i))), QPoint(),
+                              QPoint(0, 3 * 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&area(i), &wheel);
+            drag(area(i), centre(i), centre(i) + QPoint(15, 10)); // a turn
+            QTest::mousePress(&area(i), Qt::LeftButton, Qt::ControlModifier, centre(i));
+            QTest::mouseRelease(&area(i), Qt::LeftButton, Qt::ControlModifier, centre(i) + QPoint(5, 5));
+            waitForFrame(area(i));
+        }
+        window->HandlePicking(1, 1);
+        QTest::mouseClick(&area(0), Qt::LeftButton, Qt::NoModifier, centre(0));
+        QCOMPARE(window->pendingPicks().size(), std::size_t(1));
+        QTest::mouseClick(&area(1), Qt::LeftButton, Qt::NoModifier, centre(1));
+        QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
+    }
+
     void theSameObjectTwiceCountsOnce() {
         window->HandlePicking(1, 1);
         clickAndHold(area(0), centre(0));
@@ -111,13 +139,17 @@ private slots:
         window->HandlePicking(1, 1);
         clickAndHold(area(0), centre(0));
         QCOMPARE(window->pendingPicks().size(), std::size_t(1));
-        clickAndHold(area(1), QPoint(2, area(1).height() - 2)); // black: picks nothing
-        clickAndHold(area(0), centre(0) + QPoint(2, 2));        // the same object again
+        // Black: picks nothing, and says so.
+        clickAndHold(area(1), QPoint(2, area(1).height() - 2));
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("No surface under the click: click on a fragment (ESC cancels)"));
+        clickAndHold(area(0), centre(0) + QPoint(2, 2)); // the same object again
+        QCOMPARE(window->statusBar()->currentMessage(),
+                 QStringLiteral("That point lies on the object picked first: click the matching point on "
+                                "the other fragment (ESC cancels)"));
         QCOMPARE(window->pendingPicks().size(), std::size_t(1));
         QVERIFY(window->projectGraph()->constraintTable().empty());
         QVERIFY(area(0).inPickMode() && area(1).inPickMode());
-        QCOMPARE(window->statusBar()->currentMessage(),
-                 QStringLiteral("Adding a new constraint, press ESC to cancel"));
         clickAndHold(area(1), centre(1));
         QCOMPARE(window->projectGraph()->constraintTable().size(), std::size_t(1));
     }

@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 namespace {
@@ -189,6 +190,29 @@ private slots:
         QCOMPARE(graph.objectTable().size(), std::size_t(1));
         QVERIFY(!w.widgets().listPans->highlighted(1));
         QVERIFY(graph.validate().isEmpty());
+
+        // The thumbnail shown over an item goes with the item: with the project (New) and with
+        // a deleted object.
+        for (const bool byNew : {true, false}) {
+            QVERIFY(showToolTipOf(items, items.topLevelItem(0)));
+            if (byNew) {
+                w.newProject();
+                QVERIFY(w.openProject(project));
+            } else {
+                items.clearSelection();
+                items.topLevelItem(0)->setSelected(true);
+                w.widgets().listPans->DeleteGroup();
+            }
+            QTRY_VERIFY(!QToolTip::isVisible());
+        }
+    }
+
+    // Hovers the item long enough for the tree to show its tool tip; whether it is shown.
+    static bool showToolTipOf(QTreeWidget& tree, QTreeWidgetItem* item) {
+        const QPoint at = tree.visualItemRect(item).center();
+        QHelpEvent hover(QEvent::ToolTip, at, tree.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(tree.viewport(), &hover);
+        return QToolTip::isVisible() && QToolTip::text() == item->toolTip(0);
     }
 
     void theContextMenuRenamesExportsAndDeletes() {

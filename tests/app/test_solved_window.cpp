@@ -17,8 +17,12 @@
 #include "wa_container.h"
 #include "wgl_area.h"
 
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -84,7 +88,11 @@ private slots:
             versions.push_back(thumbnailVersion(w.projectGraph()->getObject(i)->imageKey()));
 
         QTest::mouseClick(w.widgets().solvedGlarea->container().solveButton(), Qt::LeftButton);
-        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Solved"));
+        // The status bar says what the Solve did: the scattered pieces brought together.
+        const QString said = w.statusBar()->currentMessage();
+        QVERIFY2(said.startsWith("Solved 1 level: energy ") &&
+                     said.contains(", 7 objects moved. Largest error: RBand "),
+                 qPrintable(said));
         QCOMPARE(area.shownObjectIds().size(), std::size_t(8));
         for (int i = 0; i < 8; ++i) {
             QVERIFY(w.projectGraph()->getObject(i)->isVisible());
@@ -101,10 +109,60 @@ private slots:
         QVERIFY2(litPixels(image) > image.width() * image.height() / 4 / 20,
                  qPrintable(QString::number(litPixels(image))));
 
+        // Solved again, the pieces stay where they are, and it says so.
+        QTest::mouseClick(w.widgets().solvedGlarea->container().solveButton(), Qt::LeftButton);
+        QVERIFY2(w.statusBar()->currentMessage().contains(", nothing moved: "),
+                 qPrintable(w.statusBar()->currentMessage()));
+
         // New empties it.
         w.newProject();
         QVERIFY(area.isEmpty());
         QVERIFY(area.shownConstraintIds().empty());
+    }
+
+    // A project whose meshes are all gone still solves its points; the status bar says which
+    // fragments have no mesh, and the view is fitted to the constraint ends it shows.
+    void solveWithoutMeshesSaysSoAndFitsWhatItShows() {
+        QTemporaryDir bare;
+        const QString project = bare.filePath("sample.prproj");
+        QVERIFY(QFile::copy(sample.projectPath, project));
+        MainWindow w;
+        w.resize(1400, 900);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTimer answer; // the missing-mesh warning
+        connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->accept();
+        });
+        answer.start(20);
+        QDir::setCurrent(bare.path()); // where no mesh is either
+        const bool opened = w.openProject(project);
+        QDir::setCurrent(dir.path());
+        QVERIFY(opened);
+        w.solve();
+        const QString said = w.statusBar()->currentMessage();
+        QVERIFY2(said.contains("No mesh for piece_1.ply, piece_2.ply, piece_3.ply and 5 more: not shown."),
+                 qPrintable(said));
+        PanelGLArea& area = w.widgets().solvedGlarea->area();
+        const Box3d fitted = area.contentBox();
+        QVERIFY(!fitted.isNull());
+        for (const auto& [id, c] : w.projectGraph()->constraintTable())
+            for (int k = 0; k < 2; ++k) {
+                const Point3d p = c->samplePoints(k).begin()->second;
+                QVERIFY((p.array() >= fitted.min.array() - 1e-9).all() &&
+                        (p.array() <= fitted.max.array() + 1e-9).all());
+            }
+        // Fitted to those points, the view shows them whole: every label lies inside it.
+        const QImage shot = picture(area);
+        int litColumns[2] = {0, 0}; // lit pixels in the leftmost and rightmost 3 columns
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < 3; ++x) {
+                litColumns[0] += shot.pixelColor(x, y).lightness() > 60;
+                litColumns[1] += shot.pixelColor(shot.width() - 1 - x, y).lightness() > 60;
+            }
+        QCOMPARE(litColumns[0], 0);
+        QCOMPARE(litColumns[1], 0);
     }
 
     void marksShowWhereTheSpheresInterpenetrate() {
@@ -183,6 +241,24 @@ private slots:
         QVERIFY(table.open(QIODevice::ReadOnly));
         QVERIFY(table.readAll().contains("User Time & "));
         QVERIFY(w.statusBar()->currentMessage().isEmpty()); // Space did not press "Solve" either
+
+        // While a dialog is open, a space is the dialog's, even one the window system hands to the
+        // window beneath it; so is a space typed into a file name.
+        QFileDialog dialog(&w, QStringLiteral("Add a Fragment"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(solve, Qt::Key_Space);
+        QVERIFY(!w.userTimeLog().isMeasuring());
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        QTest::keyClicks(name, QStringLiteral("piece one.ply"));
+        QTest::keyClick(&dialog, Qt::Key_Space);
+        QVERIFY(!w.userTimeLog().isMeasuring());
+        dialog.reject();
+        QTest::keyClick(solve, Qt::Key_Space);
+        QVERIFY(w.userTimeLog().isMeasuring());
+        QTest::keyClick(solve, Qt::Key_Space);
     }
 };
 
