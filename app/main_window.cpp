@@ -83,6 +83,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
                                  [this](const ProjectState& s) { return restoreState(s); }, this);
     connect(&history->stack(), &QUndoStack::cleanChanged, this,
             [this](bool clean) { setWindowModified(!clean); });
+    resizeSettle = new QTimer(this);
+    resizeSettle->setSingleShot(true);
+    resizeSettle->setInterval(ResizeSettleMs);
+    connect(resizeSettle, &QTimer::timeout, this, &MainWindow::repaintAfterResize);
     recoveryTimer = new QTimer(this);
     recoveryTimer->setSingleShot(true);
     connect(recoveryTimer, &QTimer::timeout, this, &MainWindow::writeRecovery);
@@ -893,5 +897,13 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     ui->wacont->setMinimumWidth(areas);
     updateSolvedArea();
     ui->wacont->updateAll();
+    update();
+    resizeSettle->start();
+}
+
+void MainWindow::repaintAfterResize() {
+    // The window system takes a moment to give the window its new size; a frame composed before
+    // that shows the views' old pictures stretched, until something is drawn again.
+    repaintAllViews(this);
     update();
 }

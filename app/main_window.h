@@ -134,10 +134,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     // The margins and spacings of the central grid across its three columns.
     static constexpr int ColumnGaps = 4;
+    // How long after the last resize the window is drawn again whole.
+    static constexpr int ResizeSettleMs = 100;
 
 private:
     // Empties the views, the lists and the pending picks (the graph is left alone).
     void resetViews();
+    void repaintAfterResize();
     // The project as an undo step keeps it, and putting such a state back.
     ProjectState captureState() const;
     bool restoreState(const ProjectState& state);
@@ -203,6 +206,7 @@ private:
     bool closing = false; // the user agreed to let the project go
     RecoveryFile recovery;
     QTimer* recoveryTimer = nullptr; // child of the window
+    QTimer* resizeSettle = nullptr;  // child of the window
     QElapsedTimer sinceRecoveryWrite;
     int recoveryInterval = 30000;
 };

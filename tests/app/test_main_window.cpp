@@ -12,6 +12,7 @@
 #include "thumbnail_store.h"
 #include "wa_container.h"
 #include "wgl_area.h"
+#include "window_fixtures.h"
 
 #include <QMessageBox>
 #include <QOffscreenSurface>
@@ -21,12 +22,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSurfaceFormat>
 #include <QToolBar>
 #include <QtTest>
+#include <xcb/xcb.h>
 
 // Answers the next message boxes as a user would, remembering their titles and texts.
 class MessageBoxCatcher : public QObject {
@@ -47,6 +51,19 @@ public:
 private:
     QTimer timer;
 };
+
+namespace {
+// Asks the X server to resize the window, as a window manager does when the user drags its edge:
+// the window learns its new size from the server, not from a call of its own.
+void resizeThroughTheServer(QWidget& w, QSize size) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QVERIFY(x11);
+    const std::uint32_t values[2] = {std::uint32_t(size.width()), std::uint32_t(size.height())};
+    xcb_configure_window(x11->connection(), xcb_window_t(w.winId()),
+                         XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+    xcb_flush(x11->connection());
+}
+} // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -139,6 +156,47 @@ private slots:
             QVERIFY(ui.listPans->width() >= ui.listPans->minimumSizeHint().width());
             QVERIFY(ui.solvedGlarea->width() >= ui.solvedGlarea->minimumSizeHint().width());
         }
+    }
+
+    // From the default size to a large one and back, every view shows on screen the picture of
+    // its new size, not the old one stretched; and the tree and the constraint list take the
+    // height the column has.
+    void resizedViewsShowTheirNewPicture() {
+        SampleVessel sample;
+        QString error;
+        QVERIFY2(writeSmallSample(dir.path(), sample, error), qPrintable(error));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(sample.projectPath));
+        const MainWindowUi& ui = w.widgets();
+        const int listRows = constraintRows(w).height() + fragmentTree(w).height();
+        for (const QSize size : {QSize(1600, 1000), QSize(1200, 770)}) {
+            resizeThroughTheServer(w, size);
+            QTRY_COMPARE(w.size(), size);
+            QTest::qWait(3 * 100); // the window settles, then is drawn again
+            for (int i = 0; i < 2; ++i) {
+                WGLArea& area = ui.wacont->area(i);
+                const QPoint at = area.mapTo(&w, QPoint(0, 0));
+                const QImage shown =
+                    w.screen()->grabWindow(w.winId(), at.x(), at.y(), area.width(), area.height()).toImage();
+                const QImage drawn = area.grabFramebuffer();
+                QCOMPARE(shown.size(), drawn.size());
+                int differing = 0;
+                for (int y = 0; y < drawn.height(); ++y)
+                    for (int x = 0; x < drawn.width() - 24; ++x) // not the "+" button
+                        differing += std::abs(shown.pixelColor(x, y).lightness() -
+                                              drawn.pixelColor(x, y).lightness()) > 60;
+                QVERIFY2(differing < 10, qPrintable(QStringLiteral("area %1 at %2x%3: %4 pixels differ")
+                                                        .arg(i)
+                                                        .arg(size.width())
+                                                        .arg(size.height())
+                                                        .arg(differing)));
+            }
+        }
+        resizeThroughTheServer(w, QSize(1600, 1000));
+        QTRY_COMPARE(w.size(), QSize(1600, 1000));
+        QTRY_VERIFY(constraintRows(w).height() + fragmentTree(w).height() > listRows + 150);
     }
 
     void workingAreaRules() {
