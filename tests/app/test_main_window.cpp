@@ -25,7 +25,10 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyleOptionViewItem>
 #include <QStatusBar>
 #include <QSurfaceFormat>
 #include <QToolBar>
@@ -194,6 +197,37 @@ private slots:
                                                         .arg(differing)));
             }
         }
+        // A row too long for the column still shows its RE whole at the right edge: the same
+        // pixels as the text drawn there on its own.
+        QListWidget& rows = constraintRows(w);
+        QCOMPARE(rows.horizontalScrollBar()->maximum(), 0);
+        const QRect row = rows.visualItemRect(rows.item(0));
+        const QString re = QStringLiteral("RE: 100%");
+        QVERIFY(rows.item(0)->text().endsWith(". " + re));
+        QVERIFY(rows.fontMetrics().horizontalAdvance(rows.item(0)->text()) > row.width());
+        const QImage shown = rows.viewport()->grab(row).toImage();
+        QImage alone(shown.size(), shown.format());
+        alone.fill(rows.palette().color(QPalette::Base));
+        {
+            QPainter painter(&alone);
+            painter.setFont(rows.font());
+            painter.setPen(rows.palette().color(QPalette::Text));
+            QStyleOptionViewItem option;
+            option.initFrom(&rows);
+            option.rect = QRect(QPoint(0, 0), row.size());
+            option.features |= QStyleOptionViewItem::HasDisplay;
+            option.text = rows.item(0)->text();
+            option.font = rows.font();
+            const QRect text = rows.style()->subElementRect(QStyle::SE_ItemViewItemText, &option, &rows);
+            painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter, re);
+        }
+        const int reWidth = rows.fontMetrics().horizontalAdvance(re) + 4;
+        int differing = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = shown.width() - reWidth; x < shown.width(); ++x)
+                differing += std::abs(shown.pixelColor(x, y).lightness() - alone.pixelColor(x, y).lightness()) > 80;
+        QVERIFY2(differing < 4, qPrintable(QString::number(differing)));
+
         resizeThroughTheServer(w, QSize(1600, 1000));
         QTRY_COMPARE(w.size(), QSize(1600, 1000));
         QTRY_VERIFY(constraintRows(w).height() + fragmentTree(w).height() > listRows + 150);
