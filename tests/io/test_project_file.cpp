@@ -384,7 +384,8 @@ private slots:
         const QByteArray three = two + QByteArray(wrappers).replace("0:0", "2:2").replace("-1:0", "-1:2");
         const QString xmlError = QStringLiteral("line 1: "); // then the XML reader's own words
         QTest::newRow("not XML") << QByteArray("this is not a project") << xmlError;
-        QTest::newRow("PNG renamed") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24) << xmlError;
+        static const char png[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10"; // how every PNG file starts
+        QTest::newRow("PNG renamed") << QByteArray(png, sizeof png - 1) << xmlError;
         QTest::newRow("empty file") << QByteArray() << "the file is empty";
         QTest::newRow("no graph") << QByteArray("<Project></Project>") << "the file holds no project";
         QTest::newRow("two graphs") << QByteArray("<Project><Graph></Graph>\n<Graph></Graph></Project>")
