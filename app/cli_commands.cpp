@@ -37,8 +37,14 @@ bool isProjectFile(const QString& path) {
     return suffix == QLatin1String("prproj") || suffix == QLatin1String("xml");
 }
 
-bool loadProject(const QString& path, TotalGraph& graph, QStringList& missing, std::FILE* err) {
-    const ProjectReadReport report = readProjectFile(path, graph);
+// The folders where missing meshes were looked for, one line each after prefix.
+void printMeshFolders(std::FILE* to, const char* prefix, const ProjectReadReport& report) {
+    for (const QString& folder : report.meshFolders)
+        std::fprintf(to, "%s%s\n", prefix, native(folder).constData());
+}
+
+bool loadProject(const QString& path, TotalGraph& graph, ProjectReadReport& report, std::FILE* err) {
+    report = readProjectFile(path, graph);
     if (report.status == ProjectReadReport::CannotOpen) {
         std::fprintf(err, "ostrakit-cli: couldn't open the project %s: %s\n", native(path).constData(),
                      report.detail.toLocal8Bit().constData());
@@ -49,7 +55,6 @@ bool loadProject(const QString& path, TotalGraph& graph, QStringList& missing, s
                      report.detail.toLocal8Bit().constData());
         return false;
     }
-    missing = report.missingMeshes;
     return true;
 }
 
@@ -82,8 +87,8 @@ int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
 
 int projectInfo(const QString& path, std::FILE* out, std::FILE* err) {
     TotalGraph graph;
-    QStringList missing;
-    if (!loadProject(path, graph, missing, err))
+    ProjectReadReport report;
+    if (!loadProject(path, graph, report, err))
         return 1;
     int fragments = 0;
     for (const auto& [id, o] : graph.objectTable())
@@ -100,8 +105,9 @@ int projectInfo(const QString& path, std::FILE* out, std::FILE* err) {
                          native(f->meshPath()).constData(), f->mesh().vertexCount(), f->mesh().faceCount(),
                          f->hasMesh() ? "" : " (mesh not read)");
         }
-    for (const QString& m : missing)
+    for (const QString& m : report.missingMeshes)
         std::fprintf(out, "missing mesh %s\n", m.toLocal8Bit().constData());
+    printMeshFolders(out, "meshes looked for in ", report);
     std::fprintf(out, "constraints %zu\n", graph.constraintTable().size());
     for (const auto& [id, c] : graph.constraintTable()) {
         QString text;
@@ -182,7 +188,7 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
         QByteArray text;
         {
             QTextStream stream(&text, QIODevice::WriteOnly);
-            writeAln(stream, graph);
+            writeAln(stream, graph, QFileInfo(aln).absoluteDir());
         }
         files.emplace_back(aln, text);
     }
@@ -192,12 +198,13 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
 } // namespace
 
 bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err) {
-    QStringList missing;
-    if (!loadProject(path, graph, missing, err))
+    ProjectReadReport report;
+    if (!loadProject(path, graph, report, err))
         return false;
-    for (const QString& m : missing)
+    for (const QString& m : report.missingMeshes)
         std::fprintf(err, "ostrakit-cli: warning: mesh not read, its fragment has no geometry: %s\n",
                      m.toLocal8Bit().constData());
+    printMeshFolders(err, "ostrakit-cli: meshes looked for in ", report);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include "project_history.h"
 #include "rband.h"
 #include "reassembly_solver.h"
+#include "save_file_dialog.h"
 #include "solve_summary.h"
 #include "solved_container.h"
 #include "thumbnail_store.h"
@@ -520,8 +521,7 @@ void MainWindow::chooseOpenProject() {
 
 QString MainWindow::askSavePath() {
     const QString start = projectPath.isEmpty() ? QDir::currentPath() : projectPath;
-    return QFileDialog::getSaveFileName(this, tr("Save Project"), start,
-                                        tr("xml (*.xml);; prproj (*.prproj)"));
+    return askSaveFileName(this, tr("Save Project"), start, tr("xml (*.xml);; prproj (*.prproj)"));
 }
 
 void MainWindow::chooseSaveProject() {
@@ -532,20 +532,29 @@ void MainWindow::chooseSaveProject() {
 
 void MainWindow::chooseImportProject() {
     const QString path = QFileDialog::getOpenFileName(this, tr("Import a project"), QDir::currentPath(),
-                                                      tr("prproj (*.prproj)"));
+                                                      tr("xml (*.xml);;prproj (*.prproj)"));
     if (!path.isEmpty())
         importProject(path);
 }
 
 void MainWindow::chooseExportAln() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Export aln file"), QDir::currentPath(), tr("aln (*.aln)"));
+    const QString path = askSaveFileName(this, tr("Export aln file"), QDir::currentPath(), tr("aln (*.aln)"));
     if (!path.isEmpty())
         exportAln(path);
 }
 
-void MainWindow::showFileError(const QString& title, const QString& text) {
-    QMessageBox::critical(this, title, text, QMessageBox::Ok);
+void MainWindow::showFileError(const QString& title, const QString& text, const QString& path,
+                               const QString& reason) {
+    const QString message =
+        path.isEmpty() ? text : tr("%1\n%2: %3").arg(text, QDir::toNativeSeparators(path), reason);
+    QMessageBox::critical(this, title, message, QMessageBox::Ok);
+}
+
+void MainWindow::showReadError(const QString& path, const ProjectReadReport& report) {
+    showFileError(tr("Open project error"),
+                  report.status == ProjectReadReport::CannotOpen ? tr("Couldn't open the project")
+                                                                 : tr("Badly written project file"),
+                  path, report.detail);
 }
 
 bool MainWindow::openProject(const QString& path) {
@@ -560,14 +569,12 @@ bool MainWindow::openProject(const QString& path) {
         QApplication::restoreOverrideCursor();
     }
     if (!report.ok()) {
-        showFileError(tr("Open project error"), report.status == ProjectReadReport::CannotOpen
-                                                    ? tr("Couldn't open the project")
-                                                    : tr("Badly written project file"));
+        showReadError(path, report);
         return false;
     }
     replaceProject(loaded);
     startHistory(path);
-    warnAboutMissingMeshes(report.missingMeshes);
+    warnAboutMissingMeshes(report);
     return true;
 }
 
@@ -577,7 +584,7 @@ bool MainWindow::saveProject(const QString& path) {
         ui->listPans->modifyConstraintPanel()->apply();
     QString error;
     if (!saveProjectFile(path, *graph, error)) {
-        showFileError(tr("Save project error"), tr("Couldn't save the project"));
+        showFileError(tr("Save project error"), tr("Couldn't save the project"), path, error);
         return false;
     }
     history->stack().setClean();
@@ -593,7 +600,7 @@ bool MainWindow::importProject(const QString& path) {
     ProjectReadReport report = readProjectFile(path, imported, nullptr, progress.options());
     QApplication::restoreOverrideCursor();
     if (!report.ok()) {
-        showFileError(tr("Open project error"), tr("Badly written project file"));
+        showReadError(path, report);
         return false;
     }
     std::vector<GeometrObj*> incoming;
@@ -605,7 +612,7 @@ bool MainWindow::importProject(const QString& path) {
         makeThumbnail(o);
     ui->wacont->updateAll();
     projectChanged(tr("Import"));
-    warnAboutMissingMeshes(report.missingMeshes);
+    warnAboutMissingMeshes(report);
     return true;
 }
 
@@ -649,12 +656,17 @@ void MainWindow::announceProject(bool computeMarks, const std::map<QString, QByt
     ui->wacont->updateAll();
 }
 
-void MainWindow::warnAboutMissingMeshes(const QStringList& missing) {
-    if (missing.isEmpty())
+void MainWindow::warnAboutMissingMeshes(const ProjectReadReport& report) {
+    if (report.missingMeshes.isEmpty())
         return;
-    QMessageBox::warning(this, tr("Missing meshes"),
-                         tr("These mesh files could not be read; their fragments have no geometry:\n\n%1")
-                             .arg(missing.join(QLatin1Char('\n'))));
+    QStringList folders;
+    for (const QString& folder : report.meshFolders)
+        folders << QDir::toNativeSeparators(folder);
+    QMessageBox::warning(
+        this, tr("Missing meshes"),
+        tr("These mesh files could not be read; their fragments have no geometry:\n\n%1"
+           "\n\nThe meshes were looked for in:\n%2")
+            .arg(report.missingMeshes.join(QLatin1Char('\n')), folders.join(QLatin1Char('\n'))));
 }
 
 void MainWindow::quit() {
@@ -804,7 +816,7 @@ bool MainWindow::offerRecovery() {
     setProjectFile(savedAs);
     // Not saved anywhere yet: the project is modified until it is.
     history->stack().resetClean();
-    warnAboutMissingMeshes(report.missingMeshes);
+    warnAboutMissingMeshes(report);
     return true;
 }
 

@@ -159,11 +159,16 @@ private:
     // Lists, solved area and thumbnails for a project that was just read; computeMarks: the
     // interpenetration marks of the solved area; thumbnails: pictures to put back by image key.
     void announceProject(bool computeMarks = true, const std::map<QString, QByteArray>* thumbnails = nullptr);
-    void warnAboutMissingMeshes(const QStringList& missing);
+    // Each mesh that could not be read, with why, and the folders where it was looked for.
+    void warnAboutMissingMeshes(const ProjectReadReport& report);
     PanelGLArea& solvedArea() const;
     // Every area that can take picks now: the non-empty working areas and the solved area.
     bool anyAreaToPickIn() const;
-    void showFileError(const QString& title, const QString& text);
+    // text, then on the next line the file and why it failed (when path is given).
+    void showFileError(const QString& title, const QString& text, const QString& path = QString(),
+                       const QString& reason = QString());
+    // A project that could not be opened or imported: which file, and why.
+    void showReadError(const QString& path, const ProjectReadReport& report);
     // A refused interpenetration computation says why in the status bar.
     void reportErrorRefusal(const ErrorReport& report);
 

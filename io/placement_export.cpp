@@ -11,8 +11,15 @@
 #include <QIODevice>
 #include <vector>
 
-void writeAlnEntry(QTextStream& out, const Fragment& f) {
-    out << f.fileName() << "\n#\n";
+QString alnMeshPath(const Fragment& f, const QDir& folder) {
+    // A path that is not absolute here (another system's, of a mesh that was not found) is no
+    // better for being made relative: it is written as the fragment names it.
+    const QFileInfo mesh(f.meshPath());
+    return mesh.isAbsolute() ? folder.relativeFilePath(mesh.filePath()) : f.meshPath();
+}
+
+void writeAlnEntry(QTextStream& out, const Fragment& f, const QDir& folder) {
+    out << alnMeshPath(f, folder) << "\n#\n";
     const Matrix44d m = f.getMatrix();
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c)
@@ -21,7 +28,7 @@ void writeAlnEntry(QTextStream& out, const Fragment& f) {
     }
 }
 
-void writeAln(QTextStream& out, const TotalGraph& graph) {
+void writeAln(QTextStream& out, const TotalGraph& graph, const QDir& folder) {
     std::vector<Fragment*> fragments;
     for (const auto& [id, o] : graph.objectTable())
         if (o->isTopLevel())
@@ -29,7 +36,7 @@ void writeAln(QTextStream& out, const TotalGraph& graph) {
                 g->collectFragments(fragments);
     out << fragments.size() << '\n';
     for (const Fragment* f : fragments)
-        writeAlnEntry(out, *f);
+        writeAlnEntry(out, *f, folder);
     out << '0';
 }
 
@@ -37,7 +44,7 @@ bool exportAlnFile(const QString& path, const TotalGraph& graph, QString& error)
     QByteArray bytes;
     {
         QTextStream out(&bytes, QIODevice::WriteOnly);
-        writeAln(out, graph);
+        writeAln(out, graph, QFileInfo(path).absoluteDir());
     }
     return writeFileAtomically(path, bytes, error);
 }

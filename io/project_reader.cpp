@@ -33,6 +33,11 @@ bool isRelativeEverywhere(const QString& path) {
     return QFileInfo(path).isRelative() && !drive && !path.startsWith(QLatin1Char('\\'));
 }
 
+// why, with the line of the text where the reader found it.
+QString atLine(const QXmlStreamReader& xml, const QString& why) {
+    return QStringLiteral("line %1: %2").arg(xml.lineNumber()).arg(why);
+}
+
 // Where a mesh path written in a project may be found: as written, relative to the project's
 // folder, and as a bare file name in that folder.
 QStringList meshCandidates(const QString& written, const QDir& meshFolder) {
@@ -63,13 +68,15 @@ public:
             return report;
         }
         report.missingMeshes = missing;
+        report.meshFolders = searchedFolders;
         return report;
     }
 
 private:
+    // The first problem, with the line the reader stands on.
     bool fail(const QString& why) {
         if (error.isEmpty())
-            error = xml.hasError() ? xml.errorString() : why;
+            error = atLine(xml, xml.hasError() ? xml.errorString() : why);
         return false;
     }
 
@@ -281,38 +288,31 @@ private:
         if (load.candidates != meshCandidates(written, meshFolder))
             return false;
         ++nextPreloaded;
+        adoptLoad(f, written, load);
+        return true;
+    }
+
+    // Reads the mesh now, from the first of meshCandidates that can be read.
+    void loadMesh(Fragment& f, const QString& written) {
+        std::vector<MeshLoad> one{MeshLoad{meshCandidates(written, meshFolder), nullptr, -1, {}}};
+        MeshLoadOptions here;
+        here.threads = 1;
+        loadMeshes(one, here);
+        adoptLoad(f, written, one.front());
+    }
+
+    // The fragment keeps where the mesh was found (as written when an absolute path worked); a
+    // relative path stays relative to the project wherever it is saved next.
+    void adoptLoad(Fragment& f, const QString& written, MeshLoad& load) {
         const bool relative = isRelativeEverywhere(written);
         f.setPathRelativeToProject(relative);
         if (!load.mesh) {
             meshNotRead(f, written, load.error);
-            return true;
+            return;
         }
         placeFound(f, load.candidates[load.used], relative);
         f.adoptMesh(std::move(load.mesh));
         f.computeCentroid();
-        return true;
-    }
-
-    // Tries the candidates of meshCandidates in turn. The fragment keeps where the mesh was found
-    // (as written when an absolute path worked); a relative path stays relative to the project
-    // wherever it is saved next.
-    void loadMesh(Fragment& f, const QString& written) {
-        const bool relative = isRelativeEverywhere(written);
-        f.setPathRelativeToProject(relative);
-        QString firstError;
-        const QStringList candidates = meshCandidates(written, meshFolder);
-        for (const QString& candidate : candidates) {
-            if (candidate != written && !QFileInfo(candidate).isFile())
-                continue;
-            placeFound(f, candidate, relative);
-            if (f.loadMesh()) {
-                f.computeCentroid();
-                return;
-            }
-            if (firstError.isEmpty())
-                firstError = f.loadError();
-        }
-        meshNotRead(f, written, firstError);
     }
 
     static void placeFound(Fragment& f, const QString& candidate, bool relative) {
@@ -320,10 +320,26 @@ private:
         f.setPathNames();
     }
 
+    // The fragment keeps the path where its mesh belongs; the report names that path once, with
+    // the reason and the folders searched.
     void meshNotRead(Fragment& f, const QString& written, const QString& why) {
         f.setPath(isRelativeEverywhere(written) ? meshFolder.filePath(written) : written);
         f.setPathNames();
-        missing << written + QStringLiteral(": ") + why;
+        const QStringList candidates = meshCandidates(written, meshFolder);
+        missing << f.meshPath() + QStringLiteral(": ") + withoutFileName(why, candidates);
+        for (const QString& candidate : candidates)
+            if (const QString folder = QFileInfo(candidate).absolutePath(); !searchedFolders.contains(folder))
+                searchedFolders << folder;
+    }
+
+    // The mesh readers start their reasons with the name of the file they read, which the report
+    // already gives with its path.
+    static QString withoutFileName(const QString& why, const QStringList& candidates) {
+        for (const QString& candidate : candidates)
+            if (const QString named = QFileInfo(candidate).fileName() + QStringLiteral(": ");
+                why.startsWith(named))
+                return why.mid(named.size());
+        return why;
     }
 
     RBand* readRBand() {
@@ -454,9 +470,12 @@ private:
         }
     }
 
+    // Problems between objects belong to no line of the file.
     bool checkConsistency() {
         const QStringList problems = graph.validate();
-        return problems.isEmpty() || fail(problems.first());
+        if (!problems.isEmpty() && error.isEmpty())
+            error = problems.first();
+        return problems.isEmpty();
     }
 
     // Forgets the tables without trusting them (ids may have collided), then deletes exactly what
@@ -475,6 +494,7 @@ private:
     std::size_t nextPreloaded = 0;
     QString error;
     QStringList missing;
+    QStringList searchedFolders;
     std::set<int> claimedGroupIds;
     std::vector<std::unique_ptr<GeometrObj>> createdObjects;
     std::vector<std::unique_ptr<Constraint>> createdConstraints;
@@ -601,6 +621,8 @@ ProjectReadReport readProjectFile(const QString& path, TotalGraph& graph, const 
 ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, const QDir& folder,
                                   const KeptMeshes* kept, const MeshLoadOptions& loading) {
     ProjectReadReport report;
+    if (text.isEmpty())
+        return badlyWritten(graph, QStringLiteral("the file is empty"));
     // Meshes kept in memory need no reading; otherwise all are read ahead, on all cores.
     std::vector<MeshLoad> preloaded;
     if (!kept) {
@@ -617,7 +639,7 @@ ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, con
         xml.readNext();
         if (xml.isStartElement() && xml.name() == QLatin1String("Graph")) {
             if (sawGraph)
-                return badlyWritten(graph, QStringLiteral("the file holds two projects"));
+                return badlyWritten(graph, atLine(xml, QStringLiteral("the file holds two projects")));
             GraphReader r(graph, xml, folder, kept, kept ? nullptr : &preloaded);
             report = r.run();
             if (!report.ok())
@@ -626,8 +648,9 @@ ProjectReadReport readProjectText(const QByteArray& text, TotalGraph& graph, con
             sawGraph = true;
         }
     }
-    if (xml.hasError() || !sawGraph)
-        return badlyWritten(graph,
-                            xml.hasError() ? xml.errorString() : QStringLiteral("the file holds no project"));
+    if (xml.hasError())
+        return badlyWritten(graph, atLine(xml, xml.errorString()));
+    if (!sawGraph)
+        return badlyWritten(graph, QStringLiteral("the file holds no project"));
     return report;
 }

@@ -8,9 +8,9 @@
 #include "group_moves.h"
 #include "interface_listener.h"
 #include "placement_export.h"
+#include "save_file_dialog.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QMenu>
@@ -303,8 +303,8 @@ void TreePanel::exportGroup() {
     MyTreeWidgetItem* item = selectedOne();
     if (!item || item->isFragment())
         return;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Group"), QDir::currentPath(),
-                                                      tr("xml (*.xml);;prproj (*.prproj)"));
+    const QString path =
+        askSaveFileName(this, tr("Export Group"), QDir::currentPath(), tr("xml (*.xml);;prproj (*.prproj)"));
     if (path.isEmpty())
         return;
     QString error;

@@ -22,9 +22,11 @@ QString meshSuffix(const QString& path) {
 
 void readOne(MeshLoad& load) {
     auto mesh = std::make_shared<FragMesh>();
+    bool errorOfAFile = false; // load.error tells what is wrong with a file that is there
     for (qsizetype i = 0; i < load.candidates.size(); ++i) {
         const QString& candidate = load.candidates[i];
-        if (i > 0 && !QFileInfo(candidate).isFile())
+        const bool isFile = QFileInfo(candidate).isFile();
+        if (i > 0 && !isFile)
             continue;
         QString error;
         if (readPreparedMesh(candidate, *mesh, error)) {
@@ -33,8 +35,11 @@ void readOne(MeshLoad& load) {
             load.error.clear();
             return;
         }
-        if (load.error.isEmpty())
+        // A damaged file found in the project's folder says more than a path where there is none.
+        if (load.error.isEmpty() || (isFile && !errorOfAFile)) {
             load.error = error;
+            errorOfAFile = isFile;
+        }
     }
 }
 } // namespace

@@ -23,7 +23,7 @@ struct MeshLoad {
     QStringList candidates;
     std::shared_ptr<FragMesh> mesh; // set when a candidate was read
     int used = -1;                  // the candidate read, or -1
-    QString error;                  // the first candidate's problem, when none was read
+    QString error; // when none was read: the problem of the first that is a file, else of the first
 };
 
 struct MeshLoadOptions {

@@ -60,7 +60,8 @@ private slots:
         QFile placement(aln);
         QVERIFY(placement.open(QIODevice::ReadOnly));
         const QByteArray text = placement.readAll();
-        QVERIFY(text.startsWith("8\npiece_1.ply\n#\n1 0 0 0 \n"));
+        // The ALN names each mesh from its own folder.
+        QVERIFY(text.startsWith("8\nsample/piece_1.ply\n#\n1 0 0 0 \n"));
         QVERIFY(text.endsWith("\n0"));
         // The sample names its meshes relative to its folder; so does the solved project, from its own.
         QFile solvedFile(solved);
@@ -131,7 +132,15 @@ private slots:
         }
         CliRun damaged = cli({"info", bad});
         QCOMPARE(damaged.status, 1);
-        QVERIFY(damaged.err.contains("badly written project file"));
+        // The file, the line where the reader stopped and what it found there.
+        QVERIFY2(damaged.err.startsWith("ostrakit-cli: badly written project file " + bad + ": line 1: "),
+                 qPrintable(damaged.err));
+        {
+            QFile f(bad);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        }
+        QCOMPARE(cli({"info", bad}).err,
+                 "ostrakit-cli: badly written project file " + bad + ": the file is empty\n");
         {
             QFile f(bad);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -172,7 +181,10 @@ private slots:
         CliRun info = cli({"info", path});
         QCOMPARE(info.status, 0);
         QVERIFY(info.out.contains("tree depth 2"));
-        QVERIFY(info.out.contains("missing mesh " + dir.filePath("lost.ply")));
+        QVERIFY2(info.out.contains("missing mesh " + dir.filePath("lost.ply") +
+                                   ": the file does not exist\n" + "meshes looked for in " + dir.path() +
+                                   "\n"),
+                 qPrintable(info.out));
         QVERIFY(info.out.contains("(mesh not read)"));
         QVERIFY(info.out.contains("constraints 1"));
     }

@@ -14,6 +14,11 @@
 #include "wgl_area.h"
 #include "window_fixtures.h"
 
+#include <QComboBox>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -33,6 +38,9 @@
 #include <QSurfaceFormat>
 #include <QToolBar>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <xcb/xcb.h>
 
 // Answers the next message boxes as a user would, remembering their titles and texts.
@@ -67,13 +75,89 @@ void resizeThroughTheServer(QWidget& w, QSize size) {
     xcb_flush(x11->connection());
 }
 } // namespace
+// Works the next file dialog as a user would: act is called with it every 20 ms until it returns
+// true (it closes the dialog then); a dialog still open after 10 s is cancelled.
+class FileDialogDriver : public QObject {
+public:
+    bool acted = false;
+    explicit FileDialogDriver(std::function<bool(QFileDialog&)> act) {
+        connect(&timer, &QTimer::timeout, this, [this, act] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || acted)
+                return;
+            if (act(*dialog))
+                acted = true;
+            else if (clock.hasExpired(10000))
+                dialog->reject();
+        });
+        clock.start();
+        timer.start(20);
+    }
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+};
+
+// The names the dialog lists in its current folder now.
+QStringList listedFiles(QFileDialog& dialog) {
+    QStringList names;
+    const auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+    const QAbstractItemModel* model = view->model();
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+        names << model->index(row, 0, view->rootIndex()).data().toString();
+    return names;
+}
+
+// Double-clicks the file name in the dialog's list, as a user picks a file to open.
+void doubleClickListed(QFileDialog& dialog, const QString& name) {
+    auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+    const QModelIndex root = view->rootIndex();
+    for (int row = 0; row < view->model()->rowCount(root); ++row)
+        if (const QModelIndex item = view->model()->index(row, 0, root); item.data().toString() == name) {
+            const QPoint at = view->visualRect(item).center();
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        }
+}
+
+// Chooses filter number filterIndex with the arrow key, types name over the proposed one and
+// presses Return.
+void typeFileName(QFileDialog& dialog, int filterIndex, const QString& name) {
+    auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    for (int i = 0; i < filterIndex; ++i)
+        QTest::keyClick(types, Qt::Key_Down);
+    // The name field has the focus, as after a click into it: what is typed there is the choice.
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QApplication::setActiveWindow(&dialog);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, name);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
 
 class TestMainWindow : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
 
 private slots:
-    void initTestCase() { installMeshReaders(); }
+    void initTestCase() {
+        installMeshReaders();
+        // Qt's own dialogs, which a test can drive, wherever a desktop offers others.
+        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+
+    // Fragments a and b in a group, c at top level, with their meshes in the suite's folder.
+    QString writeGroupedProject() {
+        TotalGraph graph;
+        FragGroup* a = addFragment(graph, writeTetrahedron(dir, "ga.ply"));
+        FragGroup* b = addFragment(graph, writeTetrahedron(dir, "gb.ply", {2, 0, 0}));
+        addFragment(graph, writeTetrahedron(dir, "gc.ply", {4, 0, 0}));
+        FragGroup* g = addGroup(graph);
+        g->addChild(a);
+        g->addChild(b);
+        return savedProject(graph, dir.filePath("grouped.prproj"));
+    }
 
     void windowTitleSizesAndWidgets() {
         MainWindow w;
@@ -329,33 +413,23 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("<Project><Graph><Fragments><FragGroup id=\"-1:0\" >");
         }
-        {
+        for (const QString& path : {damaged, dir.filePath("absent.prproj")}) {
             MessageBoxCatcher boxes;
-            QVERIFY(!w.openProject(damaged));
-            QCOMPARE(boxes.titles, QStringList{"Open project error"});
-            QCOMPARE(boxes.texts, QStringList{"Badly written project file"});
+            QVERIFY(!w.openProject(path));
+            QVERIFY(!w.importProject(path));
+            QCOMPARE(boxes.titles, (QStringList{"Open project error", "Open project error"}));
+            QCOMPARE(projectFileText(graph), before);
         }
-        QCOMPARE(projectFileText(graph), before);
-        {
-            MessageBoxCatcher boxes;
-            QVERIFY(!w.openProject(dir.filePath("absent.prproj")));
-            QCOMPARE(boxes.texts, QStringList{"Couldn't open the project"});
-        }
-        QCOMPARE(projectFileText(graph), before);
-        {
-            MessageBoxCatcher boxes;
-            QVERIFY(!w.importProject(damaged));
-            QCOMPARE(boxes.titles, QStringList{"Open project error"});
-            QCOMPARE(boxes.texts, QStringList{"Badly written project file"});
-        }
-        QCOMPARE(projectFileText(graph), before);
 
-        // A good file replaces the project; a missing mesh is reported in one warning.
+        // A good file replaces the project; the missing meshes are reported in one warning that
+        // names each path once, with why, and the folders where they were looked for.
         TotalGraph other;
         addFragment(other, writeTetrahedron(dir, "new0.ply"));
         addFragment(other, dir.filePath("lost.ply"));
         addFragment(other, writeTetrahedron(dir, "new2.ply"));
-        const QString good = dir.filePath("good.prproj");
+        addFragment(other, dir.filePath("gone.ply"));
+        QVERIFY(QDir(dir.path()).mkpath("elsewhere"));
+        const QString good = dir.filePath("elsewhere/good.prproj");
         QString error;
         QVERIFY(saveProjectFile(good, other, error));
         w.putInWorkingArea(graph.getObject(0), 0);
@@ -363,7 +437,11 @@ private slots:
             MessageBoxCatcher boxes;
             QVERIFY(w.openProject(good));
             QCOMPARE(boxes.titles, QStringList{"Missing meshes"});
-            QVERIFY(boxes.texts[0].contains(dir.filePath("lost.ply")));
+            QCOMPARE(boxes.texts[0],
+                     "These mesh files could not be read; their fragments have no geometry:\n\n" +
+                         dir.filePath("lost.ply") + ": the file does not exist\n" + dir.filePath("gone.ply") +
+                         ": the file does not exist\n\nThe meshes were looked for in:\n" + dir.path() + "\n" +
+                         dir.filePath("elsewhere"));
         }
         QCOMPARE(projectFileText(graph), projectFileText(other));
         QCOMPARE(w.workingAreaObjectId(0), nullptr);
@@ -375,19 +453,70 @@ private slots:
             MessageBoxCatcher boxes;
             QVERIFY(w.importProject(good));
         }
-        QCOMPARE(graph.objectCount(), 6);
+        QCOMPARE(graph.objectCount(), 8);
         QVERIFY(graph.validate().isEmpty());
+    }
+
+    // What failed on the first line; the file and the reader's or the system's reason on the next.
+    void failedFileCommandsSayWhichFileAndWhy_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("reasonStart");
+        const QString badlyWritten = "Badly written project file", cannotOpen = "Couldn't open the project";
+        const QString absent = QString::fromLocal8Bit(std::strerror(ENOENT));
+        for (const QString command : {"open", "import"}) {
+            QTest::addRow("%s a PNG renamed", qPrintable(command))
+                << command << "photo.prproj" << badlyWritten << QStringLiteral("line 1: ");
+            QTest::addRow("%s an empty file", qPrintable(command))
+                << command << "empty.prproj" << badlyWritten << QStringLiteral("the file is empty");
+            QTest::addRow("%s a missing file", qPrintable(command))
+                << command << "absent.prproj" << cannotOpen << absent;
+        }
+        // Permission bits do not stop a test run as root; a regular file in the way does.
+        const QString cannotSave = "Couldn't save the project";
+        const QString save = "save";
+        QTest::newRow("save below a file")
+            << save << QStringLiteral("plain/p.prproj") << cannotSave << QString();
+        QTest::newRow("save into a missing folder")
+            << save << QStringLiteral("no/such/p.prproj") << cannotSave << QString();
+    }
+    void failedFileCommandsSayWhichFileAndWhy() {
+        QFETCH(QString, command);
+        QFETCH(QString, file);
+        QFETCH(QString, what);
+        QFETCH(QString, reasonStart);
+        QTemporaryDir own;
+        const QString path = own.filePath(file);
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(own.filePath("photo.prproj"), "PNG"));
+        for (const char* name : {"empty.prproj", "plain"}) {
+            QFile made(own.filePath(name));
+            QVERIFY(made.open(QIODevice::WriteOnly));
+        }
+        // The reason is what the reader or the writer itself says.
+        QString reason;
+        TotalGraph probe;
+        if (command == QLatin1String("save"))
+            QVERIFY(!saveProjectFile(path, probe, reason));
+        else
+            reason = readProjectFile(path, probe).detail;
+        QVERIFY2(reason.startsWith(reasonStart) && !reason.isEmpty(), qPrintable(reason));
+
+        MainWindow w;
+        MessageBoxCatcher boxes;
+        const bool done = command == QLatin1String("open")     ? w.openProject(path)
+                          : command == QLatin1String("import") ? w.importProject(path)
+                                                               : w.saveProject(path);
+        QVERIFY(!done);
+        QCOMPARE(boxes.titles,
+                 QStringList{command == QLatin1String("save") ? "Save project error" : "Open project error"});
+        QCOMPARE(boxes.texts, QStringList{what + "\n" + QDir::toNativeSeparators(path) + ": " + reason});
     }
 
     void failedSaveAndExportShowBoxes() {
         MainWindow w;
-        const QString nowhere = dir.filePath("no/such/folder/p.prproj");
-        {
-            MessageBoxCatcher boxes;
-            QVERIFY(!w.saveProject(nowhere));
-            QCOMPARE(boxes.titles, QStringList{"Save project error"});
-            QCOMPARE(boxes.texts, QStringList{"Couldn't save the project"});
-        }
         {
             MessageBoxCatcher boxes;
             QVERIFY(!w.exportAln(dir.filePath("no/such/folder/p.aln")));
@@ -396,6 +525,88 @@ private slots:
         }
         QVERIFY(w.saveProject(dir.filePath("fine.prproj")));
         QVERIFY(w.exportAln(dir.filePath("fine.aln")));
+    }
+
+    // A name typed without a suffix is written with the suffix of the filter selected in the
+    // dialog, so that the dialogs that list projects by suffix show it again.
+    void saveDialogsAddTheSelectedFiltersSuffix_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        const QString save = "Save", aln = "Export ALN", group = "Export Group", nudged = "nudged";
+        QTest::newRow("Save, xml") << save << 0 << nudged << QStringLiteral("nudged.xml");
+        QTest::newRow("Save, prproj") << save << 1 << nudged << QStringLiteral("nudged.prproj");
+        QTest::newRow("Save, a suffix typed")
+            << save << 0 << QStringLiteral("kept.prproj") << QStringLiteral("kept.prproj");
+        QTest::newRow("Export ALN") << aln << 0 << nudged << QStringLiteral("nudged.aln");
+        QTest::newRow("Export ALN, a suffix typed")
+            << aln << 0 << QStringLiteral("placed.txt") << QStringLiteral("placed.txt");
+        QTest::newRow("Export Group, xml") << group << 0 << nudged << QStringLiteral("nudged.xml");
+        QTest::newRow("Export Group, prproj") << group << 1 << nudged << QStringLiteral("nudged.prproj");
+        QTest::newRow("Export Group, a suffix typed")
+            << group << 1 << QStringLiteral("kept.xml") << QStringLiteral("kept.xml");
+    }
+    void saveDialogsAddTheSelectedFiltersSuffix() {
+        QFETCH(QString, command);
+        QFETCH(int, filter);
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        QTemporaryDir own;
+        QDir::setCurrent(own.path());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(writeGroupedProject()));
+        // The Save dialog starts at the project's file: it is in the folder of this case.
+        QVERIFY(w.saveProject(own.filePath("project.prproj")));
+
+        FileDialogDriver driver([&](QFileDialog& dialog) {
+            typeFileName(dialog, filter, typed);
+            return true;
+        });
+        if (command == QLatin1String("Export Group")) {
+            QTreeWidget& tree = fragmentTree(w);
+            for (int i = 0; i < tree.topLevelItemCount(); ++i)
+                tree.topLevelItem(i)->setSelected(tree.topLevelItem(i)->childCount() > 0);
+            QVERIFY(runEntry(*w.widgets().listPans->treePanel(), command));
+        } else {
+            (command == QLatin1String("Save") ? w.widgets().saveproj : w.widgets().exportaln)->trigger();
+        }
+        QVERIFY(driver.acted);
+        QStringList files{"project.prproj", written};
+        files.sort();
+        QCOMPARE(QDir(own.path()).entryList(QDir::Files), files);
+        TotalGraph back;
+        if (command == QLatin1String("Export ALN"))
+            QVERIFY(QFile(own.filePath(written)).size() > 0);
+        else
+            QVERIFY(readProjectFile(own.filePath(written), back).ok());
+        QDir::setCurrent(dir.path());
+    }
+
+    // "Import" lists the projects "Save" writes, .xml ones too, and imports the one chosen there.
+    void theImportDialogListsXmlProjects() {
+        QTemporaryDir own;
+        QDir::setCurrent(own.path());
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openProject(writeGroupedProject()));
+        QVERIFY(w.saveProject(own.filePath("saved.xml")));
+        QStringList listed;
+        FileDialogDriver driver([&](QFileDialog& dialog) {
+            listed = listedFiles(dialog);
+            if (!listed.contains("saved.xml"))
+                return false; // the folder is read in the background
+            doubleClickListed(dialog, "saved.xml");
+            return true;
+        });
+        w.widgets().importproj->trigger();
+        QVERIFY2(driver.acted, qPrintable(listed.join(", ")));
+        QCOMPARE(w.projectGraph()->objectCount(), 8); // the project twice, renumbered
+        QVERIFY(w.projectGraph()->validate().isEmpty());
+        QDir::setCurrent(dir.path());
     }
 
     void addedObjectsGetThumbnails() {

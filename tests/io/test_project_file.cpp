@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#include <map>
 #include <random>
 
 namespace {
@@ -70,6 +71,38 @@ QString writeWavyGrid(const QTemporaryDir& dir, const QString& name, int n, doub
     if (!writeBinaryPly(path, m, error))
         qFatal("%s", qPrintable(error));
     return path;
+}
+
+// One entry of an ALN file: the mesh as the file names it, and its placement.
+struct AlnEntry {
+    QString mesh;
+    Matrix44d placement;
+};
+
+// Reads an ALN file as other programs do: the count, then per mesh its name, "#" and four rows of
+// the matrix, then "0". Empty when the file does not follow that form.
+std::vector<AlnEntry> readAlnFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QTextStream in(&file);
+    bool ok = false;
+    const int count = in.readLine().toInt(&ok);
+    std::vector<AlnEntry> entries;
+    for (int i = 0; ok && i < count; ++i) {
+        AlnEntry e{in.readLine(), Matrix44d::Zero()};
+        ok = in.readLine() == QLatin1String("#");
+        for (int r = 0; ok && r < 4; ++r) {
+            const QStringList row = in.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            ok = row.size() == 4;
+            for (int c = 0; ok && c < 4; ++c)
+                e.placement(r, c) = row[c].toDouble(&ok);
+        }
+        entries.push_back(e);
+    }
+    if (!ok || in.readAll() != QLatin1String("0"))
+        return {};
+    return entries;
 }
 
 } // namespace
@@ -328,6 +361,7 @@ private slots:
 
     void damagedFilesAreRefused_data() {
         QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("reason"); // how the reason starts: where the text is at fault
         const QByteArray group =
             "<FragGroup id=\"-1:0\" ><Transformation matr=\"1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 \" />"
             "<Hidden value=\"0\" /><Visible value=\"0\" /></FragGroup>";
@@ -341,40 +375,67 @@ private slots:
             "<sample0><point coord=\"0 0 0\" /></sample0><sample1><point coord=\"1 0 0\" /></sample1>"
             "</points></RBand>";
         const QByteArray groupBand = QByteArray(band).replace("lfrags=\"0:0 1:1\"", "lfrags=\"-1:0 -1:1\"");
-        QTest::newRow("not XML") << QByteArray("this is not a project");
-        QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("no graph") << QByteArray("<Project></Project>");
-        QTest::newRow("truncated") << project(group, {}).left(60);
-        QTest::newRow("mismatched tags") << QByteArray("<Project><Graph><Fragments></Graph></Project>");
-        QTest::newRow("group outside Fragments")
-            << QByteArray("<Project><Graph>" + group + "</Graph></Project>");
-        QTest::newRow("constraint outside Constraints") << project(group + group1 + groupBand, {});
-        QTest::newRow("frags name a missing object") << project(group, groupBand);
-        QTest::newRow("lfrags name a missing object") << project(group + group1, band);
-        QTest::newRow("one frags item") << project(
-            group + group1, QByteArray(groupBand).replace("frags=\"-1:0 -1:1\"", "frags=\"-1:0\""));
-        QTest::newRow("non-numeric matrix")
-            << project(QByteArray(group).replace("0 0 1 0 0", "0 0 x 0 0"), {});
-        QTest::newRow("short matrix") << project(QByteArray(group).replace("0 0 0 0 1 ", ""), {});
-        QTest::newRow("non-numeric point") << project(
-            group + group1, QByteArray(groupBand).replace("coord=\"1 0 0\"", "coord=\"1 zero 0\""));
-        QTest::newRow("two coordinates")
-            << project(group + group1, QByteArray(groupBand).replace("coord=\"1 0 0\"", "coord=\"1 0\""));
-        QTest::newRow("non-numeric stiffness")
-            << project(group + group1, QByteArray(groupBand).replace("stiff=\"1\"", "stiff=\"hard\""));
-        QTest::newRow("non-numeric id") << project(QByteArray(group).replace("-1:0", "-1:zero"), {});
-        QTest::newRow("non-numeric flag")
-            << project(QByteArray(group).replace("Hidden value=\"0\"", "Hidden value=\"\""), {});
-        QTest::newRow("same id twice") << project(group + group, {});
-        QTest::newRow("constraint id twice") << project(group + group1, groupBand + groupBand);
+        // Fragments (whose meshes are missing, which does not stop the read) that bands can join.
         const QByteArray wrappers =
             "<FragGroup id=\"-1:0\" ><Transformation matr=\"1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1 \" />"
             "<Hidden value=\"1\" /><Visible value=\"0\" /><Fragment id=\"0:0\" >"
             "<Mesh path=\"none.ply\" /></Fragment></FragGroup>";
-        QByteArray three = wrappers + QByteArray(wrappers).replace("0:0", "1:1").replace("-1:0", "-1:1") +
-                           QByteArray(wrappers).replace("0:0", "2:2").replace("-1:0", "-1:2");
+        const QByteArray two = wrappers + QByteArray(wrappers).replace("0:0", "1:1").replace("-1:0", "-1:1");
+        const QByteArray three = two + QByteArray(wrappers).replace("0:0", "2:2").replace("-1:0", "-1:2");
+        const QString xmlError = QStringLiteral("line 1: "); // then the XML reader's own words
+        QTest::newRow("not XML") << QByteArray("this is not a project") << xmlError;
+        static const char png[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10"; // how every PNG file starts
+        QTest::newRow("PNG renamed") << QByteArray(png, sizeof png - 1) << xmlError;
+        QTest::newRow("empty file") << QByteArray() << "the file is empty";
+        QTest::newRow("no graph") << QByteArray("<Project></Project>") << "the file holds no project";
+        QTest::newRow("two graphs") << QByteArray("<Project><Graph></Graph>\n<Graph></Graph></Project>")
+                                    << "line 2: the file holds two projects";
+        QTest::newRow("truncated") << project(group, {}).left(60) << xmlError;
+        QTest::newRow("mismatched tags")
+            << QByteArray("<Project><Graph><Fragments></Graph></Project>") << xmlError;
+        QTest::newRow("group outside Fragments")
+            << QByteArray("<Project><Graph>" + group + "</Graph></Project>")
+            << "line 1: a group outside the fragment list";
+        QTest::newRow("constraint outside Constraints")
+            << project(group + group1 + groupBand, {}) << "line 1: a constraint outside the constraint list";
+        QTest::newRow("frags name a missing object")
+            << project(group, groupBand) << "line 1: constraint 0 names a missing object";
+        QTest::newRow("lfrags name a missing object")
+            << project(group + group1, band) << "line 1: constraint 0 names a missing object";
+        QTest::newRow("one frags item")
+            << project(group + group1, QByteArray(groupBand).replace("frags=\"-1:0 -1:1\"", "frags=\"-1:0\""))
+            << "line 1: constraint 0 does not name two objects";
+        QTest::newRow("non-numeric matrix")
+            << project(QByteArray(group).replace("0 0 1 0 0", "0 0 x 0 0"), {})
+            << "line 1: bad number \"x\" in a transformation";
+        QTest::newRow("short matrix") << project(QByteArray(group).replace("0 0 0 1 \"", "\""), {})
+                                      << "line 1: a transformation has 12 numbers instead of 16";
+        QTest::newRow("non-numeric point")
+            << project(two, QByteArray(band).replace("coord=\"1 0 0\"", "coord=\"1 zero 0\""))
+            << "line 1: bad number \"zero\" in a point";
+        QTest::newRow("two coordinates")
+            << project(two, QByteArray(band).replace("coord=\"1 0 0\"", "coord=\"1 0\""))
+            << "line 1: bad point in constraint 0";
+        QTest::newRow("non-numeric stiffness")
+            << project(group + group1, QByteArray(groupBand).replace("stiff=\"1\"", "stiff=\"hard\""))
+            << "line 1: bad stiffness \"hard\" of constraint 0";
+        QTest::newRow("non-numeric id") << project(QByteArray(group).replace("-1:0", "-1:zero"), {})
+                                        << "line 1: bad object key \"-1:zero\"";
+        QTest::newRow("non-numeric flag")
+            << project(QByteArray(group).replace("Hidden value=\"0\"", "Hidden value=\"\""), {})
+            << "line 1: bad flag value \"\"";
+        QTest::newRow("same id twice") << project(group + group, {}) << "line 1: object id 0 is used twice";
+        QTest::newRow("constraint id twice")
+            << project(two, band + band) << "line 1: constraint id 0 is used twice";
+        // The line is where the reader stood, in a file written over several lines by hand.
+        QTest::newRow("fault on the fourth line")
+            << QByteArray("<Project>\n<Graph>\n<Fragments>\n" +
+                          QByteArray(group).replace("0 0 1 0 0", "0 0 x 0 0") +
+                          "\n</Fragments>\n</Graph>\n</Project>\n")
+            << "line 4: bad number \"x\" in a transformation";
         QTest::newRow("picked outside the joined object")
-            << project(three, QByteArray(band).replace("lfrags=\"0:0 1:1\"", "lfrags=\"0:0 2:2\""));
+            << project(three, QByteArray(band).replace("lfrags=\"0:0 1:1\"", "lfrags=\"0:0 2:2\""))
+            << "line 1: constraint 0 was picked outside the object it joins";
     }
     void damagedFilesAreRefused() {
         QFETCH(QByteArray, text);
@@ -382,8 +443,10 @@ private slots:
         QVERIFY(writeText(path, text));
         TotalGraph g;
         const ProjectReadReport report = readProjectFile(path, g);
+        QFETCH(QString, reason);
         QCOMPARE(report.status, ProjectReadReport::BadlyWritten);
-        QVERIFY(!report.detail.isEmpty());
+        QVERIFY2(report.detail.startsWith(reason), qPrintable(report.detail));
+        QVERIFY(report.detail.size() > reason.size() || !reason.endsWith(QLatin1Char(' ')));
         QVERIFY(g.isEmpty());
         QVERIFY(g.constraintTable().empty());
     }
@@ -492,7 +555,7 @@ private slots:
         const ProjectReadReport report = readProjectFile(path, g);
         QCOMPARE(report.ok(), accepted);
         if (!accepted) {
-            QCOMPARE(report.detail, QStringLiteral("groups are nested more than 1000 levels deep"));
+            QCOMPARE(report.detail, QStringLiteral("line 1: groups are nested more than 1000 levels deep"));
             QVERIFY(g.isEmpty());
             return;
         }
@@ -615,7 +678,7 @@ private slots:
         QByteArray text;
         {
             QTextStream out(&text);
-            writeAln(out, g);
+            writeAln(out, g, QDir(dir.path()));
         }
         QCOMPARE(text, QByteArray("2\na.ply\n#\n1 0 0 0 \n0 1 0 0 \n0 0 1 0 \n0 0 0 1 \n"
                                   "b.ply\n#\n1 0 0 10 \n0 1 0 0 \n0 0 1 0 \n0 0 0 1 \n0"));
@@ -631,7 +694,7 @@ private slots:
         QByteArray grouped;
         {
             QTextStream out(&grouped);
-            writeAln(out, h);
+            writeAln(out, h, QDir(dir.path()));
         }
         QVERIFY(grouped.startsWith("3\nx.ply\n"));
         QVERIFY(grouped.indexOf("z.ply") < grouped.indexOf("y.ply"));
@@ -639,6 +702,56 @@ private slots:
         QString error;
         QVERIFY(exportAlnFile(dir.filePath("empty.aln"), empty, error));
         QCOMPARE(readAll(dir.filePath("empty.aln")), QByteArray("0\n0"));
+    }
+
+    // Meshes in other folders than the ALN file (below it, beside it, and in a sibling folder),
+    // placed by turns, translations and a group: each entry, resolved against the ALN's folder,
+    // names a mesh file that, read and placed by its matrix, lies where the fragment lies now.
+    void alnWrittenAwayFromTheMeshesLandsOnThem() {
+        QTemporaryDir site;
+        for (const char* folder : {"scans/deep", "proj/parts"})
+            QVERIFY(QDir(site.path()).mkpath(folder));
+        TotalGraph g;
+        FragGroup* a = addFragment(g, writeTetrahedron(site, "scans/a.ply"));
+        FragGroup* b = addFragment(g, writeCube(site, "scans/deep/b.ply", {3, 0, 0}, 1.0));
+        FragGroup* c = addFragment(g, writeTetrahedron(site, "proj/c.ply", {0, 3, 0}));
+        FragGroup* d = addFragment(g, writeTetrahedron(site, "proj/parts/d.ply", {0, 0, 3}));
+        FragGroup* grp = addGroup(g);
+        grp->addChild(b);
+        grp->addChild(d);
+        const Matrix44d georeferenced = translation(0.1, -0.2, 512345.678) * rotationZ(1.0 / 3.0);
+        const Matrix44d turned = rotationZ(-0.7) * translation(1, 2, 3);
+        a->applyTransform(&georeferenced);
+        grp->applyTransform(&turned);
+        c->applyTransform(&turned);
+        c->applyTransform(&georeferenced);
+
+        const QString aln = site.filePath("proj/placed.aln");
+        QString error;
+        QVERIFY2(exportAlnFile(aln, g, error), qPrintable(error));
+        const std::vector<AlnEntry> entries = readAlnFile(aln);
+        QCOMPARE(entries.size(), std::size_t(4));
+        std::map<QString, const Fragment*> byFile;
+        for (FragGroup* w : {a, b, c, d})
+            byFile[QFileInfo(w->wrappedFragment()->meshPath()).canonicalFilePath()] = w->wrappedFragment();
+        QStringList names;
+        for (const AlnEntry& e : entries) {
+            names << e.mesh;
+            const QString resolved = QFileInfo(QDir(site.filePath("proj")), e.mesh).canonicalFilePath();
+            QVERIFY2(byFile.count(resolved), qPrintable(e.mesh));
+            const Fragment& f = *byFile[resolved];
+            FragMesh read;
+            QVERIFY2(readPreparedMesh(resolved, read, error), qPrintable(error));
+            QCOMPARE(read.vertices.size(), f.mesh().vertices.size());
+            for (std::size_t v = 0; v < read.vertices.size(); ++v) {
+                const Point3d placed = transformPoint(e.placement, read.vertices[v]);
+                const Point3d now = f.mesh().vertices[v];
+                QVERIFY2((placed - now).norm() <= 1e-12 * (1 + now.norm()),
+                         qPrintable(QStringLiteral("%1 vertex %2").arg(e.mesh).arg(v)));
+            }
+        }
+        // Beside the ALN a mesh keeps its bare name, as before.
+        QCOMPARE(names, (QStringList{"../scans/a.ply", "c.ply", "../scans/deep/b.ply", "parts/d.ply"}));
     }
 
     void groupExportIsImportable() {
@@ -701,7 +814,7 @@ private slots:
         {
             QTextStream out(&text);
             if (kind == QLatin1String("aln"))
-                writeAln(out, g);
+                writeAln(out, g, QDir(own.path()));
         }
         if (kind == QLatin1String("project"))
             text = projectFileText(g);
@@ -821,12 +934,37 @@ private slots:
         TotalGraph back;
         const ProjectReadReport report = readProjectFile(path, back);
         QVERIFY(report.ok());
-        QCOMPARE(report.missingMeshes.size(), 1);
-        QVERIFY(report.missingMeshes[0].startsWith(dir.filePath("gone.ply")));
+        // The path once, with the reason; where the mesh was looked for.
+        QCOMPARE(report.missingMeshes, QStringList{dir.filePath("gone.ply") + ": the file does not exist"});
+        QCOMPARE(report.meshFolders, QStringList{dir.path()});
         QCOMPARE(back.objectCount(), 2);
         QVERIFY(!dynamic_cast<FragGroup*>(back.getObject(0))->wrappedFragment()->hasMesh());
         // The path is kept as written.
         QCOMPARE(projectFileText(back), readAll(path));
+
+        // A relative path is looked for below the project's folder and beside it; a damaged mesh
+        // says what is wrong with it.
+        QTemporaryDir site;
+        QVERIFY(QDir(site.path()).mkpath("p"));
+        QVERIFY(writeText(site.filePath("p/broken.ply"), "ply\nformat ascii 1.0\n"));
+        QVERIFY(writeText(site.filePath("p/r.prproj"),
+                          "<Project><Graph><Fragments>"
+                          "<FragGroup id=\"-1:0\" ><Fragment id=\"0:0\" ><Mesh path=\"scans/lost.ply\" />"
+                          "</Fragment></FragGroup><FragGroup id=\"-1:1\" ><Fragment id=\"1:1\" >"
+                          "<Mesh path=\"broken.ply\" /></Fragment></FragGroup>"
+                          "</Fragments><Constraints></Constraints></Graph></Project>"));
+        TotalGraph relative;
+        const ProjectReadReport lost = readProjectFile(site.filePath("p/r.prproj"), relative);
+        QVERIFY2(lost.ok(), qPrintable(lost.detail));
+        QCOMPARE(lost.missingMeshes.size(), 2);
+        QCOMPARE(lost.missingMeshes[0], site.filePath("p/scans/lost.ply") + ": the file does not exist");
+        QVERIFY2(lost.missingMeshes[1].startsWith(site.filePath("p/broken.ply") + ": ") &&
+                     lost.missingMeshes[1].count("broken.ply") == 1 &&
+                     !lost.missingMeshes[1].contains("does not exist"),
+                 qPrintable(lost.missingMeshes[1]));
+        QVERIFY(lost.meshFolders.contains(site.filePath("p/scans")));
+        QVERIFY(lost.meshFolders.contains(site.filePath("p")));
+        QCOMPARE(lost.meshFolders.count(site.filePath("p")), 1);
     }
 };
 
