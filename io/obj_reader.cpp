@@ -25,20 +25,114 @@ struct Problem {
     QString before, after;
 };
 
-// What one part of the file holds. Indices written as negative numbers are kept relative to the
-// vertices of the part (possibly below zero) until the parts are joined; relative marks them.
+// What one part of the file holds.
 struct ObjPart {
     std::vector<Point3d> vertices;
     std::vector<Color4b> colors;
     bool everyVertexColored = true;
     std::vector<FragMesh::Face> faces;
-    std::vector<std::uint64_t> relative; // one bit per face corner
-    std::uint64_t lines = 0;             // physical lines begun in the part
-    std::optional<Problem> problem;      // the first one in the part
+    std::uint64_t lines = 0;        // physical lines begun in the part
+    std::optional<Problem> problem; // the first one in the part
 };
 
 inline bool isBlank(char c) {
     return c == ' ' || c == '\t';
+}
+
+// The first "\n" or "\r" in [p, e), or e.
+inline const char* findLineEnd(const char* p, const char* e) {
+    while (p < e && *p != '\n' && *p != '\r')
+        ++p;
+    return p;
+}
+
+// Just after the line ending that starts at p: a "\r\n" is one ending.
+inline const char* afterEnding(const char* p, const char* e) {
+    return *p == '\r' && p + 1 < e && p[1] == '\n' ? p + 2 : p + 1;
+}
+
+// The lines of [b, e) in order, each without its ending. A line whose last character is a
+// backslash goes on after a blank on the next line; on the last line of the file it goes on with
+// nothing.
+class Lines {
+public:
+    Lines(const char* b, const char* e) : p_(b), e_(e) {}
+
+    // False at the end; spanned is the number of physical lines the line is made of.
+    bool next(std::string_view& line, std::uint64_t& spanned) {
+        if (p_ >= e_)
+            return false;
+        line = physicalLine();
+        spanned = 1;
+        if (line.empty() || line.back() != '\\')
+            return true;
+        joined_.assign(line.data(), line.size() - 1);
+        while (p_ < e_) {
+            ++spanned;
+            const std::string_view more = physicalLine();
+            joined_ += ' ';
+            const bool goesOn = !more.empty() && more.back() == '\\';
+            joined_.append(more.data(), more.size() - (goesOn ? 1 : 0));
+            if (!goesOn)
+                break;
+        }
+        line = joined_;
+        return true;
+    }
+
+private:
+    std::string_view physicalLine() {
+        const char* end = findLineEnd(p_, e_);
+        const std::string_view line(p_, std::size_t(end - p_));
+        p_ = end < e_ ? afterEnding(end, e_) : e_;
+        return line;
+    }
+
+    const char* p_;
+    const char* e_;
+    std::string joined_;
+};
+
+// The first position after from where a line begins that does not continue the line before, or e.
+// from may fall inside a line or between the two characters of a "\r\n".
+const char* nextLineStart(const char* b, const char* e, const char* from) {
+    for (const char* p = from; p < e;) {
+        const char* end = findLineEnd(p, e);
+        if (end == e)
+            return e;
+        const char* ending = *end == '\n' && end > b && end[-1] == '\r' ? end - 1 : end;
+        const char* after = afterEnding(ending, e);
+        if (ending == b || ending[-1] != '\\')
+            return after;
+        p = after;
+    }
+    return e;
+}
+
+// What a line declares: only vertices and faces are read; texture coordinates, normals, groups,
+// comments and the rest are skipped.
+enum class LineKind { Vertex, Face, Other };
+
+// The kind of line, and in rest what follows its keyword.
+LineKind kindOf(std::string_view line, std::string_view& rest) {
+    std::size_t i = 0;
+    while (i < line.size() && isBlank(line[i]))
+        ++i;
+    if (i + 1 >= line.size() || !isBlank(line[i + 1]))
+        return LineKind::Other;
+    rest = line.substr(i + 2);
+    return line[i] == 'v' ? LineKind::Vertex : line[i] == 'f' ? LineKind::Face : LineKind::Other;
+}
+
+// The number of vertex lines in [b, e), which begins at the start of a line.
+std::size_t countVertexLines(const char* b, const char* e) {
+    Lines lines(b, e);
+    std::string_view line, rest;
+    std::uint64_t spanned = 0;
+    std::size_t n = 0;
+    while (lines.next(line, spanned))
+        n += kindOf(line, rest) == LineKind::Vertex;
+    return n;
 }
 
 std::uint8_t colorByte(double v) {
@@ -103,69 +197,41 @@ private:
     std::string_view rest_;
 };
 
+// At most 40 characters of a token, for a message.
+QString quoted(std::string_view tok) {
+    return QString::fromUtf8(tok.data(), qsizetype(std::min<std::size_t>(tok.size(), 40)));
+}
+
+// Parses one part of the file, knowing how many vertices the file has in all and before the part,
+// so that every face index is resolved and checked on its own line.
 class PartParser {
 public:
-    explicit PartParser(ObjPart& out) : out_(out) {}
+    PartParser(ObjPart& out, std::size_t verticesBefore, std::size_t fileVertices, std::size_t vertexLines)
+        : out_(out), verticesBefore_(verticesBefore), fileVertices_(fileVertices) {
+        out_.vertices.reserve(vertexLines);
+    }
 
     // Parses [b, e), which begins at the start of a line and ends after a line ending that does
     // not continue the line (or at the end of the file).
     void parse(const char* b, const char* e) {
-        std::string joined;
-        const char* p = b;
-        while (p < e && !out_.problem) {
-            const std::uint64_t lineNumber = ++out_.lines;
-            const char* next = nullptr;
-            std::string_view line = physicalLine(p, e, next);
-            // A backslash at the end continues the line on the next one.
-            if (!line.empty() && line.back() == '\\' && next < e) {
-                joined.assign(line.data(), line.size() - 1);
-                while (next < e) {
-                    ++out_.lines;
-                    const std::string_view more = physicalLine(next, e, next);
-                    joined += ' ';
-                    if (more.empty() || more.back() != '\\') {
-                        joined.append(more.data(), more.size());
-                        break;
-                    }
-                    joined.append(more.data(), more.size() - 1);
-                }
-                line = joined;
-            }
-            parseLine(line, lineNumber);
-            p = next;
+        Lines lines(b, e);
+        std::string_view line, rest;
+        std::uint64_t spanned = 0;
+        while (!out_.problem && lines.next(line, spanned)) {
+            const std::uint64_t lineNumber = out_.lines + 1;
+            out_.lines += spanned;
+            const LineKind kind = kindOf(line, rest);
+            if (kind == LineKind::Vertex)
+                parseVertex(rest, lineNumber);
+            else if (kind == LineKind::Face)
+                parseFace(rest, lineNumber);
         }
     }
 
 private:
-    // The line starting at p without its ending ("\n", "\r\n" or a lone "\r"); next is set after
-    // the ending.
-    static std::string_view physicalLine(const char* p, const char* e, const char*& next) {
-        const auto* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(e - p)));
-        const char* end = nl ? nl : e;
-        next = nl ? nl + 1 : e;
-        if (const auto* cr = static_cast<const char*>(std::memchr(p, '\r', std::size_t(end - p)))) {
-            if (cr + 1 != end || !nl)
-                next = cr + 1; // a lone "\r" ends the line
-            end = cr;
-        }
-        return {p, std::size_t(end - p)};
-    }
-
     void fail(std::uint64_t line, const QString& after) {
         out_.problem =
             Problem{line, QStringLiteral("the file cannot be parsed (line "), after + QLatin1Char(')')};
-    }
-
-    void parseLine(std::string_view line, std::uint64_t lineNumber) {
-        std::size_t i = 0;
-        while (i < line.size() && isBlank(line[i]))
-            ++i;
-        if (i + 1 >= line.size() || !isBlank(line[i + 1]))
-            return; // not a "v" or "f" line: texture coordinates, normals, groups, comments, ...
-        if (line[i] == 'v')
-            parseVertex(line.substr(i + 2), lineNumber);
-        else if (line[i] == 'f')
-            parseFace(line.substr(i + 2), lineNumber);
     }
 
     void parseVertex(std::string_view rest, std::uint64_t lineNumber) {
@@ -187,10 +253,12 @@ private:
             out_.everyVertexColored = false;
     }
 
-    // One corner of a face: "v", "v/vt", "v/vt/vn" or "v//vn"; only v is kept.
-    bool parseCorner(std::string_view tok, std::int64_t& v) {
+    // One corner of a face: "v", "v/vt", "v/vt/vn" or "v//vn"; only v is kept, and its text in
+    // written.
+    static bool parseCorner(std::string_view tok, std::string_view& written, std::int64_t& v) {
         const std::size_t slash = tok.find('/');
-        if (!parseIndex(tok.substr(0, slash), v))
+        written = tok.substr(0, slash);
+        if (!parseIndex(written, v))
             return false;
         if (slash == std::string_view::npos)
             return true;
@@ -205,170 +273,142 @@ private:
         return parseIndex(rest.substr(second + 1), other);
     }
 
-    void parseFace(std::string_view rest, std::uint64_t lineNumber) {
-        Tokens tokens(rest);
-        corners_.clear();
-        std::string_view tok;
-        while (tokens.next(tok)) {
-            std::int64_t v = 0;
-            if (!parseCorner(tok, v)) {
-                const qsizetype shown = qsizetype(std::min<std::size_t>(tok.size(), 40));
-                fail(lineNumber, QStringLiteral(": \"") + QString::fromUtf8(tok.data(), shown) +
-                                     QStringLiteral("\" is not a face corner"));
-                return;
-            }
-            if (v == 0) {
-                fail(lineNumber, QStringLiteral(": a face refers to vertex 0 (vertices count from 1)"));
-                return;
-            }
-            corners_.push_back(v);
+    // The vertex a corner names, counted from 0: positive indices count from the file's first
+    // vertex, negative ones back from the latest vertex. False, with the problem, when there is no
+    // such vertex or the corner cannot be read.
+    bool resolveCorner(std::string_view tok, std::uint64_t lineNumber, std::uint32_t& vertex) {
+        std::string_view written;
+        std::int64_t v = 0;
+        if (!parseCorner(tok, written, v)) {
+            fail(lineNumber,
+                 QStringLiteral(": \"") + quoted(tok) + QStringLiteral("\" is not a face corner"));
+            return false;
         }
-        if (corners_.size() < 3) {
-            out_.problem = Problem{
-                lineNumber, QStringLiteral("line "),
-                QStringLiteral(": a face has %1 vertices (a face needs at least 3)").arg(corners_.size())};
-            return;
+        if (v == 0) {
+            fail(lineNumber, QStringLiteral(": a face refers to vertex 0 (vertices count from 1)"));
+            return false;
         }
-        std::uint32_t stored[3];
-        bool relative[3];
-        auto store = [&](int slot, std::int64_t v) {
-            // Positive indices count from the file's first vertex. Negative ones count back from
-            // the latest vertex and stay relative to this part's first vertex (possibly below it)
-            // until the parts are joined. Anything beyond 32 bits is out of range either way.
-            relative[slot] = v < 0;
-            if (v > 0) {
-                stored[slot] =
-                    std::uint32_t(std::min<std::int64_t>(v - 1, std::numeric_limits<std::uint32_t>::max()));
-                return;
-            }
-            const std::int64_t back = std::int64_t(out_.vertices.size()) + v;
-            stored[slot] = std::uint32_t(std::int32_t(std::clamp<std::int64_t>(
-                back, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max())));
-        };
-        store(0, corners_[0]);
-        for (std::size_t j = 2; j < corners_.size(); ++j) {
-            store(1, corners_[j - 1]);
-            store(2, corners_[j]);
-            const std::size_t face = out_.faces.size();
-            out_.faces.push_back({stored[0], stored[1], stored[2]});
-            for (int k = 0; k < 3; ++k)
-                if (relative[k])
-                    markRelative(face * 3 + std::size_t(k));
+        // Both sides stay far from the limits of 64 bits: vertex counts fit in 32 bits.
+        const std::int64_t index = v > 0 ? v - 1 : std::int64_t(verticesBefore_ + out_.vertices.size()) + v;
+        if (index < 0 || std::uint64_t(index) >= fileVertices_) {
+            out_.problem = Problem{lineNumber, QStringLiteral("line "),
+                                   QStringLiteral(": a face refers to vertex %1, which is out of range (the "
+                                                  "file has %2 vertices, counted from 1)")
+                                       .arg(quoted(written))
+                                       .arg(fileVertices_)};
+            return false;
         }
+        vertex = std::uint32_t(index);
+        return true;
     }
 
-    void markRelative(std::size_t corner) {
-        auto& bits = out_.relative;
-        if (bits.size() <= corner / 64)
-            bits.resize(corner / 64 + 1 + bits.size() / 2, 0);
-        bits[corner / 64] |= std::uint64_t(1) << (corner % 64);
+    // Calls fn(vertex) for each corner of the face in order; false, with the problem, at the first
+    // corner that cannot be read or names no vertex.
+    template <typename Fn> bool forEachCorner(std::string_view rest, std::uint64_t lineNumber, Fn&& fn) {
+        Tokens tokens(rest);
+        std::string_view tok;
+        while (tokens.next(tok)) {
+            std::uint32_t v = 0;
+            if (!resolveCorner(tok, lineNumber, v))
+                return false;
+            fn(v);
+        }
+        return true;
+    }
+
+    // Adds the face's triangle fan. A long face is checked whole first, so that a bad corner at its
+    // end costs no triangles, and its triangles are then reserved at once.
+    void parseFace(std::string_view rest, std::uint64_t lineNumber) {
+        constexpr std::size_t longFace = 4096; // bytes
+        std::size_t corners = 0;
+        if (rest.size() > longFace) {
+            if (!forEachCorner(rest, lineNumber, [&](std::uint32_t) { ++corners; }))
+                return;
+            if (corners >= 3)
+                out_.faces.reserve(out_.faces.size() + corners - 2);
+            corners = 0;
+        }
+        std::uint32_t first = 0, previous = 0;
+        const bool read = forEachCorner(rest, lineNumber, [&](std::uint32_t v) {
+            if (corners == 0)
+                first = v;
+            else if (corners >= 2)
+                out_.faces.push_back({first, previous, v});
+            previous = v;
+            ++corners;
+        });
+        if (read && corners < 3)
+            out_.problem =
+                Problem{lineNumber, QStringLiteral("line "),
+                        QStringLiteral(": a face has %1 vertices (a face needs at least 3)").arg(corners)};
     }
 
     ObjPart& out_;
-    std::vector<std::int64_t> corners_;
+    const std::size_t verticesBefore_;
+    const std::size_t fileVertices_;
 };
 
-// The first position at or after from where a line begins that does not continue the line before.
-const char* nextLineStart(const char* b, const char* e, const char* from) {
-    for (const char* p = from; p < e;) {
-        const auto* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(e - p)));
-        if (!nl)
-            return e;
-        const char* q = nl;
-        if (q > b && q[-1] == '\r')
-            --q;
-        if (q == b || q[-1] != '\\')
-            return nl + 1;
-        p = nl + 1;
-    }
-    return e;
+// Runs fn(k) for every part k in [0, parts) on as many threads as there are cores.
+template <typename Fn> void forEachPart(std::size_t parts, Fn&& fn) {
+    large_arrays::forParts(parts, large_arrays::partsFor(parts, 1),
+                           [&fn](unsigned, std::size_t begin, std::size_t end) {
+                               for (std::size_t k = begin; k < end; ++k)
+                                   fn(k);
+                           });
 }
 
-// Parses the file in parts split at line starts, one part per core.
-std::vector<ObjPart> parseParts(const char* b, const char* e) {
+QString noMemory() {
+    return QStringLiteral("not enough memory to read the mesh");
+}
+
+// The file cut into parts at line starts: parts + 1 positions from b to e.
+std::vector<const char*> cutIntoParts(const char* b, const char* e, const ObjReadOptions& options) {
     const std::size_t size = std::size_t(e - b);
-    const unsigned parts = large_arrays::partsFor(size, std::size_t(4) << 20);
-    std::vector<const char*> starts{b};
+    const std::size_t minPart = std::max<std::size_t>(options.minPartBytes, 1);
+    const unsigned parts = options.maxParts
+                               ? unsigned(std::clamp<std::size_t>(size / minPart, 1, options.maxParts))
+                               : large_arrays::partsFor(size, minPart);
+    std::vector<const char*> cuts{b};
     for (unsigned k = 1; k < parts; ++k)
-        starts.push_back(std::max(starts.back(), nextLineStart(b, e, b + size * k / parts)));
-    starts.push_back(e);
-    std::vector<ObjPart> out(parts);
-    large_arrays::forParts(parts, parts, [&](unsigned, std::size_t k, std::size_t) {
-        try {
-            PartParser(out[k]).parse(starts[k], starts[k + 1]);
-        } catch (const std::bad_alloc&) {
-            out[k].problem = Problem{0, QStringLiteral("not enough memory to read the mesh"), {}};
-        }
-    });
-    return out;
+        cuts.push_back(std::max(cuts.back(), nextLineStart(b, e, b + size * k / parts)));
+    cuts.push_back(e);
+    return cuts;
 }
 
-inline bool isRelative(const ObjPart& part, std::size_t corner) {
-    const std::size_t word = corner / 64;
-    return word < part.relative.size() && (part.relative[word] >> (corner % 64) & 1u);
-}
-
-QString outOfRange(std::int64_t index, std::size_t nv) {
-    return QStringLiteral(
-               "a face refers to vertex %1, which is out of range (the file has %2 vertices, counted "
-               "from 1)")
-        .arg(index + 1)
-        .arg(nv);
-}
-
-// Joins the parts into mesh; returns an empty string on success, else the problem.
-QString joinParts(std::vector<ObjPart>& parts, FragMesh& mesh) {
+// The first problem in the file, with its line number counted from the file's start.
+std::optional<QString> firstProblem(const std::vector<ObjPart>& parts) {
     std::uint64_t linesBefore = 0;
     for (const ObjPart& part : parts) {
         if (const std::optional<Problem>& p = part.problem)
             return p->line ? p->before + QString::number(linesBefore + p->line) + p->after : p->before;
         linesBefore += part.lines;
     }
-    std::size_t nv = 0, nf = 0;
+    return std::nullopt;
+}
+
+// Moves the parts into mesh; returns an empty string on success, else the problem.
+QString joinParts(std::vector<ObjPart>& parts, const std::vector<std::size_t>& vertexBase, std::size_t nv,
+                  FragMesh& mesh) {
+    if (std::optional<QString> problem = firstProblem(parts))
+        return *problem;
+    std::size_t nf = 0;
     bool colored = true;
-    std::vector<std::size_t> vertexBase, faceBase;
+    std::vector<std::size_t> faceBase;
     for (const ObjPart& part : parts) {
-        vertexBase.push_back(nv);
         faceBase.push_back(nf);
-        nv += part.vertices.size();
         nf += part.faces.size();
         colored = colored && part.everyVertexColored;
     }
-    if (nv == 0)
-        return QStringLiteral("the file contains no vertices (is it an OBJ file?)");
-    if (nv > std::numeric_limits<std::uint32_t>::max())
-        return QStringLiteral("the file has too many vertices");
     if (nf == 0)
         return QStringLiteral("the file contains no faces");
     if (nf > std::numeric_limits<std::uint32_t>::max())
         return QStringLiteral("the file has too many faces");
 
-    // Resolve relative indices and check every index, before anything large is allocated.
-    std::vector<std::optional<std::int64_t>> firstBad(parts.size());
-    large_arrays::forParts(parts.size(), unsigned(parts.size()), [&](unsigned, std::size_t k, std::size_t) {
-        ObjPart& part = parts[k];
-        for (std::size_t f = 0; f < part.faces.size(); ++f)
-            for (std::size_t c = 0; c < 3; ++c) {
-                std::uint32_t& v = part.faces[f][c];
-                std::int64_t index = v;
-                if (isRelative(part, f * 3 + c))
-                    index = std::int64_t(vertexBase[k]) + std::int32_t(v);
-                if (index < 0 || std::uint64_t(index) >= nv) {
-                    firstBad[k] = index;
-                    return;
-                }
-                v = std::uint32_t(index);
-            }
-    });
-    for (const std::optional<std::int64_t>& bad : firstBad)
-        if (bad)
-            return outOfRange(*bad, nv);
-
     large_arrays::assignFresh(mesh.vertices, nv, Point3d(Point3d::Zero()));
     large_arrays::assignFresh(mesh.faces, nf, FragMesh::Face{});
     if (colored)
         large_arrays::assignFresh(mesh.fileColors, nv, Color4b{});
-    large_arrays::forParts(parts.size(), unsigned(parts.size()), [&](unsigned, std::size_t k, std::size_t) {
+    forEachPart(parts.size(), [&](std::size_t k) {
         ObjPart& part = parts[k];
         std::copy(part.vertices.begin(), part.vertices.end(),
                   mesh.vertices.begin() + std::ptrdiff_t(vertexBase[k]));
@@ -382,7 +422,44 @@ QString joinParts(std::vector<ObjPart>& parts, FragMesh& mesh) {
     return {};
 }
 
-QString readInto(const QString& path, FragMesh& mesh) {
+// Parses [b, e) on all cores in two passes over its parts: the first counts the vertices, so that
+// a file without any is refused at once and the second resolves and checks every face index on its
+// own line.
+QString parseFile(const char* b, const char* e, const ObjReadOptions& options, FragMesh& mesh) {
+    const std::vector<const char*> cuts = cutIntoParts(b, e, options);
+    const std::size_t parts = cuts.size() - 1;
+    std::vector<std::size_t> vertexLines(parts);
+    std::vector<char> outOfMemory(parts, 0);
+    forEachPart(parts, [&](std::size_t k) {
+        try {
+            vertexLines[k] = countVertexLines(cuts[k], cuts[k + 1]);
+        } catch (const std::bad_alloc&) {
+            outOfMemory[k] = 1;
+        }
+    });
+    if (std::find(outOfMemory.begin(), outOfMemory.end(), 1) != outOfMemory.end())
+        return noMemory();
+    std::vector<std::size_t> verticesBefore(parts, 0);
+    for (std::size_t k = 1; k < parts; ++k)
+        verticesBefore[k] = verticesBefore[k - 1] + vertexLines[k - 1];
+    const std::size_t nv = verticesBefore.back() + vertexLines.back();
+    if (nv == 0)
+        return QStringLiteral("the file contains no vertices (is it an OBJ file?)");
+    if (nv > std::numeric_limits<std::uint32_t>::max())
+        return QStringLiteral("the file has too many vertices");
+
+    std::vector<ObjPart> out(parts);
+    forEachPart(parts, [&](std::size_t k) {
+        try {
+            PartParser(out[k], verticesBefore[k], nv, vertexLines[k]).parse(cuts[k], cuts[k + 1]);
+        } catch (const std::bad_alloc&) {
+            out[k].problem = Problem{0, noMemory(), {}};
+        }
+    });
+    return joinParts(out, verticesBefore, nv, mesh);
+}
+
+QString readInto(const QString& path, const ObjReadOptions& options, FragMesh& mesh) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("the file cannot be opened");
@@ -396,13 +473,12 @@ QString readInto(const QString& path, FragMesh& mesh) {
         data = copy.constData();
         size = copy.size();
     }
-    std::vector<ObjPart> parts = parseParts(data, data + size);
-    return joinParts(parts, mesh);
+    return parseFile(data, data + size, options, mesh);
 }
 
 } // namespace
 
-bool readObj(const QString& path, FragMesh& mesh, QString& error) {
+bool readObj(const QString& path, FragMesh& mesh, QString& error, const ObjReadOptions& options) {
     mesh.clear();
     const QString name = QFileInfo(path).fileName();
     QString problem;
@@ -410,9 +486,9 @@ bool readObj(const QString& path, FragMesh& mesh, QString& error) {
         problem = QStringLiteral("the file does not exist");
     } else {
         try {
-            problem = readInto(path, mesh);
+            problem = readInto(path, options, mesh);
         } catch (const std::bad_alloc&) {
-            problem = QStringLiteral("not enough memory to read the mesh");
+            problem = noMemory();
         }
     }
     if (!problem.isEmpty()) {

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <map>
-#include <ranges>
 #include <vector>
 
 // Two objects must touch at given places: a point (or several) on each side, with a stiffness.
@@ -15,7 +14,14 @@
 class Constraint : public IFocusable {
 public:
     using PointMap = std::multimap<ObjId*, Point3d>;
-    using PointRange = std::ranges::subrange<PointMap::const_iterator>;
+    // The points of one side, in insertion order. A plain pair of iterators rather than a
+    // std::ranges::subrange, which clang 14 cannot instantiate with GCC 12's library.
+    struct PointRange {
+        PointMap::const_iterator first, last;
+        PointMap::const_iterator begin() const { return first; }
+        PointMap::const_iterator end() const { return last; }
+        bool empty() const { return first == last; }
+    };
 
     explicit Constraint(int id);
     Constraint(int id, ObjId* side0, ObjId* side1);

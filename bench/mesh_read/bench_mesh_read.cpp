@@ -1,10 +1,12 @@
 // Reading and preparing a large coloured mesh: time to read each file format, time to prepare the
 // mesh for drawing (attributes, bounding box, normals, adjacency) and resident memory per triangle.
 //
-//   bench_mesh_read [--dir DIR] [--grid N | --no-grid] [--subdivide L] [FILE...]
+//   bench_mesh_read [--dir DIR] [--grid N | --no-grid] [--line-endings] [--subdivide L] [FILE...]
 //       writes a height-field mesh of 2 N^2 triangles (default N = 1465: about 4.3 million triangles,
 //       2.15 million vertices) as binary PLY, ASCII PLY and OBJ into DIR (default: a temporary
 //       directory), then measures each of them and every FILE given, each in a fresh process.
+//       With --line-endings the grid is written only as OBJ, three times: with lines ending in
+//       "\n", in "\r\n" and in a lone "\r".
 //       With --subdivide, each FILE is first subdivided L times (4^L times the triangles) and
 //       written in the subdivision's order, along a space-filling curve and shuffled (binary PLY),
 //       and in the subdivision's order as OBJ; those files are measured instead of FILE.
@@ -166,10 +168,11 @@ void writePly(const Grid& g, const QString& path, bool binary) {
     }
 }
 
-void writeObj(const Grid& g, const QString& path) {
+void writeObj(const Grid& g, const QString& path, const char* lineEnding = "\n") {
     Out o(path);
     const std::size_t nv = g.xyz.size() / 3, nf = g.tri.size() / 3;
-    o.text("# benchmark height field\n");
+    o.text("# benchmark height field");
+    o.text(lineEnding);
     for (std::size_t v = 0; v < nv; ++v) {
         o.text("v");
         for (int k = 0; k < 3; ++k) {
@@ -180,7 +183,7 @@ void writeObj(const Grid& g, const QString& path) {
             o.ch(' ');
             o.number(float(g.rgb[3 * v + k] / 255.0));
         }
-        o.ch('\n');
+        o.text(lineEnding);
     }
     for (std::size_t f = 0; f < nf; ++f) {
         o.text("f");
@@ -188,7 +191,7 @@ void writeObj(const Grid& g, const QString& path) {
             o.ch(' ');
             o.number(g.tri[3 * f + k] + 1);
         }
-        o.ch('\n');
+        o.text(lineEnding);
     }
 }
 
@@ -327,6 +330,7 @@ int main(int argc, char** argv) {
     QString dirPath;
     int n = 1465;
     int levels = 0;
+    bool lineEndings = false;
     QStringList files;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--dir") && i + 1 < args.size())
@@ -335,6 +339,8 @@ int main(int argc, char** argv) {
             n = args[++i].toInt();
         else if (args[i] == QLatin1String("--no-grid"))
             n = 0;
+        else if (args[i] == QLatin1String("--line-endings"))
+            lineEndings = true;
         else if (args[i] == QLatin1String("--subdivide") && i + 1 < args.size())
             levels = args[++i].toInt();
         else
@@ -354,11 +360,19 @@ int main(int argc, char** argv) {
         const Grid g = makeGrid(n);
         QElapsedTimer t;
         t.start();
-        writePly(g, dir.filePath("grid_bin.ply"), true);
-        writePly(g, dir.filePath("grid_ascii.ply"), false);
-        writeObj(g, dir.filePath("grid.obj"));
+        if (lineEndings) {
+            writeObj(g, dir.filePath("grid_lf.obj"), "\n");
+            writeObj(g, dir.filePath("grid_crlf.obj"), "\r\n");
+            writeObj(g, dir.filePath("grid_cr.obj"), "\r");
+            all << dir.filePath("grid_lf.obj") << dir.filePath("grid_crlf.obj")
+                << dir.filePath("grid_cr.obj");
+        } else {
+            writePly(g, dir.filePath("grid_bin.ply"), true);
+            writePly(g, dir.filePath("grid_ascii.ply"), false);
+            writeObj(g, dir.filePath("grid.obj"));
+            all << dir.filePath("grid_bin.ply") << dir.filePath("grid_ascii.ply") << dir.filePath("grid.obj");
+        }
         std::printf("  written in %.1f s\n", t.nsecsElapsed() * 1e-9);
-        all << dir.filePath("grid_bin.ply") << dir.filePath("grid_ascii.ply") << dir.filePath("grid.obj");
     }
     for (const QString& f : files) {
         if (levels <= 0) {

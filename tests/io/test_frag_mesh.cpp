@@ -273,13 +273,13 @@ private slots:
     void adjacencyOfGrid() {
         // An n x n grid of quads, each split in two: interior edges link both ways, and exactly
         // the 4 n edges of the outline are borders. Large enough for the work to be shared out.
-        const int n = 450;
+        constexpr int n = 450;
         std::vector<Point3d> vertices;
         std::vector<FragMesh::Face> faces;
         for (int y = 0; y <= n; ++y)
             for (int x = 0; x <= n; ++x)
                 vertices.emplace_back(x, y, 0.01 * ((x * 7 + y * 3) % 5));
-        auto id = [n](int x, int y) { return static_cast<std::uint32_t>(y * (n + 1) + x); };
+        auto id = [](int x, int y) { return static_cast<std::uint32_t>(y * (n + 1) + x); };
         for (int y = 0; y < n; ++y)
             for (int x = 0; x < n; ++x) {
                 faces.push_back({id(x, y), id(x + 1, y), id(x + 1, y + 1)});

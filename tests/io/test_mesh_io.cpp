@@ -8,7 +8,9 @@
 #include "obj_reader.h"
 #include "ply_reader.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -294,6 +297,7 @@ class TestMeshIo : public QObject {
 
     QTemporaryDir dir_;
 
+    // Writes content into the file name, relative to the test's folder.
     QString write(const QString& name, const QByteArray& content) {
         const QString path = dir_.filePath(name);
         QFile::remove(path); // a new file rather than a truncated one, which the file system may flush
@@ -310,6 +314,64 @@ class TestMeshIo : public QObject {
         if (path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive))
             return r->readPly(path, mesh, error);
         return r->readObj(path, mesh, error);
+    }
+
+    static bool isObj(const QString& path) {
+        return path.endsWith(QLatin1String(".obj"), Qt::CaseInsensitive);
+    }
+
+    // Reads the OBJ file at path cut into parts at many places and calls check(what, ok, mesh, error)
+    // for each read: the file in 2 to 64 parts (at most one per byte), and, for a small file, in two
+    // parts padded so that the one cut falls on each of its bytes in turn. Blanks before the first
+    // line move the cut towards the start, a comment after the last line towards the end; neither
+    // changes what the file says. The copies keep the file's name, which messages quote.
+    template <typename Check> void readInParts(const QString& path, Check&& check) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        // False once a check has failed, so that one fault is reported once.
+        auto readCut = [&](const QString& p, unsigned parts, const QByteArray& what) {
+            FragMesh m;
+            QString error;
+            const bool ok = readObj(p, m, error, ObjReadOptions{1, parts});
+            check(what, ok, m, error);
+            return !QTest::currentTestFailed();
+        };
+        for (unsigned parts = 2; parts <= std::min<qsizetype>(text.size(), 64); ++parts)
+            if (!readCut(path, parts, "read in " + QByteArray::number(parts) + " parts"))
+                return;
+        if (text.size() > 4096)
+            return;
+        QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("padded")));
+        const QString padded = QStringLiteral("padded/") + QFileInfo(path).fileName();
+        for (qsizetype pad = 0; pad <= text.size(); ++pad) {
+            const QByteArray blanks(pad, ' ');
+            if (!readCut(write(padded, blanks + text), 2,
+                         "two parts after " + QByteArray::number(pad) + " blanks") ||
+                !readCut(write(padded, text + "\n#" + blanks), 2,
+                         "two parts before a comment of " + QByteArray::number(pad) + " blanks"))
+                return;
+        }
+    }
+
+    // However an OBJ file is cut into parts, it gives the mesh it gives in one part.
+    void readsTheSameInParts(const QString& path, const FragMesh& whole) {
+        readInParts(path, [&](const QByteArray& what, bool ok, const FragMesh& m, const QString& error) {
+            QVERIFY2(ok, qPrintable(what + ": " + error));
+            QVERIFY2(m.vertices == whole.vertices, what.constData());
+            QVERIFY2(m.faces == whole.faces, what.constData());
+            QVERIFY2(m.hasVertexColors == whole.hasVertexColors, what.constData());
+            QVERIFY2(m.fileColors == whole.fileColors, what.constData());
+        });
+    }
+
+    // However an OBJ file is cut into parts, it is refused with the message of one part.
+    void refusedTheSameInParts(const QString& path, const QString& wholeError) {
+        readInParts(path, [&](const QByteArray& what, bool ok, const FragMesh& m, const QString& error) {
+            QVERIFY2(!ok, what.constData());
+            QVERIFY2(error == wholeError, qPrintable(what + ": " + error));
+            QVERIFY2(m.isEmpty(), what.constData());
+        });
     }
 
 private slots:
@@ -464,6 +526,32 @@ private slots:
                 << QStringLiteral("relative.obj")
                 << QByteArray("v 0 0 0\nv 1.5 0 0\nv 1 1 0\nv 0 1 0\nf -4 -3 -2 -1\nv 9 9 -9\nf -2 -1 -5\n")
                 << r;
+            // Lines ending in a lone "\r", also where a backslash continues them, mixed with "\r\n"
+            // and "\n\r" (an ending and an empty line).
+            QTest::newRow("obj-lone-cr-endings")
+                << QStringLiteral("cr.obj")
+                << QByteArray("# lone CR\rv 0 0 0\rv 1.5 \\\r0 0\r\rv 1 1 0\r\nv 0 1 0\n\rv 9 9 -9\r"
+                              "f -5 -4 \\\r\n-3\r\\\r\nf 1 3 4\r")
+                << e;
+            // A face long enough to be checked whole before its fan is built.
+            Expected lf = e;
+            QList<int> corners;
+            QByteArray longFace = "f";
+            for (int i = 0; i < 3000; ++i) {
+                corners << (i * 3 + i / 5) % 5;
+                longFace += " " + QByteArray::number(corners.back() + 1);
+            }
+            lf.faces = fans({corners});
+            QTest::newRow("obj-long-face")
+                << QStringLiteral("long.obj")
+                << "v 0 0 0\nv 1.5 0 0\nv 1 1 0\nv 0 1 0\nv 9 9 -9\n" + longFace + "\n"
+                << lf;
+            // A backslash on the last line continues it with nothing, with or without a final line
+            // ending, as it does before an empty line.
+            const QByteArray lastLine = "v 0 0 0\nv 1.5 0 0\nv 1 1 0\nv 0 1 0\nv 9 9 -9\nf 1 2 3\nf 1 3 4 \\";
+            for (const char* end : {"", "\n", "\r\n", "\r", "\n\n", "\n\\"})
+                QTest::newRow(("obj-continued-last-line" + QByteArray(end).toPercentEncoding()).constData())
+                    << QStringLiteral("last.obj") << lastLine + end << e;
         }
     }
 
@@ -495,6 +583,8 @@ private slots:
         // Read exactly: no slack in the arrays the reader filled.
         QCOMPARE(mesh.faces.capacity(), mesh.faces.size());
         QCOMPARE(mesh.vertices.capacity(), mesh.vertices.size());
+        if (isObj(path))
+            readsTheSameInParts(path, mesh);
     }
 
     void refusesMalformedFiles_data() {
@@ -627,10 +717,27 @@ private slots:
 
         QTest::newRow("missing-ply") << "does-not-exist.ply" << QByteArray() << "does not exist";
         QTest::newRow("missing-obj") << "does-not-exist.obj" << QByteArray() << "does not exist";
-        QTest::newRow("obj-index-out-of-range")
-            << "range.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n") << "out of range";
-        QTest::newRow("obj-relative-before-start")
-            << "relative.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf -1 -2 -4\n") << "out of range";
+        // Indices out of range are quoted as the file writes them, on their line (the whole message).
+        const QByteArray triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+        const QString outOfRange =
+            "%1: line %2: a face refers to vertex %3, which is out of range (the file has %4 vertices, "
+            "counted from 1)";
+        const QList<std::tuple<const char*, QByteArray, int, QString, int>> ranges = {
+            {"obj-index-out-of-range", triangle + "f 1 2 3\nf 1 2 4\n", 5, "4", 3},
+            {"obj-relative-before-start", triangle + "f -1 -2 -4\n", 4, "-4", 3},
+            {"obj-relative-after-later-vertex", triangle + "f -1 -2 -3\nv 0 0 1\nf -1 -2 -5\n", 6, "-5", 4},
+            {"obj-index-written-with-sign-and-zeros", triangle + "f 1 2 +0004/1/1\n", 4, "+0004", 3},
+            {"obj-largest-index", triangle + "f 1 2 9223372036854775807\n", 4, "9223372036854775807", 3},
+            {"obj-smallest-index", triangle + "f -9223372036854775808 1 2\n", 4, "-9223372036854775808", 3},
+            {"obj-index-beyond-32-bits", triangle + "f 1 2 4294967297\n", 4, "4294967297", 3},
+            {"obj-out-of-range-after-continuation", triangle + "f 1 \\\n2 \\\r\n3 \\\r-7\n", 4, "-7", 3},
+            {"obj-out-of-range-before-unparsable", triangle + "f 1 2 4 x\n", 4, "4", 3},
+            {"obj-out-of-range-ending-long-face",
+             triangle + "f" + QByteArray(" 1 2 3").repeated(1000) + " -4\n", 4, "-4", 3},
+        };
+        for (const auto& [tag, content, line, index, vertices] : ranges)
+            QTest::newRow(tag) << QStringLiteral("range.obj") << content
+                               << outOfRange.arg("range.obj").arg(line).arg(index).arg(vertices);
         QTest::newRow("obj-zero-index")
             << "zero.obj" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n") << "cannot be parsed";
         QTest::newRow("obj-no-faces")
@@ -653,6 +760,14 @@ private slots:
         QTest::newRow("obj-short-face-after-continuation")
             << "contshort.obj" << QByteArray("v 0 0 0\nv 1 \\\n0 0\nv 0 1 0\nf 1 2 3\nf 1 2\n")
             << "line 6: a face has 2 vertices";
+        // A file without vertices is refused before any face is read: a face line of a million
+        // corners builds no triangles, and an unparsable face does not matter.
+        const QString noVertices = "novertices.obj: the file contains no vertices (is it an OBJ file?)";
+        QTest::newRow("obj-no-vertices-long-face") << "novertices.obj"
+                                                   << "f" + QByteArray(" 1").repeated(1000000) + "\n"
+                                                   << noVertices;
+        QTest::newRow("obj-no-vertices-unparsable-face")
+            << "novertices.obj" << QByteArray("f 1 2 3\nf 1 x 3\nvt 0 0\n") << noVertices;
         QTest::newRow("obj-garbage") << "garbage.obj"
                                      << QByteArray("\x89PNG\r\n\x1a\n\x00\x00 not a mesh at all\n", 30)
                                      << "no vertices";
@@ -671,8 +786,12 @@ private slots:
         QVERIFY(!read(path, mesh, error));
         QVERIFY2(error.contains(phrase), qPrintable(error));
         QVERIFY2(error.contains(fileName), qPrintable(error));
+        if (phrase.startsWith(fileName + QLatin1String(": ")))
+            QCOMPARE(error, phrase);
         QVERIFY(mesh.isEmpty());
         QVERIFY(!mesh.hasVertexColors);
+        if (isObj(path) && QFileInfo::exists(path))
+            refusedTheSameInParts(path, error);
     }
 
     // Every prefix of a file and many single-byte corruptions: each read either succeeds with a
@@ -862,13 +981,31 @@ private slots:
         QVERIFY(a.faces == b.faces);
         QCOMPARE(a.faces.back(), (FragMesh::Face{0, 1, std::uint32_t(n - 1)}));
 
-        QByteArray broken = positive;
-        const qsizetype at = broken.lastIndexOf("\nf ", broken.size() * 9 / 10);
-        const int line = int(broken.left(at + 1).count('\n')) + 1;
-        broken.insert(at + 1, "f 1 2\n");
-        QVERIFY(!read(write("broken.obj", broken), a, error));
-        QVERIFY2(error.contains(QStringLiteral("line %1: a face has 2 vertices").arg(line)),
-                 qPrintable(error));
+        // Lines ending in a lone "\r" or in "\r\n", continued lines too, are cut into parts the
+        // same way.
+        for (const char* ending : {"\r", "\r\n"})
+            for (const QByteArray* text : {&positive, &negative}) {
+                FragMesh c;
+                QVERIFY2(read(write("endings.obj", QByteArray(*text).replace("\n", ending)), c, error),
+                         qPrintable(error));
+                QVERIFY2(c.vertices == a.vertices, ending);
+                QVERIFY2(c.faces == a.faces, ending);
+            }
+
+        const qsizetype at = positive.lastIndexOf("\nf ", positive.size() * 9 / 10);
+        const int line = int(positive.left(at + 1).count('\n')) + 1;
+        const QList<QPair<QByteArray, QString>> problems = {
+            {"f 1 2\n", QStringLiteral("line %1: a face has 2 vertices (a face needs at least 3)").arg(line)},
+            {"f 1 2 -300001\n",
+             QStringLiteral("line %1: a face refers to vertex -300001, which is out of range "
+                            "(the file has 300000 vertices, counted from 1)")
+                 .arg(line)},
+        };
+        for (const auto& [inserted, message] : problems) {
+            const QByteArray broken = QByteArray(positive).insert(at + 1, inserted);
+            QVERIFY(!read(write("broken.obj", broken), a, error));
+            QCOMPARE(error, "broken.obj: " + message);
+        }
     }
 };
 
