@@ -5,6 +5,7 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "geometr_obj.h"
+#include "list_panel.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
 #include "mesh_read_progress.h"
@@ -34,6 +35,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -487,7 +489,13 @@ void MainWindow::joinConstraintPicks() {
     graph->addConstraint(c);
     solvedArea().setPickMode(false);
     updateSolvedArea();
-    statusBar()->clearMessage();
+    if (QListWidgetItem* row = ui->listPans->constraintRow(c->id()))
+        row->listWidget()->scrollToItem(row);
+    statusBar()->showMessage(tr("Added %1 %2 between %3 and %4")
+                                 .arg(c->typeName())
+                                 .arg(c->id())
+                                 .arg(objects[0]->displayName(), objects[1]->displayName()),
+                             MessageMs);
     projectChanged(tr("Add Constraint"));
 }
 
@@ -590,6 +598,7 @@ bool MainWindow::saveProject(const QString& path) {
     history->stack().setClean();
     setProjectFile(path);
     recovery.remove();
+    statusBar()->showMessage(tr("Saved %1").arg(QDir::toNativeSeparators(path)), MessageMs);
     return true;
 }
 
@@ -623,6 +632,8 @@ bool MainWindow::exportAln(const QString& path) {
                       tr("Couldn't write the file %1: %2").arg(QDir::toNativeSeparators(path), error));
         return false;
     }
+    statusBar()->showMessage(
+        tr("Wrote the placement of every fragment to %1").arg(QDir::toNativeSeparators(path)), MessageMs);
     return true;
 }
 

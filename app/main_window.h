@@ -134,6 +134,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     // The margins and spacings of the central grid across its three columns.
     static constexpr int ColumnGaps = 4;
+    // How long a message that reports a finished action stays in the status bar.
+    static constexpr int MessageMs = 8000;
     // How long after the last resize the window is drawn again whole.
     static constexpr int ResizeSettleMs = 100;
 

@@ -23,8 +23,9 @@
 using namespace viewcamera;
 
 namespace {
-// The colour of a rubber band, which the first point will become one end of.
-const Color4b FirstPickColour{255, 0, 0, 255};
+// A colour that neither the bands (red to green, yellow when focused) nor the interpenetration
+// marks (red) take, so the first point shows on any of them.
+const Color4b FirstPickColour{0, 255, 255, 255};
 } // namespace
 
 IGLArea::IGLArea(QWidget* parent) : QOpenGLWidget(parent) {

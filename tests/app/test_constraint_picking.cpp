@@ -69,16 +69,17 @@ private slots:
         QCOMPARE(window->statusBar()->currentMessage(),
                  QStringLiteral("Adding a new constraint, press ESC to cancel"));
         const QColor before = area(0).grabFramebuffer().pixelColor(centre(0));
+        const QColor otherBefore = area(1).grabFramebuffer().pixelColor(centre(1));
         clickAndHold(area(0), centre(0));
         QCOMPARE(window->pendingPicks().size(), std::size_t(1));
-        // The first point shows at once as a red sphere where it was made, and the status bar
+        // The first point shows at once as a cyan sphere where it was made, and the status bar
         // says what comes next.
         QCOMPARE(window->statusBar()->currentMessage(),
                  QStringLiteral("Now click the matching point on the other fragment (ESC cancels)"));
         const QColor marked = area(0).grabFramebuffer().pixelColor(centre(0));
-        QVERIFY2(marked != before && marked.red() > 200 && marked.green() < 40 && marked.blue() < 40,
+        QVERIFY2(marked != before && marked.red() < 40 && marked.green() > 200 && marked.blue() > 200,
                  qPrintable(marked.name()));
-        QCOMPARE(area(1).grabFramebuffer().pixelColor(centre(1)).red() > 200, false);
+        QCOMPARE(area(1).grabFramebuffer().pixelColor(centre(1)), otherBefore); // only where it was made
         clickAndHold(area(1), centre(1));
 
         const TotalGraph& graph = *window->projectGraph();
@@ -98,10 +99,12 @@ private slots:
                  qPrintable(QStringLiteral("%1 %2 %3").arg(p0.x()).arg(p0.y()).arg(p0.z())));
         QVERIFY((p1 - Point3d(5.5, 0.5, 0)).norm() < tolerance);
         QVERIFY(std::abs(p0.z()) < 1e-4 && std::abs(p1.z()) < 1e-4);
-        // Both areas leave pick mode; the status line is free again.
+        // Both areas leave pick mode; the status line says what was made.
         QVERIFY(!area(0).inPickMode() && !area(1).inPickMode());
         QVERIFY(window->pendingPicks().empty());
-        QVERIFY(window->statusBar()->currentMessage().isEmpty());
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Added RBand %1 between %2 and %3")
+                                                            .arg(band->id())
+                                                            .arg(left->displayName(), right->displayName()));
         QCOMPARE(left->constraintList().size(), std::size_t(1));
         QVERIFY(graph.validate().isEmpty());
     }
