@@ -159,6 +159,18 @@ private slots:
         return savedProject(graph, dir.filePath("grouped.prproj"));
     }
 
+    // A window showing the grouped project, saved as name in own, which is the current folder
+    // until the test sets it back; null when that could not be done.
+    std::unique_ptr<MainWindow> windowSavedIn(const QTemporaryDir& own, const QString& name) {
+        QDir::setCurrent(own.path());
+        auto w = std::make_unique<MainWindow>();
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()) || !w->openProject(writeGroupedProject()) ||
+            !w->saveProject(own.filePath(name)))
+            return nullptr;
+        return w;
+    }
+
     void windowTitleSizesAndWidgets() {
         MainWindow w;
         w.show();
@@ -566,25 +578,21 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, written);
         QTemporaryDir own;
-        QDir::setCurrent(own.path());
-        MainWindow w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(w.openProject(writeGroupedProject()));
         // The Save dialog starts at the project's file: it is in the folder of this case.
-        QVERIFY(w.saveProject(own.filePath("project.prproj")));
+        const std::unique_ptr<MainWindow> w = windowSavedIn(own, "project.prproj");
+        QVERIFY(w);
 
         FileDialogDriver driver([&](QFileDialog& dialog) {
             typeFileName(dialog, filter, typed);
             return true;
         });
         if (command == QLatin1String("Export Group")) {
-            QTreeWidget& tree = fragmentTree(w);
+            QTreeWidget& tree = fragmentTree(*w);
             for (int i = 0; i < tree.topLevelItemCount(); ++i)
                 tree.topLevelItem(i)->setSelected(tree.topLevelItem(i)->childCount() > 0);
-            QVERIFY(runEntry(*w.widgets().listPans->treePanel(), command));
+            QVERIFY(runEntry(*w->widgets().listPans->treePanel(), command));
         } else {
-            (command == QLatin1String("Save") ? w.widgets().saveproj : w.widgets().exportaln)->trigger();
+            (command == QLatin1String("Save") ? w->widgets().saveproj : w->widgets().exportaln)->trigger();
         }
         QVERIFY(driver.acted);
         QStringList files{"project.prproj", written};
@@ -601,12 +609,8 @@ private slots:
     // "Import" lists the projects "Save" writes, .xml ones too, and imports the one chosen there.
     void theImportDialogListsXmlProjects() {
         QTemporaryDir own;
-        QDir::setCurrent(own.path());
-        MainWindow w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(w.openProject(writeGroupedProject()));
-        QVERIFY(w.saveProject(own.filePath("saved.xml")));
+        const std::unique_ptr<MainWindow> w = windowSavedIn(own, "saved.xml");
+        QVERIFY(w);
         QStringList listed;
         FileDialogDriver driver([&](QFileDialog& dialog) {
             listed = listedFiles(dialog);
@@ -615,10 +619,10 @@ private slots:
             doubleClickListed(dialog, "saved.xml");
             return true;
         });
-        w.widgets().importproj->trigger();
+        w->widgets().importproj->trigger();
         QVERIFY2(driver.acted, qPrintable(listed.join(", ")));
-        QCOMPARE(w.projectGraph()->objectCount(), 8); // the project twice, renumbered
-        QVERIFY(w.projectGraph()->validate().isEmpty());
+        QCOMPARE(w->projectGraph()->objectCount(), 8); // the project twice, renumbered
+        QVERIFY(w->projectGraph()->validate().isEmpty());
         QDir::setCurrent(dir.path());
     }
 
