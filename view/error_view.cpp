@@ -1,5 +1,6 @@
 #include "error_view.h"
 
+#include "busy_cursor.h"
 #include "depth_buffer.h"
 #include "diagnostic_log.h"
 #include "error_marks.h"
@@ -300,24 +301,6 @@ private:
     QOpenGLContext* previous;
     QSurface* previousSurface;
     bool made = false;
-};
-
-// The busy cursor while the marks are computed, where there is a window system.
-class BusyCursor {
-public:
-    BusyCursor() : shown(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-        if (shown)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~BusyCursor() {
-        if (shown)
-            QGuiApplication::restoreOverrideCursor();
-    }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-
-private:
-    bool shown;
 };
 } // namespace
 
