@@ -1,15 +1,13 @@
 #include "cli_commands.h"
 
-#include "entity_poses.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "mesh_file_reader.h"
 #include "mesh_readers.h"
 #include "placement_export.h"
-#include "point_pair_set.h"
 #include "project_reader.h"
 #include "project_writer.h"
-#include "reassembly_solver.h"
+#include "reassembly.h"
 #include "sample_vessel.h"
 #include "solve_driver.h"
 #include "staged_file.h"
@@ -135,7 +133,7 @@ public:
     void repaint() override {}
     void makeThumbnail(GeometrObj*) override {}
     void repaintWorkingAreas() override {}
-    float tolerance() const override { return 1e-5f; }
+    float tolerance() const override { return DefaultTolerance; }
 
 private:
     std::set<int> shown;
@@ -209,11 +207,9 @@ bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err) {
 }
 
 bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err) {
-    EntityPoses poses;
-    PointPairSet pairs(poses);
-    ReassemblySolver solver(pairs);
     HeadlessSolvedArea area;
-    SolveDriver driver(graph, poses, pairs, solver, area);
+    Reassembly reassembly(graph, area);
+    SolveDriver& driver = reassembly.driver();
     driver.solve();
     for (const SolveLevelReport& r : driver.lastReports())
         std::fprintf(out, "level %d: %d entities, %d point pairs, %d steps, energy %.9g, %.3f s%s\n", r.level,

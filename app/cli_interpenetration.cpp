@@ -5,6 +5,7 @@
 #include "fragment.h"
 #include "mesh_readers.h"
 #include "project_writer.h"
+#include "solve_driver.h"
 #include "staged_file.h"
 #include "total_graph.h"
 
@@ -20,7 +21,7 @@ namespace {
 struct InterpenetrationOptions {
     QString project;
     QString marksFile;
-    float tolerance = 1e-5f; // the solved view's default
+    float tolerance = SolvedAreaAccess::DefaultTolerance;
     bool solveFirst = false;
 };
 

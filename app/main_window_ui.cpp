@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUndoStack>
 
 namespace {
 QAction* makeAction(QMainWindow* window, const char* objectName) {
@@ -95,4 +96,28 @@ void MainWindowUi::retranslateUi(QMainWindow* window) {
     importproj->setText(tr("Import"));
     exportaln->setText(tr("Export ALN"));
     menuFile->setTitle(tr("File"));
+}
+
+void MainWindowUi::buildEditMenu(QUndoStack& stack) {
+    menuEdit = new QMenu(QCoreApplication::translate("MainWindow", "Edit"), menuBar);
+    menuEdit->setObjectName(QStringLiteral("menuEdit"));
+    menuBar->addMenu(menuEdit);
+    const auto add = [&](const char* verb) {
+        const QString text = QCoreApplication::translate("MainWindow", verb);
+        QAction* action = menuEdit->addAction(text);
+        action->setEnabled(false);
+        return std::pair{action, [action, text](const QString& step) {
+                             action->setText(step.isEmpty() ? text : text + QLatin1Char(' ') + step);
+                         }};
+    };
+    const auto [undoAction, nameUndo] = add("Undo");
+    const auto [redoAction, nameRedo] = add("Redo");
+    undo = undoAction;
+    redo = redoAction;
+    undo->setShortcuts(QKeySequence::Undo);
+    redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    QObject::connect(&stack, &QUndoStack::undoTextChanged, undo, nameUndo);
+    QObject::connect(&stack, &QUndoStack::redoTextChanged, redo, nameRedo);
+    QObject::connect(&stack, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+    QObject::connect(&stack, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
 }

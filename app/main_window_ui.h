@@ -10,6 +10,7 @@ class QMenu;
 class QMenuBar;
 class QStatusBar;
 class QToolBar;
+class QUndoStack;
 class QWidget;
 class SolvedContainer;
 class WAContainer;
@@ -38,4 +39,7 @@ struct MainWindowUi {
 
     void setupUi(QMainWindow* window);
     void retranslateUi(QMainWindow* window);
+    // "Edit" after "File": Undo and Redo, named after the step they take and enabled while there is
+    // one. Their triggers are the window's to connect.
+    void buildEditMenu(QUndoStack& stack);
 };

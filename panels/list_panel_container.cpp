@@ -3,13 +3,14 @@
 #include "mesh_read_progress.h"
 
 #include "base_graph.h"
+#include "busy_cursor.h"
 #include "choose_dialog.h"
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
-#include "interface_listener.h"
 #include "list_panel.h"
 #include "mod_constr_panel.h"
+#include "panel_listener.h"
 #include "tree_panel.h"
 
 #include <QApplication>
@@ -63,7 +64,7 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
     deleteKeyRuns(items, this, &ListPanelContainer::DeleteGroup);
 }
 
-void ListPanelContainer::setListener(InterfaceListener* l) {
+void ListPanelContainer::setListener(PanelListener* l) {
     listener = l;
     tree->setListener(l);
     modifyPanel->setListener(l);
@@ -349,12 +350,8 @@ bool ListPanelContainer::putInWorkingArea(int objId, int wgla) {
 void ListPanelContainer::AddEmptyGroup() {
     if (!graph)
         return;
-    auto* group = new FragGroup(graph);
-    group->objId().id = graph->nextFreeId();
-    group->setColor(graph->objectColor(group->objId()));
-    graph->addObject(group);
-    auto* item = new FragGroupTreeWidgetItem(group, QStringLiteral("Group: ") +
-                                                        QString::number(graph->entityIndexOf(group->id())));
+    FragGroup* group = graph->addUserGroup();
+    auto* item = new FragGroupTreeWidgetItem(group);
     tree->contentWidget().insertTopLevelItem(0, item);
     item->setColour(group->getColor());
     item->refreshToolTip();
@@ -374,21 +371,23 @@ void ListPanelContainer::addFragments(const QStringList& files) {
     std::vector<MeshLoad> loads;
     for (const QString& file : files)
         loads.push_back(MeshLoad{{file}, nullptr, -1, {}});
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    {
-        // Cancel stops before the meshes not yet begun; the ones read are added.
-        MeshReadProgress progress(this, true);
-        loadMeshes(loads, progress.options());
-    }
     QStringList failures;
-    for (std::size_t i = 0; i < loads.size(); ++i) {
-        // A mesh left unread by Cancel has no error.
-        QString error = loads[i].error;
-        const bool added = loads[i].mesh && addFragment(files[qsizetype(i)], std::move(loads[i].mesh), error);
-        if (!added && !error.isEmpty())
-            failures << tr("%1: %2").arg(QDir::toNativeSeparators(files[qsizetype(i)]), error);
+    {
+        BusyCursor busy;
+        {
+            // Cancel stops before the meshes not yet begun; the ones read are added.
+            MeshReadProgress progress(this, true);
+            loadMeshes(loads, progress.options());
+        }
+        for (std::size_t i = 0; i < loads.size(); ++i) {
+            // A mesh left unread by Cancel has no error.
+            QString error = loads[i].error;
+            const QString& file = files[qsizetype(i)];
+            const bool added = loads[i].mesh && addFragment(file, std::move(loads[i].mesh), error);
+            if (!added && !error.isEmpty())
+                failures << tr("%1: %2").arg(QDir::toNativeSeparators(file), error);
+        }
     }
-    QApplication::restoreOverrideCursor();
     if (listener)
         listener->projectChanged(tr("Add Fragments"));
     if (!failures.isEmpty())
@@ -397,17 +396,12 @@ void ListPanelContainer::addFragments(const QStringList& files) {
 }
 
 bool ListPanelContainer::addFragment(const QString& file, std::shared_ptr<FragMesh> mesh, QString& error) {
-    std::unique_ptr<FragGroup> wrapper(FragGroup::wrapFragment(graph, file, std::move(mesh)));
-    Fragment* fragment = wrapper->wrappedFragment();
-    if (!fragment->hasMesh()) {
-        error = tr("the file holds no mesh");
-        return false; // the wrapper and its fragment go, the graph never saw them
-    }
-    auto* item = new FragTreeWidgetItem(fragment);
+    FragGroup* wrapper = graph->addFragment(file, std::move(mesh), error);
+    if (!wrapper)
+        return false;
+    auto* item = new FragTreeWidgetItem(wrapper->wrappedFragment());
     tree->contentWidget().addTopLevelItem(item);
     item->setColour(wrapper->getColor());
-    FragGroup* added = wrapper.release();
-    graph->addObject(added); // registers it and makes its thumbnail
     item->refreshToolTip();
     return true;
 }

@@ -14,7 +14,7 @@ class Constraint;
 class ConstrListWidgetItem;
 class ControlWithChildren;
 class GeometrObj;
-class InterfaceListener;
+class PanelListener;
 class AddConstrWidget;
 class ListPanel;
 class ModConstrPanel;
@@ -31,7 +31,7 @@ public:
     explicit ListPanelContainer(QWidget* parent = nullptr);
 
     void setGraph(BaseGraph* g) { graph = g; }
-    void setListener(InterfaceListener* l);
+    void setListener(PanelListener* l);
     void clear();
     void unfocusSelection();
     void addConstraintItem(Constraint* c);
@@ -94,7 +94,7 @@ private:
     QVBoxLayout layout;
     TreePanel* tree;                       // child
     ListPanel* constraintList;             // child
-    InterfaceListener* listener = nullptr; // not owned
+    PanelListener* listener = nullptr; // not owned
     BaseGraph* graph = nullptr;            // not owned
     std::map<int, ConstrListWidgetItem*> constraintRows;
     std::map<int, MyTreeWidgetItem*> highlights; // working area -> item of the object it shows

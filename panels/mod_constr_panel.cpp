@@ -3,7 +3,7 @@
 #include "base_graph.h"
 #include "constraint.h"
 #include "geometr_obj.h"
-#include "interface_listener.h"
+#include "panel_listener.h"
 
 namespace {
 QString panelStyle(int points) {

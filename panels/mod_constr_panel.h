@@ -13,7 +13,7 @@
 #include <array>
 
 class Constraint;
-class InterfaceListener;
+class PanelListener;
 
 // One side of the shown constraint: the object it lies on and its first sample point.
 class ConstrModContainer : public QWidget, public SpinboxListener {
@@ -57,7 +57,7 @@ class ModConstrPanel : public QInterfWidget<ModConstrWidget>, public ConstraintU
     Q_OBJECT
 public:
     explicit ModConstrPanel(QWidget* parent = nullptr);
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(PanelListener* l) { listener = l; }
 
     // The constraint shown, null if none (or if it is gone from the graph).
     Constraint* current() const;
@@ -91,7 +91,7 @@ private:
     void changed(Constraint* c);
     void repaintViews();
 
-    InterfaceListener* listener = nullptr; // not owned
+    PanelListener* listener = nullptr; // not owned
     int shownId = -1;                      // -1 while nothing is shown
     QGroupBox* group;                      // child, frames the content and the buttons
     std::array<SideRecord, 2> kept;
@@ -105,7 +105,7 @@ class AddConstrWidget : public QInterfWidget<StiffSpinbox> {
     Q_OBJECT
 public:
     explicit AddConstrWidget(QWidget* parent = nullptr);
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(PanelListener* l) { listener = l; }
     QGroupBox& groupBox() { return *group; }
 
 public slots:
@@ -113,5 +113,5 @@ public slots:
 
 private:
     QGroupBox* group;                      // child, frames the content and the button
-    InterfaceListener* listener = nullptr; // not owned
+    PanelListener* listener = nullptr; // not owned
 };

@@ -6,7 +6,7 @@
 #include "fragment.h"
 #include "geometr_obj.h"
 #include "group_moves.h"
-#include "interface_listener.h"
+#include "panel_listener.h"
 #include "placement_export.h"
 #include "save_file_dialog.h"
 
@@ -111,18 +111,10 @@ bool TreePanel::selectionCanBeGrouped() const {
 }
 
 FragGroupTreeWidgetItem* TreePanel::makeGroupBeside(QTreeWidgetItem* parentItem) {
-    BaseGraph* graph = listener->getGraph();
-    auto* group = new FragGroup(graph);
-    group->objId().id = graph->nextFreeId();
     auto* parentGroupItem = dynamic_cast<FragGroupTreeWidgetItem*>(parentItem);
     auto* parentGroup = parentGroupItem ? static_cast<FragGroup*>(parentGroupItem->object()) : nullptr;
-    group->setColor(parentGroup ? parentGroup->getColor() : listener->objectColour(group->objId()));
-    listener->addObjectToGraph(group);
-    if (parentGroup)
-        parentGroup->addChild(group);
-    // Its entity index is known once it is in the graph.
-    auto* item = new FragGroupTreeWidgetItem(group, QStringLiteral("Group: ") +
-                                                        QString::number(graph->entityIndexOf(group->id())));
+    FragGroup* group = listener->getGraph()->addUserGroup(parentGroup);
+    auto* item = new FragGroupTreeWidgetItem(group);
     if (parentGroupItem)
         parentGroupItem->addChild(item);
     else

@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-class InterfaceListener;
+class PanelListener;
 class QMenu;
 
 // What a tree item carries when it is dragged: the id of the object an action on it works on.
@@ -31,7 +31,7 @@ public:
 
     explicit TreePanel(QWidget* parent = nullptr);
 
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(PanelListener* l) { listener = l; }
     // Forgets every item without reporting selection changes.
     void clearContent() override;
     // A top-level item in the colour the graph gives its object.
@@ -63,7 +63,7 @@ private:
     MyTreeWidgetItem* selectedOne() const;
     void refreshConstraintTexts();
 
-    InterfaceListener* listener = nullptr; // not owned
+    PanelListener* listener = nullptr; // not owned
     QList<QTreeWidgetItem*> selection;     // copied when a menu opens
 };
 

@@ -2,8 +2,10 @@
 
 #include "constraint.h"
 #include "frag_group.h"
+#include "fragment.h"
 #include "geometr_obj.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <set>
 #include <vector>
@@ -23,7 +25,28 @@ BaseGraph::BaseGraph() {
 
 void BaseGraph::addObject(GeometrObj* o) {
     adoptObject(o);
-    report([o](InterfaceListener& l) { l.makeThumbnail(o); });
+    report([o](GraphListener& l) { l.makeThumbnail(o); });
+}
+
+FragGroup* BaseGraph::addUserGroup(FragGroup* parent) {
+    auto* group = new FragGroup(this);
+    group->objId().id = nextFreeId();
+    group->setColor(parent ? parent->getColor() : objectColor(group->objId()));
+    addObject(group);
+    if (parent)
+        parent->addChild(group);
+    return group;
+}
+
+FragGroup* BaseGraph::addFragment(const QString& path, std::shared_ptr<FragMesh> mesh, QString& error) {
+    std::unique_ptr<FragGroup> wrapper(FragGroup::wrapFragment(this, path, std::move(mesh)));
+    if (!wrapper->wrappedFragment()->hasMesh()) {
+        error = QCoreApplication::translate("BaseGraph", "the file holds no mesh");
+        return nullptr; // the wrapper and its fragment go, the graph never saw them
+    }
+    FragGroup* added = wrapper.release();
+    addObject(added); // registers it and makes its thumbnail
+    return added;
 }
 
 void BaseGraph::adoptObject(GeometrObj* o) {
@@ -143,20 +166,8 @@ void BaseGraph::addToSolvedSet(int id) {
     solvedSet[id] = nextSolvedSlot();
 }
 
-void BaseGraph::removeLastEntity() {
-    report([](InterfaceListener& l) { l.removeLastSolverEntity(); });
-}
-
-void BaseGraph::addEntities(int n) {
-    report([n](InterfaceListener& l) { l.addSolverEntities(n); });
-}
-
 bool BaseGraph::isObjectInSolvedSet(GeometrObj* o) const {
     return o && isInSolvedSet(o->id());
-}
-
-void BaseGraph::removeConstraintFromSystem(int constraintId) {
-    report([constraintId](InterfaceListener& l) { l.removeConstraintFromSystem(constraintId); });
 }
 
 void BaseGraph::pairAncestors(unsigned keyA, unsigned keyB, GeometrObj* a, GeometrObj* b, LiftMap& out) {
@@ -194,7 +205,7 @@ void BaseGraph::reattachConstraints(GeometrObj* g) {
         c->rekeySide(k, &t->objId());
         c->setFrag(k, &t->objId());
         t->attachConstraint(c);
-        report([c](InterfaceListener& l) { l.updateConstraintText(c->id()); });
+        report([c](GraphListener& l) { l.updateConstraintText(c->id()); });
     }
     auto* group = dynamic_cast<FragGroup*>(g);
     if (!group || group->isWrapper())
@@ -208,12 +219,7 @@ void BaseGraph::reattachConstraints(GeometrObj* g) {
 }
 
 void BaseGraph::constraintChanged(int constraintId) {
-    report([constraintId](InterfaceListener& l) { l.updateConstraintText(constraintId); });
-}
-
-void BaseGraph::addToParent(GeometrObj* child, int parentId) {
-    if (auto* parent = dynamic_cast<FragGroup*>(getObject(parentId)))
-        parent->addChild(child);
+    report([constraintId](GraphListener& l) { l.updateConstraintText(constraintId); });
 }
 
 int BaseGraph::nextEntityIndex() const {

@@ -2,24 +2,31 @@
 
 #include "children_handler.h"
 #include "geometry_types.h"
-#include "interface_listener.h"
+#include "graph_listener.h"
 
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
 class Constraint;
+class FragGroup;
 class GeometrObj;
+struct FragMesh;
 struct ObjId;
+
+// For each object that ends a constraint fed to the solver (keyed by its own id), the object that
+// receives the motion.
+using LiftMap = std::map<unsigned, GeometrObj*>;
 
 // The graph is the children handler of the top level; GraphInterface is what groups see of it.
 class GraphInterface : public ChildrenHandler {};
 
 // The project: owns every group (top level and nested, by id; fragments are reached through their
 // wrapper, which has the same id) and every constraint, hands out ids, colours and the dense
-// entity indices, and reports changes to the main window through its listener.
+// entity indices, and reports changes through its listener.
 class BaseGraph : public GraphInterface {
 public:
     static constexpr int ColorCount = 1000;
@@ -41,6 +48,12 @@ public:
     // Takes ownership. A visible object gets the smallest unused entity index; a hidden one
     // (wrapper) counts in hiddenCount.
     virtual void addObject(GeometrObj* o);
+    // A new empty user group with the next free id, registered: inside parent (in its colour) or,
+    // for a null parent, at the top level (in the graph's colour for its id).
+    FragGroup* addUserGroup(FragGroup* parent = nullptr);
+    // The fragment of path around its prepared mesh (see loadMeshes), in a new hidden wrapper
+    // with the next free id, registered. Null, with why in error, when the file holds no mesh.
+    FragGroup* addFragment(const QString& path, std::shared_ptr<FragMesh> mesh, QString& error);
     // The bookkeeping of addObject without the thumbnail report (used when objects move in from
     // another graph).
     void adoptObject(GeometrObj* o);
@@ -60,11 +73,8 @@ public:
     virtual int solvedSlot(int id) const;
     virtual void addToSolvedSet(int id);
     virtual void removeFromSolvedSet(int id) { solvedSet.erase(id); }
-    virtual void removeLastEntity();
-    virtual void addEntities(int n);
     virtual bool isInSolvedSet(int id) const { return solvedSet.count(id) != 0; }
     virtual bool isObjectInSolvedSet(GeometrObj* o) const;
-    virtual void removeConstraintFromSystem(int constraintId);
     virtual void removeConstraint(int id) = 0;
     // Climbs from a and b to the first pair of ancestors that are top level or share a parent and
     // records them under keyA and keyB.
@@ -75,10 +85,8 @@ public:
     // deeper than g to that side's ancestor at g's level.
     virtual void reattachConstraints(GeometrObj* g);
     virtual void constraintChanged(int constraintId);
-    virtual void addToParent(GeometrObj* child, int parentId);
 
-    void setListener(InterfaceListener* l) { listener = l; }
-    InterfaceListener* getListener() const { return listener; }
+    void setListener(GraphListener* l) { listener = l; }
     int nextEntityIndex() const;
     int maxLevel() const;
     Constraint* getConstraint(int id) const;
@@ -127,6 +135,6 @@ protected:
     int freshEntityIndex = 0;
     std::map<int, int> solvedSet;
     std::vector<Color4b> colors;
-    InterfaceListener* listener = nullptr; // not owned
+    GraphListener* listener = nullptr; // not owned
     int hiddenCount = 0;
 };

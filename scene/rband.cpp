@@ -2,6 +2,7 @@
 
 #include "geometr_obj.h"
 #include "scene_drawer.h"
+#include "total_graph.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,21 @@ RBand::RBand(int id) : Constraint(id) {
 
 RBand::RBand(int id, ObjId* side0, ObjId* side1) : Constraint(id, side0, side1) {
     color = {255, 0, 0, 1};
+}
+
+RBand* RBand::join(TotalGraph& graph, const BandEnd& a, const BandEnd& b, int stiffness) {
+    const BandEnd* ends[2] = {&a, &b};
+    auto* c = new RBand(graph.nextConstraintId(), &a.object->objId(), &b.object->objId());
+    for (const BandEnd* end : ends)
+        c->addPoint(&end->object->objId(), end->point);
+    for (int k = 0; k < 2; ++k) {
+        c->setRadius(k, radiusFor(*ends[k]->object));
+        c->addLeafFrag(ends[k]->pickedOn);
+        ends[k]->object->attachConstraint(c);
+    }
+    c->setStiffness(stiffness);
+    graph.addConstraint(c);
+    return c;
 }
 
 float RBand::radiusFor(const GeometrObj& side) {

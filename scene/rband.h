@@ -2,12 +2,25 @@
 
 #include "constraint.h"
 
+class TotalGraph;
 class GeometrObj;
+
+// One end of a band as picking makes it: the object that holds it, the point picked (world
+// coordinates) and the identity of the fragment it was picked on.
+struct BandEnd {
+    GeometrObj* object;
+    Point3d point;
+    ObjId* pickedOn;
+};
 
 // The rubber-band constraint: drawn as a band between its two sides, coloured from green (points
 // met) to red (as far apart as recorded).
 class RBand : public Constraint {
 public:
+    // A band between two objects of graph with the graph's next constraint id, each side's sphere
+    // in proportion to its object (radiusFor), attached to both objects and registered.
+    static RBand* join(TotalGraph& graph, const BandEnd& a, const BandEnd& b, int stiffness);
+
     explicit RBand(int id);
     RBand(int id, ObjId* side0, ObjId* side1);
 

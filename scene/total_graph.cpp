@@ -14,7 +14,7 @@ void TotalGraph::removeConstraint(int id) {
     Constraint* c = getConstraint(id);
     if (!c)
         return;
-    report([id](InterfaceListener& l) {
+    report([id](GraphListener& l) {
         l.hideSolvedConstraint(id);
         l.removeConstraintItem(id);
     });
@@ -93,7 +93,7 @@ void TotalGraph::importGraph(TotalGraph* imported) {
     for (GeometrObj* o : incoming)
         if (o->isTopLevel()) {
             o->setColor(objectColor(o->objId()));
-            report([o](InterfaceListener& l) { l.addTreeItems(o, nullptr); });
+            report([o](GraphListener& l) { l.addTopLevelItems(o); });
         }
     std::vector<Constraint*> constraintsIn;
     for (const auto& [id, c] : imported->constraints)
@@ -103,7 +103,7 @@ void TotalGraph::importGraph(TotalGraph* imported) {
         if (constraints.count(c->id()))
             c->setId(nextConstraintId());
         constraints[c->id()] = c;
-        report([c](InterfaceListener& l) { l.addConstraintItem(c); });
+        report([c](GraphListener& l) { l.addConstraintItem(c); });
     }
 }
 

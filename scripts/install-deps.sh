@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libqt6opengl6-dev libglu1-mesa-dev libeigen3-dev
   libxcb1-dev xvfb xauth libgl1-mesa-dri fonts-dejavu-core
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
 )
 
 missing=()

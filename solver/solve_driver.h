@@ -6,8 +6,8 @@
 // them as the entities. Runs without any widget: what it needs of the solved area comes through
 // SolvedAreaAccess.
 
+#include "base_graph.h"
 #include "geometry_types.h"
-#include "interface_listener.h"
 
 #include <QString>
 #include <vector>
@@ -22,6 +22,9 @@ class TotalGraph;
 // The solved area as the driver sees it.
 class SolvedAreaAccess {
 public:
+    // The interpenetration tolerance a solved view starts with (window depth units).
+    static constexpr float DefaultTolerance = 1e-5f;
+
     virtual ~SolvedAreaAccess() = default;
     // Ids of the objects the area shows.
     virtual std::vector<int> shownObjects() const = 0;

@@ -4,7 +4,7 @@
 #include "face_picking.h"
 #include "frag_group.h"
 #include "fragment.h"
-#include "interface_listener.h"
+#include "view_listener.h"
 #include "rband.h"
 #include "scene_lighting.h"
 #include "scene_renderer.h"
@@ -172,8 +172,8 @@ void IGLArea::acceptPick(const SurfacePick& pick) {
     if (!o || !listener->isNotLastPicked(o)) {
         // Lit, but not a fragment's surface (a constraint's sphere, say), or the object picked
         // first again.
-        listener->pickMissed(o ? InterfaceListener::PickMiss::SameObject
-                               : InterfaceListener::PickMiss::NoSurface);
+        listener->pickMissed(o ? ViewListener::PickMiss::SameObject
+                               : ViewListener::PickMiss::NoSurface);
         return;
     }
     lastPicked = o;
@@ -251,7 +251,7 @@ void IGLArea::mouseReleaseEvent(QMouseEvent* e) {
     // A click that picked nothing changes nothing but a word to the user: the window keeps its
     // last accepted pick, which processPick reported when it was made.
     if (pickMode && !clicks.empty() && listener)
-        listener->pickMissed(InterfaceListener::PickMiss::NoSurface); // the background
+        listener->pickMissed(ViewListener::PickMiss::NoSurface); // the background
     if (pickMode)
         clicks.clear();
     update();

@@ -19,7 +19,7 @@
 class BaseGraph;
 class FragGroup;
 class GeometrObj;
-class InterfaceListener;
+class ViewListener;
 class QOpenGLFunctions_2_1;
 class QPainter;
 
@@ -55,7 +55,7 @@ public:
     virtual std::unique_ptr<FragGroup> makeFragmentGroup() = 0;
 
     void setGraph(BaseGraph* g) { graph = g; }
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(ViewListener* l) { listener = l; }
     bool inPickMode() const { return pickMode; }
     void setShowError(bool show) { showError = show; }
     bool showsError() const { return showError; }
@@ -99,7 +99,7 @@ protected:
     bool pickMode = false;
     bool showError = true;
     BaseGraph* graph = nullptr;            // not owned
-    InterfaceListener* listener = nullptr; // not owned
+    ViewListener* listener = nullptr; // not owned
     Trackball trackball;
     GeometrObj* lastPicked = nullptr; // not owned
     bool mousePressed = false;

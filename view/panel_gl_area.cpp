@@ -4,7 +4,7 @@
 #include "constraint.h"
 #include "error_marks.h"
 #include "frag_group.h"
-#include "interface_listener.h"
+#include "view_listener.h"
 #include "scene_renderer.h"
 
 #include <QOpenGLFunctions_2_1>

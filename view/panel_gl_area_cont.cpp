@@ -1,13 +1,13 @@
 #include "panel_gl_area_cont.h"
 
-#include "interface_listener.h"
+#include "view_listener.h"
 
 PanelGLAreaCont::PanelGLAreaCont(QWidget* parent)
     : QInterfWidget(parent), solveBtn(addButton(tr("Solve"), this, SLOT(solve()))) {
     buildLayout();
 }
 
-void PanelGLAreaCont::setListener(InterfaceListener* l) {
+void PanelGLAreaCont::setListener(ViewListener* l) {
     listener = l;
     content.setListener(l);
 }

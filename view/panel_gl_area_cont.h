@@ -3,7 +3,7 @@
 #include "panel_gl_area.h"
 #include "qinterf_widget.h"
 
-class InterfaceListener;
+class ViewListener;
 
 // The solved area with its "Solve" button.
 class PanelGLAreaCont : public QInterfWidget<PanelGLArea> {
@@ -11,7 +11,7 @@ class PanelGLAreaCont : public QInterfWidget<PanelGLArea> {
 public:
     explicit PanelGLAreaCont(QWidget* parent = nullptr);
 
-    void setListener(InterfaceListener* l);
+    void setListener(ViewListener* l);
     PanelGLArea& area() { return content; }
     QPushButton* solveButton() const { return solveBtn; }
 
@@ -19,6 +19,6 @@ private slots:
     void solve();
 
 private:
-    InterfaceListener* listener = nullptr; // not owned
+    ViewListener* listener = nullptr; // not owned
     QPushButton* solveBtn;
 };

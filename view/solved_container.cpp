@@ -10,7 +10,7 @@ SolvedContainer::SolvedContainer(QWidget* parent)
     layout.addWidget(&spacer, 0, Qt::AlignBottom);
 }
 
-void SolvedContainer::setListener(InterfaceListener* l) {
+void SolvedContainer::setListener(ViewListener* l) {
     areaContainer.setListener(l);
     tolerance.setListener(l);
 }

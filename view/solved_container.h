@@ -7,7 +7,7 @@
 #include <QWidget>
 
 class BaseGraph;
-class InterfaceListener;
+class ViewListener;
 
 // The right column: the solved assembly with its "Solve" button, the tolerance box under it.
 class SolvedContainer : public QWidget {
@@ -16,7 +16,7 @@ public:
     explicit SolvedContainer(QWidget* parent = nullptr);
 
     void setGraph(BaseGraph* g) { areaContainer.area().setGraph(g); }
-    void setListener(InterfaceListener* l);
+    void setListener(ViewListener* l);
     PanelGLArea& area() { return areaContainer.area(); }
     PanelGLAreaCont& container() { return areaContainer; }
     ToleranceSpinboxPanel& tolerancePanel() { return tolerance; }

@@ -1,6 +1,6 @@
 #include "tolerance_spinbox_panel.h"
 
-#include "interface_listener.h"
+#include "view_listener.h"
 
 ToleranceSpinboxPanel::ToleranceSpinboxPanel(QWidget* parent)
     : SpinboxPanel(tr("Change Error Tolerance"), parent) {

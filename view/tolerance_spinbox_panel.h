@@ -4,7 +4,7 @@
 
 #include <QDoubleSpinBox>
 
-class InterfaceListener;
+class ViewListener;
 
 // The error tolerance under the solved area: a depth difference below it does not count as one
 // fragment lying inside another.
@@ -14,7 +14,7 @@ public:
     static constexpr double Smallest = 0.00001;
 
     explicit ToleranceSpinboxPanel(QWidget* parent = nullptr);
-    void setListener(InterfaceListener* l) { listener = l; }
+    void setListener(ViewListener* l) { listener = l; }
     double tolerance() const { return value; }
 
 public slots:
@@ -23,5 +23,5 @@ public slots:
 
 private:
     double value = Smallest;
-    InterfaceListener* listener = nullptr; // not owned
+    ViewListener* listener = nullptr; // not owned
 };

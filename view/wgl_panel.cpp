@@ -1,13 +1,13 @@
 #include "wgl_panel.h"
 
-#include "interface_listener.h"
+#include "view_listener.h"
 
 WGLPanel::WGLPanel(QWidget* parent) : QInterfWidget<WGLArea>(parent) {
     addButton(tr("Clear"), this, SLOT(clearArea()));
     buildLayout();
 }
 
-void WGLPanel::setListener(InterfaceListener* l) {
+void WGLPanel::setListener(ViewListener* l) {
     listener = l;
     content.setListener(l);
 }

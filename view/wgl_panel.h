@@ -3,7 +3,7 @@
 #include "qinterf_widget.h"
 #include "wgl_area.h"
 
-class InterfaceListener;
+class ViewListener;
 
 // A working area with its "Clear" button.
 class WGLPanel : public QInterfWidget<WGLArea> {
@@ -11,7 +11,7 @@ class WGLPanel : public QInterfWidget<WGLArea> {
 public:
     explicit WGLPanel(QWidget* parent = nullptr);
 
-    void setListener(InterfaceListener* l);
+    void setListener(ViewListener* l);
     WGLArea& area() { return content; }
 
 public slots:
@@ -19,5 +19,5 @@ public slots:
     void clearArea();
 
 private:
-    InterfaceListener* listener = nullptr; // not owned
+    ViewListener* listener = nullptr; // not owned
 };

@@ -374,7 +374,9 @@ private slots:
         QCOMPARE(shuffled.bbox.max, plain.bbox.max);
         for (std::size_t v = 0; v < vertices.size(); ++v)
             QVERIFY2(near(shuffled.vertexNormals[vertexAt[v]], plain.vertexNormals[v], 1e-12),
-                     qPrintable(QString::number(v) + " " + QString::number((shuffled.vertexNormals[vertexAt[v]] - plain.vertexNormals[v]).norm())));
+                     qPrintable(QString::number(v) + " " +
+                                QString::number(
+                                    (shuffled.vertexNormals[vertexAt[v]] - plain.vertexNormals[v]).norm())));
         int nonManifold = 0;
         for (std::size_t f = 0; f < faces.size(); ++f) {
             QCOMPARE(shuffled.faceNormals[faceAt[f]], plain.faceNormals[f]); // same corners, same order

@@ -244,7 +244,8 @@ private slots:
             const ProjectReadReport report = readProjectFile(path, into, nullptr, options);
             QVERIFY2(report.ok(), qPrintable(report.detail));
             QCOMPARE(report.missingMeshes.size(), 1);
-            QVERIFY2(report.missingMeshes[0].contains(QLatin1String("wavy5.ply: ")), qPrintable(report.missingMeshes[0]));
+            QVERIFY2(report.missingMeshes[0].contains(QLatin1String("wavy5.ply: ")),
+                     qPrintable(report.missingMeshes[0]));
             QVERIFY(calls >= 1);
         };
         TotalGraph one, two;

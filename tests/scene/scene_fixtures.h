@@ -5,7 +5,7 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
-#include "interface_listener.h"
+#include "graph_listener.h"
 #include "mesh_readers.h"
 #include "rband.h"
 #include "total_graph.h"
@@ -48,61 +48,32 @@ inline QString writeCube(const QTemporaryDir& dir, const QString& name, const Po
     for (int i = 0; i < 8; ++i)
         v.push_back(min + side * Point3d(i & 1, (i >> 1) & 1, (i >> 2) & 1));
     return writeAsciiPly(dir.filePath(name), v,
-                         {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
-                          {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}});
+                         {{0, 2, 3},
+                          {0, 3, 1},
+                          {4, 5, 7},
+                          {4, 7, 6},
+                          {0, 1, 5},
+                          {0, 5, 4},
+                          {2, 6, 7},
+                          {2, 7, 3},
+                          {0, 4, 6},
+                          {0, 6, 2},
+                          {1, 3, 7},
+                          {1, 7, 5}});
 }
 
-// Records the reports of the graph; everything else does nothing.
-class RecordingListener : public InterfaceListener {
+// Records the reports of the graph.
+class RecordingListener : public GraphListener {
 public:
     std::vector<GeometrObj*> thumbnails;
     std::vector<int> updatedTexts, hiddenConstraints, removedItems;
-    BaseGraph* graph = nullptr;
 
-    void addConstraintItem(Constraint*) override {}
-    void addToSolvedArea(int) override {}
-    void removeFromSolvedArea(int) override {}
-    void showSolvedConstraint(int) override {}
-    void hideSolvedConstraint(int id) override { hiddenConstraints.push_back(id); }
-    void updateSolvedArea() override {}
-    void updateWorkingArea(int) override {}
-    void deleteConstraint(int) override {}
-    bool isInSolvedArea(int) override { return false; }
-    void deleteGeometry(int) override {}
-    bool putInWorkingArea(GeometrObj*, int) override { return false; }
-    void addConstraintToSystem(Constraint*, LiftMap&) override {}
-    void removeConstraintFromSystem(int) override {}
-    void resetSolverEntities(int) override {}
-    void addSolverEntities(int) override {}
-    void removeLastSolverEntity() override {}
-    void addTreeItems(GeometrObj*, ControlWithChildren*) override {}
-    void solve() override {}
-    void updateSolvedErrors() override {}
-    void updateGroupErrors(GeometrObj*) override {}
-    void addConstraintPick(const ObjId&, double, double, double, const ObjId&) override {}
-    void joinConstraintPicks() override {}
-    bool isNotLastPicked(GeometrObj*) override { return true; }
-    void cancelAddConstraint() override {}
-    void HandlePicking(int, int) override {}
-    void setLastPicked(GeometrObj*) override {}
-    void addObjectToGraph(GeometrObj*) override {}
-    Color4b objectColour(const ObjId&) override { return {}; }
-    void removeObjectFromGraph(int) override {}
-    BaseGraph* getGraph() override { return graph; }
-    void replaceInSolvedArea(int, int) override {}
-    void solveSystem(int) override {}
-    void updateConstraintText(int id) override { updatedTexts.push_back(id); }
-    void clearConstraintSelection() override {}
-    void removeTreeHighlight(int, bool) override {}
-    void removeTreeHighlightItem(MyTreeWidgetItem*) override {}
-    void setTolerance(float) override {}
-    float getTolerance() override { return 1e-5f; }
-    void setShowError(bool) override {}
-    int findWorkingAreaOf(const ObjId&) override { return -1; }
-    ObjId* workingAreaObjectId(int) override { return nullptr; }
-    void decrementHiddenCount() override {}
-    void removeConstraintItem(int id) override { removedItems.push_back(id); }
     void makeThumbnail(GeometrObj* o) override { thumbnails.push_back(o); }
+    void updateConstraintText(int id) override { updatedTexts.push_back(id); }
+    void hideSolvedConstraint(int id) override { hiddenConstraints.push_back(id); }
+    void removeConstraintItem(int id) override { removedItems.push_back(id); }
+    void addTopLevelItems(GeometrObj*) override {}
+    void addConstraintItem(Constraint*) override {}
 };
 
 // What "Add a Fragment" does: a wrapper with the fragment, registered in the graph.
@@ -114,29 +85,19 @@ inline FragGroup* addFragment(TotalGraph& graph, const QString& path) {
 
 // An empty user group at top level.
 inline FragGroup* addGroup(TotalGraph& graph) {
-    auto* g = new FragGroup(&graph);
-    g->objId().id = graph.nextFreeId();
-    g->setColor(graph.objectColor(g->objId()));
-    graph.addObject(g);
-    return g;
+    return graph.addUserGroup();
 }
 
-// A rubber band between two graph objects with one point on each side, as picking makes it.
+// A rubber band between two graph objects with one point on each side, as picking makes it: the
+// points count as picked on the first fragment inside each object.
 inline RBand* addBand(TotalGraph& graph, GeometrObj* a, GeometrObj* b, const Point3d& pa, const Point3d& pb) {
-    auto* c = new RBand(graph.nextConstraintId(), &a->objId(), &b->objId());
-    // The points count as picked on the first fragment inside each object.
-    for (GeometrObj* o : {a, b}) {
+    const auto pickedOn = [](GeometrObj* o) {
         std::vector<Fragment*> leaves;
         if (auto* g = dynamic_cast<FragGroup*>(o))
             g->collectFragments(leaves);
-        c->addLeafFrag(leaves.empty() ? &o->objId() : &leaves.front()->objId());
-    }
-    c->addPoint(&a->objId(), pa);
-    c->addPoint(&b->objId(), pb);
-    graph.addConstraint(c);
-    a->attachConstraint(c);
-    b->attachConstraint(c);
-    return c;
+        return leaves.empty() ? &o->objId() : &leaves.front()->objId();
+    };
+    return RBand::join(graph, {a, pa, pickedOn(a)}, {b, pb, pickedOn(b)}, 1);
 }
 
 inline Matrix44d translation(double x, double y, double z) {

@@ -3,10 +3,8 @@
 
 #include "../scene/scene_fixtures.h"
 #include "coarse_alignment.h"
-#include "entity_poses.h"
-#include "point_pair_set.h"
 #include "project_reader.h"
-#include "reassembly_solver.h"
+#include "reassembly.h"
 #include "sample_vessel.h"
 #include "solve_driver.h"
 
@@ -35,11 +33,11 @@ public:
 // The solver objects the main window owns, around one graph.
 struct Rig {
     TotalGraph graph;
-    EntityPoses poses;
-    PointPairSet pairs{poses};
-    ReassemblySolver solver{pairs};
     RecordingArea area;
-    SolveDriver driver{graph, poses, pairs, solver, area};
+    Reassembly reassembly{graph, area};
+    SolveDriver& driver = reassembly.driver();
+    EntityPoses& poses = reassembly.poses();
+    PointPairSet& pairs = reassembly.pairs();
 };
 
 Point3d vertex(FragGroup* w, std::size_t i = 0) {

@@ -6,18 +6,27 @@
 #include "panel_gl_area.h"
 #include "scene_renderer.h"
 #include "solved_container.h"
+#include "view_listener.h"
 
 #include <QPushButton>
 #include <QtTest>
 
 namespace {
 // Counts what the solved area asks of the window.
-class CountingListener : public RecordingListener {
+// Counts what the solved column asks; picking does nothing.
+class CountingListener : public ViewListener {
 public:
     int solves = 0;
     std::vector<float> tolerances;
     void solve() override { ++solves; }
     void setTolerance(float t) override { tolerances.push_back(t); }
+    float getTolerance() override { return 1e-5f; }
+    void addConstraintPick(const ObjId&, double, double, double, const ObjId&) override {}
+    void joinConstraintPicks() override {}
+    bool isNotLastPicked(GeometrObj*) override { return true; }
+    void setLastPicked(GeometrObj*) override {}
+    void pickMissed(PickMiss) override {}
+    void removeTreeHighlight(int, bool) override {}
 };
 
 // A freshly painted picture of the area.
@@ -56,7 +65,6 @@ class TestSolvedArea : public QObject {
         RBand* band = nullptr;
     };
     void build(Scene& s) {
-        s.listener.graph = &s.graph;
         s.left = addFragment(s.graph, tetra);
         s.right = addFragment(s.graph, tetra);
         const Matrix44d l = translation(-3, 0, 0), r = translation(3, 0, 0);

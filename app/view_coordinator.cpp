@@ -1,0 +1,226 @@
+#include "view_coordinator.h"
+
+#include "constraint.h"
+#include "frag_group.h"
+#include "main_window_ui.h"
+#include "panel_gl_area.h"
+#include "solved_container.h"
+#include "thumbnail_store.h"
+#include "total_graph.h"
+#include "wa_container.h"
+#include "wgl_area.h"
+
+ViewCoordinator::ViewCoordinator(const MainWindowUi& ui, TotalGraph& graph, QObject* parent)
+    : QObject(parent), ui(ui), graph(graph) {
+    solvedArea().setErrorView(&errorView);
+}
+
+PanelGLArea& ViewCoordinator::solvedArea() const {
+    return ui.solvedGlarea->area();
+}
+const std::set<int>& ViewCoordinator::solvedAreaObjects() const {
+    return solvedArea().shownObjectIds();
+}
+bool ViewCoordinator::isInSolvedArea(int objId) const {
+    return solvedArea().isShown(objId);
+}
+void ViewCoordinator::addToSolvedArea(int objId) {
+    solvedArea().addObject(objId);
+}
+void ViewCoordinator::removeFromSolvedArea(int objId) {
+    solvedArea().removeObject(objId);
+    solvedArea().refitBox();
+}
+void ViewCoordinator::replaceInSolvedArea(int oldId, int newId) {
+    graph.removeFromSolvedSet(oldId);
+    graph.addToSolvedSet(newId);
+    solvedArea().removeObject(oldId);
+    solvedArea().addObject(newId);
+}
+void ViewCoordinator::showSolvedConstraint(int constraintId) {
+    solvedArea().showConstraint(constraintId);
+}
+void ViewCoordinator::hideSolvedConstraint(int constraintId) {
+    solvedArea().hideConstraint(constraintId);
+}
+void ViewCoordinator::updateSolvedArea() {
+    solvedArea().update();
+}
+void ViewCoordinator::updateWorkingArea(int wgla) {
+    if (wgla >= 0 && wgla < WAContainer::AreaCount)
+        ui.wacont->repaintArea(wgla);
+}
+void ViewCoordinator::updateAll() {
+    ui.wacont->updateAll();
+}
+
+bool ViewCoordinator::putInWorkingArea(GeometrObj* obj, int wgla) {
+    if (wgla < 0 || wgla >= WAContainer::AreaCount || !obj)
+        return false;
+    if (ui.wacont->content(wgla) == obj)
+        return false;
+    const GeometrObj* other = ui.wacont->content((wgla + 1) % 2);
+    if (other && other->id() == obj->rootId())
+        return false;
+    ui.wacont->setContent(wgla, obj);
+    updateWorkingArea(wgla);
+    return true;
+}
+
+int ViewCoordinator::findWorkingAreaOf(const ObjId& id) const {
+    int found = -1;
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        if (GeometrObj* shown = ui.wacont->content(i); shown && &shown->objId() == &id)
+            found = i;
+    return found;
+}
+
+ObjId* ViewCoordinator::workingAreaObjectId(int wgla) const {
+    if (wgla < 0 || wgla >= WAContainer::AreaCount)
+        return nullptr;
+    GeometrObj* shown = ui.wacont->content(wgla);
+    return shown ? &shown->objId() : nullptr;
+}
+
+bool ViewCoordinator::anyAreaToPickIn() const {
+    return ui.wacont->content(0) || ui.wacont->content(1) || !solvedArea().isEmpty();
+}
+
+void ViewCoordinator::setPickMode(bool picking, int constraintType) {
+    for (int i = 0; i < WAContainer::AreaCount; ++i) {
+        WGLArea& area = ui.wacont->area(i);
+        if (!picking) {
+            area.setPickMode(false);
+            continue;
+        }
+        if (area.isEmpty())
+            continue;
+        area.setPickMode(true);
+        area.getContent()->setFocused(false);
+        area.setConstraintType(constraintType);
+    }
+    solvedArea().setPickMode(picking);
+    if (picking)
+        solvedArea().setConstraintType(constraintType);
+}
+
+void ViewCoordinator::updateSolvedErrors() {
+    reportErrorRefusal(solvedArea().updateErrors());
+    // The working areas show the same fragments, with the same marks.
+    updateAll();
+}
+
+void ViewCoordinator::updateGroupErrors(GeometrObj* group) {
+    if (!group)
+        return;
+    reportErrorRefusal(errorView.update(&graph, {group->id()}, markTolerance, Smoothing::Off));
+    makeThumbnail(group);
+}
+
+void ViewCoordinator::reportErrorRefusal(const ErrorReport& report) {
+    if (!report.refusal.isEmpty())
+        emit message(report.refusal);
+}
+
+void ViewCoordinator::setShowError(bool show) {
+    for (int i = 0; i < WAContainer::AreaCount; ++i) {
+        ui.wacont->area(i).setShowError(show);
+        ui.wacont->area(i).update();
+    }
+    solvedArea().setShowError(show);
+    updateSolvedArea();
+}
+
+void ViewCoordinator::setTolerance(float value) {
+    markTolerance = value;
+    updateSolvedErrors();
+    updateSolvedArea();
+    updateAll();
+}
+
+void ViewCoordinator::makeThumbnail(GeometrObj* obj) {
+    if (!obj)
+        return;
+    thumbnailView.setObject(obj);
+    const QImage picture = thumbnailView.render(120, 120);
+    thumbnailView.setObject(nullptr);
+    if (!picture.isNull())
+        storeThumbnail(obj->imageKey(), picture);
+}
+
+void ViewCoordinator::deleteConstraint(int k) {
+    if (k < 0) {
+        if (Constraint* c = graph.getConstraint(-1 - k))
+            c->setFocused(false);
+        return;
+    }
+    Constraint* c = graph.getConstraint(k);
+    if (!c)
+        return;
+    GeometrObj* joined[2] = {graph.getObject(c->frag(0)->id), graph.getObject(c->frag(1)->id)};
+    graph.removeConstraint(k);
+    hideSolvedConstraint(k);
+    updateSolvedArea();
+    for (int j = 0; j < 2; ++j) {
+        GeometrObj* r = joined[j] ? graph.getObject(joined[j]->rootId()) : nullptr;
+        if (r && !r->hasConstraintsDeep() && r->isVisible()) {
+            // Nothing holds the root in place any more: it goes back where its mesh was read.
+            r->setVisible(false);
+            updateGroupErrors(r);
+            const Matrix44d back = r->getInverseMatrix();
+            r->applyTransform(&back);
+            solvedArea().removeObject(r->id());
+            updateSolvedErrors();
+            updateSolvedArea();
+        }
+        updateWorkingArea(j);
+    }
+}
+
+void ViewCoordinator::deleteGeometry(int objId) {
+    GeometrObj* obj = graph.getObject(objId);
+    if (!obj)
+        return;
+    if (isInSolvedArea(objId))
+        removeFromSolvedArea(objId);
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        if (GeometrObj* shown = ui.wacont->content(i); shown && obj->contains(shown))
+            ui.wacont->clearArea(i);
+    std::vector<int> ancestors;
+    for (GeometrObj* a = obj->parentObject(); a; a = a->parentObject())
+        ancestors.push_back(a->id());
+    const auto* group = dynamic_cast<const FragGroup*>(obj);
+    const bool hadMembers = group && !group->childMap().empty();
+    const int rootId = obj->rootId();
+    const bool marksChange = hadMembers && (rootId == objId || isInSolvedArea(rootId));
+    graph.deleteObject(objId);
+    // What lay inside the deleted object no longer marks the others.
+    if (marksChange)
+        updateSolvedErrors();
+    // Thumbnails of the groups that held the object show their new contents.
+    for (int id : ancestors)
+        if (GeometrObj* a = graph.getObject(id))
+            makeThumbnail(a);
+    updateAll();
+}
+
+void ViewCoordinator::clear() {
+    solvedArea().clearContent();
+    updateSolvedArea();
+    ui.wacont->clearAll();
+}
+
+std::vector<int> ViewCoordinator::shownObjects() const {
+    const std::set<int>& shown = solvedAreaObjects();
+    return {shown.begin(), shown.end()};
+}
+
+void ViewCoordinator::refitAndRecomputeErrors(float) {
+    solvedArea().refitBox();
+    updateSolvedErrors();
+}
+
+void ViewCoordinator::repaintWorkingAreas() {
+    for (int i = 0; i < WAContainer::AreaCount; ++i)
+        updateWorkingArea(i);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The views as the rest of the window sees them: the solved area (also as the solve driver sees
+// it), the working areas, the interpenetration marks with their tolerance, and the thumbnails.
+// It also knows what a deletion means for the views.
+
+#include "error_view.h"
+#include "prev_gl_area.h"
+#include "solve_driver.h"
+
+#include <QObject>
+#include <set>
+
+class GeometrObj;
+class PanelGLArea;
+class TotalGraph;
+struct MainWindowUi;
+struct ObjId;
+
+class ViewCoordinator : public QObject, public SolvedAreaAccess {
+    Q_OBJECT
+public:
+    // The widgets and the graph are not owned and outlive the coordinator.
+    ViewCoordinator(const MainWindowUi& ui, TotalGraph& graph, QObject* parent = nullptr);
+
+    PanelGLArea& solvedArea() const;
+    const std::set<int>& solvedAreaObjects() const;
+    bool isInSolvedArea(int objId) const;
+    void addToSolvedArea(int objId);
+    // Also refits the view to what is left.
+    void removeFromSolvedArea(int objId);
+    void replaceInSolvedArea(int oldId, int newId);
+    void showSolvedConstraint(int constraintId);
+    void hideSolvedConstraint(int constraintId);
+    void updateSolvedArea();
+    void updateWorkingArea(int wgla);
+    void updateAll();
+
+    // See MainWindow: a group and one of its own members are never shown side by side.
+    bool putInWorkingArea(GeometrObj* obj, int wgla);
+    int findWorkingAreaOf(const ObjId& id) const;
+    ObjId* workingAreaObjectId(int wgla) const;
+    // An object in a working area or in the solved area: somewhere to pick.
+    bool anyAreaToPickIn() const;
+    // Both working areas leave or enter picking; the solved area too.
+    void setPickMode(bool picking, int constraintType = 0);
+
+    void updateSolvedErrors();
+    void updateGroupErrors(GeometrObj* group);
+    void setShowError(bool show);
+    void setTolerance(float value);
+    void makeThumbnail(GeometrObj* obj);
+
+    // Constraint k goes; a root that nothing holds any more goes back where its mesh was read and
+    // leaves the solved area. k < 0 only clears the focus of constraint -1 - k.
+    void deleteConstraint(int k);
+    // The object goes from the graph and from every view; the groups that held it get new
+    // thumbnails, and the marks are computed again when what it held marked others.
+    void deleteGeometry(int objId);
+    // The views show nothing.
+    void clear();
+
+    // SolvedAreaAccess
+    std::vector<int> shownObjects() const override;
+    bool isShown(int objId) const override { return isInSolvedArea(objId); }
+    void show(int objId) override { addToSolvedArea(objId); }
+    void refitAndRecomputeErrors(float tolerance) override;
+    void repaint() override { updateSolvedArea(); }
+    void repaintWorkingAreas() override;
+    float tolerance() const override { return markTolerance; }
+
+signals:
+    // A message for the status bar (a refused interpenetration computation says why).
+    void message(const QString& text);
+
+private:
+    void reportErrorRefusal(const ErrorReport& report);
+
+    const MainWindowUi& ui;
+    TotalGraph& graph;
+    PrevGLArea thumbnailView; // renders thumbnails off screen; never shown
+    ErrorView errorView;      // the interpenetration marks of every view
+    float markTolerance = DefaultTolerance;
+};
