@@ -1,5 +1,6 @@
 #include "prev_gl_area.h"
 
+#include "current_context.h"
 #include "frag_group.h"
 #include "geometr_obj.h"
 #include "scene_lighting.h"
@@ -52,14 +53,9 @@ PrevGLArea::PrevGLArea() = default;
 PrevGLArea::~PrevGLArea() {
     if (context && fbo) {
         // The framebuffer's names belong to the context: free them while it is current.
-        QOpenGLContext* previous = QOpenGLContext::currentContext();
-        QSurface* previousSurface = previous ? previous->surface() : nullptr;
-        if (context->makeCurrent(surface.get())) {
+        const CurrentContextScope scope(*context, *surface);
+        if (scope.isCurrent())
             fbo.reset();
-            context->doneCurrent();
-        }
-        if (previous && previous != context.get())
-            previous->makeCurrent(previousSurface);
     }
     fbo.reset();
 }
@@ -121,9 +117,8 @@ QImage PrevGLArea::render(int width, int height) {
     height = std::max(height, 1);
     if (!ensureContext())
         return {};
-    QOpenGLContext* previous = QOpenGLContext::currentContext();
-    QSurface* previousSurface = previous ? previous->surface() : nullptr;
-    if (!context->makeCurrent(surface.get())) {
+    const CurrentContextScope scope(*context, *surface);
+    if (!scope.isCurrent()) {
         qWarning("Thumbnails: cannot make the thumbnail context current.");
         return {};
     }
@@ -144,10 +139,6 @@ QImage PrevGLArea::render(int width, int height) {
             qWarning("Thumbnails: the %dx%d framebuffer object is not complete.", width, height);
         }
     }
-    if (previous && previous != context.get())
-        previous->makeCurrent(previousSurface);
-    else if (!previous)
-        context->doneCurrent();
     return picture;
 }
 

@@ -1,5 +1,6 @@
 #include "render_buffers.h"
 
+#include "current_context.h"
 #include "fragment.h"
 
 #include <QElapsedTimer>
@@ -377,17 +378,13 @@ bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
         return gl != nullptr;
     }
     QOpenGLContext* ctx = contextOfGroup(group);
-    if (!ctx)
+    QOffscreenSurface* surface = ctx ? deletionSurface(ctx->format()) : nullptr;
+    if (!surface)
         return false;
-    QOffscreenSurface* surface = deletionSurface(ctx->format());
-    QSurface* currentSurface = current ? current->surface() : nullptr;
-    QOpenGLFunctions_2_1* gl = surface && ctx->makeCurrent(surface) ? functionsOf(ctx) : nullptr;
+    const CurrentContextScope scope(*ctx, *surface);
+    QOpenGLFunctions_2_1* gl = scope.isCurrent() ? functionsOf(ctx) : nullptr;
     if (gl)
         use(*gl);
-    if (current && currentSurface)
-        current->makeCurrent(currentSurface);
-    else if (QOpenGLContext::currentContext() == ctx)
-        ctx->doneCurrent();
     return gl != nullptr;
 }
 
