@@ -4,6 +4,7 @@
 #include "face_picking.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "gl_functions.h"
 #include "interface_listener.h"
 #include "rband.h"
 #include "scene_lighting.h"
@@ -15,7 +16,6 @@
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_2_1>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QPainter>
 #include <QWheelEvent>
 #include <cmath>
@@ -40,12 +40,11 @@ void IGLArea::initializeGL() {
         qWarning()
             << "Ostrakit needs an OpenGL compatibility context; the views got a core profile context and "
                "will draw nothing";
-    functions = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    functions = fixedFunctionsOf(ctx);
     if (!functions) {
         qWarning() << "Ostrakit needs OpenGL 2.1 fixed-function drawing, which this context does not offer";
         return;
     }
-    functions->initializeOpenGLFunctions();
     installSceneRenderer();
     setUpLighting();
     update();

@@ -3,6 +3,7 @@
 #include "current_context.h"
 #include "frag_group.h"
 #include "geometr_obj.h"
+#include "gl_functions.h"
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 
@@ -11,7 +12,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions_2_1>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QtDebug>
 #include <algorithm>
 #include <cmath>
@@ -99,12 +99,11 @@ bool PrevGLArea::checkFunctions() {
                  f.majorVersion(), f.minorVersion());
         return false;
     }
-    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(context.get());
-    if (!gl || !gl->initializeOpenGLFunctions()) {
+    gl = fixedFunctionsOf(context.get());
+    if (!gl) {
         qWarning("Thumbnails: the OpenGL context (%d.%d) offers no OpenGL 2.1 compatibility functions; "
                  "thumbnails stay empty.",
                  f.majorVersion(), f.minorVersion());
-        gl = nullptr;
         return false;
     }
     installSceneRenderer();

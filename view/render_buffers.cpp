@@ -2,13 +2,13 @@
 
 #include "current_context.h"
 #include "fragment.h"
+#include "gl_functions.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QObject>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QThread>
 #include <cstring>
 #include <memory>
@@ -45,11 +45,6 @@ void writeMapped(QOpenGLFunctions_2_1& gl, GLenum target, std::size_t bytes, Fil
     const std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes]);
     fill(copy.get());
     gl.glBufferSubData(target, 0, GLsizeiptr(bytes), copy.get());
-}
-
-QOpenGLFunctions_2_1* functionsOf(QOpenGLContext* ctx) {
-    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
-    return gl && gl->initializeOpenGLFunctions() ? gl : nullptr;
 }
 
 // A context of the group that this thread may make current: the application's global share
@@ -372,7 +367,7 @@ bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
                                            const std::function<void(QOpenGLFunctions_2_1&)>& use) {
     QOpenGLContext* current = QOpenGLContext::currentContext();
     if (current && current->shareGroup() == group) {
-        QOpenGLFunctions_2_1* gl = functionsOf(current);
+        QOpenGLFunctions_2_1* gl = fixedFunctionsOf(current);
         if (gl)
             use(*gl);
         return gl != nullptr;
@@ -382,7 +377,7 @@ bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
     if (!surface)
         return false;
     const CurrentContextScope scope(*ctx, *surface);
-    QOpenGLFunctions_2_1* gl = scope.isCurrent() ? functionsOf(ctx) : nullptr;
+    QOpenGLFunctions_2_1* gl = scope.isCurrent() ? fixedFunctionsOf(ctx) : nullptr;
     if (gl)
         use(*gl);
     return gl != nullptr;

@@ -3,11 +3,10 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "gl_functions.h"
 #include "rband.h"
 #include "scene_drawer.h"
 
-#include <QOpenGLContext>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QPaintDevice>
 #include <QPainter>
 #include <cmath>
@@ -17,16 +16,6 @@ namespace {
 
 constexpr int SphereSlices = 36;
 constexpr int SphereStacks = 18;
-
-QOpenGLFunctions_2_1* currentFunctions() {
-    QOpenGLContext* ctx = QOpenGLContext::currentContext();
-    if (!ctx)
-        return nullptr;
-    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
-    if (!gl || !gl->initializeOpenGLFunctions())
-        return nullptr;
-    return gl;
-}
 
 Color4b drawnColor(const Constraint& c) {
     return c.isFocused() ? c.getFocusColor() : c.getColor();
@@ -67,7 +56,7 @@ private:
 };
 
 void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
@@ -115,7 +104,7 @@ void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
 }
 
 void SceneRenderer::drawFragmentPickColors(Fragment& f) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
@@ -156,7 +145,7 @@ void SceneRenderer::drawFragmentPickColors(Fragment& f) {
 }
 
 void SceneRenderer::drawConstraint(Constraint& c) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     Point3d p0, p1;
     if (!glp || !firstOf(c.samplePoints(0), p0) || !firstOf(c.samplePoints(1), p1))
         return;
@@ -173,7 +162,7 @@ void SceneRenderer::drawConstraint(Constraint& c) {
 }
 
 void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     const int k = c.sideOf(side);
@@ -187,7 +176,7 @@ void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float s
 }
 
 void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
