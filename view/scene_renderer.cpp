@@ -40,7 +40,7 @@ public:
     void drawFragmentPickColors(Fragment& f) override;
     void drawConstraintMarkers(GeometrObj& o, QPainter* painter) override;
     void drawConstraint(Constraint& c) override;
-    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) override;
+    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, SidePoints points) override;
     void forgetFragment(const Fragment* f) override { releaseFragmentBuffers(f); }
 
 private:
@@ -161,13 +161,13 @@ void SceneRenderer::drawConstraint(Constraint& c) {
     gl.glPopAttrib();
 }
 
-void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) {
+void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, SidePoints points) {
     QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     const int k = c.sideOf(side);
     Point3d p;
-    if (!firstOf(mode != 0 ? c.refSamplePoints(k) : c.samplePoints(k), p))
+    if (!firstOf(points == SidePoints::Recorded ? c.refSamplePoints(k) : c.samplePoints(k), p))
         return;
     const double radius = sphereRadius(c, k, scale);
     if (radius == 0.0)
@@ -190,18 +190,18 @@ void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
         bool labelled;
         double radius = 0.0; // of the sphere drawn
         if (!group) {
-            c->drawSide(self, 1.0f, 1);
+            drawSideOf(*c, self, 1.0f, SidePoints::Recorded);
             radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->samplePoints(k), at);
         } else if (!o.isTopLevel()) {
             c->draw();
             labelled = firstOf(c->samplePoints(k), at);
         } else if (group->isWrapper()) {
-            c->drawSide(self, 1.0f, 1);
+            drawSideOf(*c, self, 1.0f, SidePoints::Recorded);
             radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->refSamplePoints(k), at);
         } else {
-            c->drawSide(self, 0.0f, 1); // only the label shows
+            drawSideOf(*c, self, 0.0f, SidePoints::Recorded); // only the label shows
             labelled = firstOf(c->samplePoints(k), at);
         }
         if (labelled && painter)
@@ -282,6 +282,10 @@ void resetSceneRenderCounters() {
 
 void releaseFragmentBuffers(const Fragment* f) {
     FragmentBufferCache::instance().release(f);
+}
+
+void drawSideOf(Constraint& c, const ObjId* side, float scale, SidePoints points) {
+    c.drawSide(side, scale, points == SidePoints::Recorded ? 1 : 0);
 }
 
 double sphereRadius(const Constraint& c, int k, float scale) {
