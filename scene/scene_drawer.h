@@ -8,6 +8,10 @@ class Constraint;
 struct ObjId;
 class QPainter;
 
+// The points a constraint side is drawn at: its samples, which move with the objects, or its
+// reference samples, kept as they were recorded.
+enum class SidePoints { Moved = 0, Recorded = 1 };
+
 class SceneDrawer {
 public:
     virtual ~SceneDrawer() = default;
@@ -19,7 +23,11 @@ public:
     // wrapper, those of its members.
     virtual void drawConstraintMarkers(GeometrObj& o, QPainter* painter) = 0;
     virtual void drawConstraint(Constraint& c) = 0;
-    virtual void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) = 0;
+    virtual void drawConstraintSide(Constraint& c, const ObjId* side, float scale, SidePoints points) = 0;
+    // Constraint::drawSide passes the points on as an integer: 0 for the moved ones.
+    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) {
+        drawConstraintSide(c, side, scale, mode != 0 ? SidePoints::Recorded : SidePoints::Moved);
+    }
     // The fragment is being destroyed: forget what was kept for drawing it.
     virtual void forgetFragment(const Fragment*) {}
 };

@@ -2,19 +2,7 @@
 
 #include "diagnostic_log.h"
 
-#include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
-#include <QOpenGLVersionFunctionsFactory>
-
-GlFunctions GlFunctions::current() {
-    QOpenGLContext* ctx = QOpenGLContext::currentContext();
-    if (!ctx || ctx->format().profile() == QSurfaceFormat::CoreProfile)
-        return {};
-    auto* fixed = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
-    if (!fixed || !fixed->initializeOpenGLFunctions())
-        return {};
-    return {fixed, ctx->extraFunctions()};
-}
 
 DepthBuffer::DepthBuffer(GlFunctions functions, int w, int h) : gl(functions), width(w), height(h) {}
 

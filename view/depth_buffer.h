@@ -4,20 +4,7 @@
 // Qt's function resolution. Works in the current context, which must stay current for the
 // buffer's life; release() frees the names.
 
-#include <QOpenGLFunctions_2_1>
-
-class QOpenGLExtraFunctions;
-
-// The fixed-function and the framebuffer-object entry points of the current context.
-struct GlFunctions {
-    QOpenGLFunctions_2_1* fixed = nullptr;
-    QOpenGLExtraFunctions* extra = nullptr;
-
-    // Those of the current context; both null when none is current or it cannot draw
-    // fixed-function OpenGL 2.1.
-    static GlFunctions current();
-    bool valid() const { return fixed && extra; }
-};
+#include "gl_functions.h"
 
 class DepthBuffer {
 public:

@@ -1,6 +1,7 @@
 #include "error_view.h"
 
 #include "busy_cursor.h"
+#include "current_context.h"
 #include "depth_buffer.h"
 #include "diagnostic_log.h"
 #include "error_marks.h"
@@ -278,31 +279,6 @@ ErrorReport computeErrors(FragGroup& group, float tolerance) {
     report.totalSeconds = double(timer.nsecsElapsed()) / 1e9;
     return report;
 }
-
-namespace {
-// Makes a context current for its life; the context current before is current again afterwards.
-class CurrentContextScope {
-public:
-    CurrentContextScope(QOpenGLContext& ctx, QOffscreenSurface& surface)
-        : own(ctx), previous(QOpenGLContext::currentContext()),
-          previousSurface(previous ? previous->surface() : nullptr) {
-        made = own.makeCurrent(&surface);
-    }
-    ~CurrentContextScope() {
-        if (previous && previous != &own)
-            previous->makeCurrent(previousSurface);
-        else if (!previous)
-            own.doneCurrent();
-    }
-    bool isCurrent() const { return made; }
-
-private:
-    QOpenGLContext& own;
-    QOpenGLContext* previous;
-    QSurface* previousSurface;
-    bool made = false;
-};
-} // namespace
 
 ErrorView::ErrorView() = default;
 

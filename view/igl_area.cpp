@@ -4,18 +4,18 @@
 #include "face_picking.h"
 #include "frag_group.h"
 #include "fragment.h"
-#include "view_listener.h"
+#include "gl_functions.h"
 #include "rband.h"
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
 #include "view_labels.h"
+#include "view_listener.h"
 
 #include <QDebug>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_2_1>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QPainter>
 #include <QWheelEvent>
 #include <cmath>
@@ -40,12 +40,11 @@ void IGLArea::initializeGL() {
         qWarning()
             << "Ostrakit needs an OpenGL compatibility context; the views got a core profile context and "
                "will draw nothing";
-    functions = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
+    functions = fixedFunctionsOf(ctx);
     if (!functions) {
         qWarning() << "Ostrakit needs OpenGL 2.1 fixed-function drawing, which this context does not offer";
         return;
     }
-    functions->initializeOpenGLFunctions();
     installSceneRenderer();
     setUpLighting();
     update();

@@ -82,7 +82,7 @@ void PanelGLArea::paintOverlay(QPainter*) {
             queueLabel(c->firstPoint(c->frag(0)), 0.0, label);
         } else if (visible0 || visible1) {
             ObjId* side = c->frag(visible0 ? 0 : 1);
-            c->drawSide(side, scale, 0);
+            drawSideOf(*c, side, scale, SidePoints::Moved);
             queueLabel(c->firstPoint(side), sphereRadius(*c, c->sideOf(side), scale), label);
         }
     }

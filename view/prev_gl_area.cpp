@@ -1,7 +1,9 @@
 #include "prev_gl_area.h"
 
+#include "current_context.h"
 #include "frag_group.h"
 #include "geometr_obj.h"
+#include "gl_functions.h"
 #include "scene_lighting.h"
 #include "scene_renderer.h"
 
@@ -10,7 +12,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions_2_1>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QtDebug>
 #include <algorithm>
 #include <cmath>
@@ -52,14 +53,9 @@ PrevGLArea::PrevGLArea() = default;
 PrevGLArea::~PrevGLArea() {
     if (context && fbo) {
         // The framebuffer's names belong to the context: free them while it is current.
-        QOpenGLContext* previous = QOpenGLContext::currentContext();
-        QSurface* previousSurface = previous ? previous->surface() : nullptr;
-        if (context->makeCurrent(surface.get())) {
+        const CurrentContextScope scope(*context, *surface);
+        if (scope.isCurrent())
             fbo.reset();
-            context->doneCurrent();
-        }
-        if (previous && previous != context.get())
-            previous->makeCurrent(previousSurface);
     }
     fbo.reset();
 }
@@ -103,12 +99,11 @@ bool PrevGLArea::checkFunctions() {
                  f.majorVersion(), f.minorVersion());
         return false;
     }
-    gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(context.get());
-    if (!gl || !gl->initializeOpenGLFunctions()) {
+    gl = fixedFunctionsOf(context.get());
+    if (!gl) {
         qWarning("Thumbnails: the OpenGL context (%d.%d) offers no OpenGL 2.1 compatibility functions; "
                  "thumbnails stay empty.",
                  f.majorVersion(), f.minorVersion());
-        gl = nullptr;
         return false;
     }
     installSceneRenderer();
@@ -121,9 +116,8 @@ QImage PrevGLArea::render(int width, int height) {
     height = std::max(height, 1);
     if (!ensureContext())
         return {};
-    QOpenGLContext* previous = QOpenGLContext::currentContext();
-    QSurface* previousSurface = previous ? previous->surface() : nullptr;
-    if (!context->makeCurrent(surface.get())) {
+    const CurrentContextScope scope(*context, *surface);
+    if (!scope.isCurrent()) {
         qWarning("Thumbnails: cannot make the thumbnail context current.");
         return {};
     }
@@ -144,10 +138,6 @@ QImage PrevGLArea::render(int width, int height) {
             qWarning("Thumbnails: the %dx%d framebuffer object is not complete.", width, height);
         }
     }
-    if (previous && previous != context.get())
-        previous->makeCurrent(previousSurface);
-    else if (!previous)
-        context->doneCurrent();
     return picture;
 }
 

@@ -1,13 +1,14 @@
 #include "render_buffers.h"
 
+#include "current_context.h"
 #include "fragment.h"
+#include "gl_functions.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QObject>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QThread>
 #include <cstring>
 #include <memory>
@@ -44,11 +45,6 @@ void writeMapped(QOpenGLFunctions_2_1& gl, GLenum target, std::size_t bytes, Fil
     const std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes]);
     fill(copy.get());
     gl.glBufferSubData(target, 0, GLsizeiptr(bytes), copy.get());
-}
-
-QOpenGLFunctions_2_1* functionsOf(QOpenGLContext* ctx) {
-    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
-    return gl && gl->initializeOpenGLFunctions() ? gl : nullptr;
 }
 
 // A context of the group that this thread may make current: the application's global share
@@ -371,23 +367,19 @@ bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,
                                            const std::function<void(QOpenGLFunctions_2_1&)>& use) {
     QOpenGLContext* current = QOpenGLContext::currentContext();
     if (current && current->shareGroup() == group) {
-        QOpenGLFunctions_2_1* gl = functionsOf(current);
+        QOpenGLFunctions_2_1* gl = fixedFunctionsOf(current);
         if (gl)
             use(*gl);
         return gl != nullptr;
     }
     QOpenGLContext* ctx = contextOfGroup(group);
-    if (!ctx)
+    QOffscreenSurface* surface = ctx ? deletionSurface(ctx->format()) : nullptr;
+    if (!surface)
         return false;
-    QOffscreenSurface* surface = deletionSurface(ctx->format());
-    QSurface* currentSurface = current ? current->surface() : nullptr;
-    QOpenGLFunctions_2_1* gl = surface && ctx->makeCurrent(surface) ? functionsOf(ctx) : nullptr;
+    const CurrentContextScope scope(*ctx, *surface);
+    QOpenGLFunctions_2_1* gl = scope.isCurrent() ? fixedFunctionsOf(ctx) : nullptr;
     if (gl)
         use(*gl);
-    if (current && currentSurface)
-        current->makeCurrent(currentSurface);
-    else if (QOpenGLContext::currentContext() == ctx)
-        ctx->doneCurrent();
     return gl != nullptr;
 }
 

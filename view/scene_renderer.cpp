@@ -3,11 +3,10 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "gl_functions.h"
 #include "rband.h"
 #include "scene_drawer.h"
 
-#include <QOpenGLContext>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QPaintDevice>
 #include <QPainter>
 #include <cmath>
@@ -17,16 +16,6 @@ namespace {
 
 constexpr int SphereSlices = 36;
 constexpr int SphereStacks = 18;
-
-QOpenGLFunctions_2_1* currentFunctions() {
-    QOpenGLContext* ctx = QOpenGLContext::currentContext();
-    if (!ctx)
-        return nullptr;
-    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_2_1>(ctx);
-    if (!gl || !gl->initializeOpenGLFunctions())
-        return nullptr;
-    return gl;
-}
 
 Color4b drawnColor(const Constraint& c) {
     return c.isFocused() ? c.getFocusColor() : c.getColor();
@@ -51,7 +40,7 @@ public:
     void drawFragmentPickColors(Fragment& f) override;
     void drawConstraintMarkers(GeometrObj& o, QPainter* painter) override;
     void drawConstraint(Constraint& c) override;
-    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) override;
+    void drawConstraintSide(Constraint& c, const ObjId* side, float scale, SidePoints points) override;
     void forgetFragment(const Fragment* f) override { releaseFragmentBuffers(f); }
 
 private:
@@ -67,7 +56,7 @@ private:
 };
 
 void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
@@ -115,7 +104,7 @@ void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
 }
 
 void SceneRenderer::drawFragmentPickColors(Fragment& f) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
@@ -156,7 +145,7 @@ void SceneRenderer::drawFragmentPickColors(Fragment& f) {
 }
 
 void SceneRenderer::drawConstraint(Constraint& c) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     Point3d p0, p1;
     if (!glp || !firstOf(c.samplePoints(0), p0) || !firstOf(c.samplePoints(1), p1))
         return;
@@ -172,13 +161,13 @@ void SceneRenderer::drawConstraint(Constraint& c) {
     gl.glPopAttrib();
 }
 
-void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, int mode) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float scale, SidePoints points) {
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     const int k = c.sideOf(side);
     Point3d p;
-    if (!firstOf(mode != 0 ? c.refSamplePoints(k) : c.samplePoints(k), p))
+    if (!firstOf(points == SidePoints::Recorded ? c.refSamplePoints(k) : c.samplePoints(k), p))
         return;
     const double radius = sphereRadius(c, k, scale);
     if (radius == 0.0)
@@ -187,7 +176,7 @@ void SceneRenderer::drawConstraintSide(Constraint& c, const ObjId* side, float s
 }
 
 void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
-    QOpenGLFunctions_2_1* glp = currentFunctions();
+    QOpenGLFunctions_2_1* glp = currentFixedFunctions();
     if (!glp)
         return;
     QOpenGLFunctions_2_1& gl = *glp;
@@ -201,18 +190,18 @@ void SceneRenderer::drawConstraintMarkers(GeometrObj& o, QPainter* painter) {
         bool labelled;
         double radius = 0.0; // of the sphere drawn
         if (!group) {
-            c->drawSide(self, 1.0f, 1);
+            drawSideOf(*c, self, 1.0f, SidePoints::Recorded);
             radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->samplePoints(k), at);
         } else if (!o.isTopLevel()) {
             c->draw();
             labelled = firstOf(c->samplePoints(k), at);
         } else if (group->isWrapper()) {
-            c->drawSide(self, 1.0f, 1);
+            drawSideOf(*c, self, 1.0f, SidePoints::Recorded);
             radius = sphereRadius(*c, k, 1.0f);
             labelled = firstOf(c->refSamplePoints(k), at);
         } else {
-            c->drawSide(self, 0.0f, 1); // only the label shows
+            drawSideOf(*c, self, 0.0f, SidePoints::Recorded); // only the label shows
             labelled = firstOf(c->samplePoints(k), at);
         }
         if (labelled && painter)
@@ -293,6 +282,10 @@ void resetSceneRenderCounters() {
 
 void releaseFragmentBuffers(const Fragment* f) {
     FragmentBufferCache::instance().release(f);
+}
+
+void drawSideOf(Constraint& c, const ObjId* side, float scale, SidePoints points) {
+    c.drawSide(side, scale, points == SidePoints::Recorded ? 1 : 0);
 }
 
 double sphereRadius(const Constraint& c, int k, float scale) {

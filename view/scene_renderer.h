@@ -15,6 +15,7 @@
 
 #include "render_buffers.h"
 
+#include "scene_drawer.h"
 #include "view_labels.h"
 
 class Constraint;
@@ -34,6 +35,10 @@ void resetSceneRenderCounters();
 // fragment calls it; buffers of a fragment that is no longer drawn are freed after some idle
 // minutes anyway). A fragment drawn again afterwards is uploaded again.
 void releaseFragmentBuffers(const Fragment* f);
+
+// Side `side` of c drawn by the constraint itself at the given points (Constraint::drawSide takes
+// them as an integer).
+void drawSideOf(Constraint& c, const ObjId* side, float scale, SidePoints points);
 
 // Radius (scene units) of the sphere drawConstraintSide draws for side k of c at that scale: 0
 // for constraints without spheres.

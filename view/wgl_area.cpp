@@ -44,7 +44,7 @@ void WGLArea::paintOverlay(QPainter*) {
     for (Constraint* c : shown) {
         ObjId* self = &content->objId();
         if (c->frag(0) == self || c->frag(1) == self) {
-            c->drawSide(self, sampleScale, 0);
+            drawSideOf(*c, self, sampleScale, SidePoints::Moved);
             queueLabel(c->firstPoint(self), sphereRadius(*c, c->sideOf(self), sampleScale),
                        QString::number(c->id()));
         } else {
