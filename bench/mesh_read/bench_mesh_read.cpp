@@ -21,8 +21,6 @@
 #include "mesh_loading.h"
 #include "mesh_readers.h"
 #include "mesh_variants.h"
-#include "obj_reader.h"
-#include "ply_reader.h"
 #include "ply_writer.h"
 #include "project_reader.h"
 #include "project_writer.h"
@@ -202,8 +200,7 @@ int measureOne(const QString& path) {
     QString error;
     QElapsedTimer t;
     t.start();
-    const bool ok = path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive) ? readPly(path, mesh, error)
-                                                                              : readObj(path, mesh, error);
+    const bool ok = readMeshFile(path, mesh, error);
     const double readSeconds = t.nsecsElapsed() * 1e-9;
     if (!ok) {
         std::printf("ERROR %s\n", qPrintable(error));
@@ -235,10 +232,7 @@ int measureOne(const QString& path) {
 QStringList writeSubdivided(const QString& path, int levels, const QDir& dir) {
     FragMesh source;
     QString error;
-    const bool read = path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive)
-                          ? readPly(path, source, error)
-                          : readObj(path, source, error);
-    if (!read) {
+    if (!readMeshFile(path, source, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return {};
     }
@@ -273,7 +267,6 @@ FragMesh gridMesh(int n, double offset) {
 }
 
 int measureProject(const QString& dirPath) {
-    installMeshReaders();
     QDir().mkpath(dirPath);
     const QDir dir(dirPath);
     const QString project = dir.filePath("eight.prproj");
@@ -321,6 +314,7 @@ int measureProject(const QString& dirPath) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    installMeshReaders();
     QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args[0] == QLatin1String("--one"))
         return measureOne(args[1]);
