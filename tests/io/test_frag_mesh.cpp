@@ -89,9 +89,7 @@ private slots:
         QCOMPARE(m.displayColors.size(), std::size_t{3});
         QCOMPARE(m.highlightColors.size(), std::size_t{3});
         QCOMPARE(m.vertexNormals.size(), std::size_t{3});
-        QCOMPARE(m.vertexFlags.size(), std::size_t{3});
         QCOMPARE(m.faceNormals.size(), std::size_t{2});
-        QCOMPARE(m.faceFlags.size(), std::size_t{2});
         QCOMPARE(m.adjacency.size(), std::size_t{2});
         QCOMPARE(m.marked.size(), std::size_t{2});
         QCOMPARE(m.hitCounts.size(), std::size_t{2});
@@ -100,11 +98,9 @@ private slots:
             QVERIFY(m.fileColors[v] == white);
             QVERIFY(m.displayColors[v] == white);
             QVERIFY(m.highlightColors[v] == white);
-            QCOMPARE(m.vertexFlags[v], 0u);
         }
         QVERIFY(!m.hasVertexColors);
         for (std::uint32_t f = 0; f < 2; ++f) {
-            QCOMPARE(m.faceFlags[f], 0u);
             QCOMPARE(m.marked[f], std::uint8_t{0});
             QCOMPARE(m.hitCounts[f], 0);
             QVERIFY((m.pickColors[f] == Color4b{0, 0, 0, 255}));
@@ -114,10 +110,9 @@ private slots:
             }
         }
         // Arrays are sized exactly: nothing beyond the elements themselves.
-        const std::size_t expected =
-            3 * (sizeof(Point3d) * 2 + sizeof(std::uint32_t) + 3 * sizeof(Color4b)) +
-            2 * (sizeof(FragMesh::Face) + sizeof(Point3d) + sizeof(std::uint32_t) + sizeof(FaceAdjacency) +
-                 sizeof(std::uint8_t) + sizeof(int) + sizeof(Color4b));
+        const std::size_t expected = 3 * (sizeof(Point3d) * 2 + 3 * sizeof(Color4b)) +
+                                     2 * (sizeof(FragMesh::Face) + sizeof(Point3d) + sizeof(FaceAdjacency) +
+                                          sizeof(std::uint8_t) + sizeof(int) + sizeof(Color4b));
         QCOMPARE(m.memoryBytes(), expected);
     }
 
@@ -374,7 +369,9 @@ private slots:
         QCOMPARE(shuffled.bbox.max, plain.bbox.max);
         for (std::size_t v = 0; v < vertices.size(); ++v)
             QVERIFY2(near(shuffled.vertexNormals[vertexAt[v]], plain.vertexNormals[v], 1e-12),
-                     qPrintable(QString::number(v) + " " + QString::number((shuffled.vertexNormals[vertexAt[v]] - plain.vertexNormals[v]).norm())));
+                     qPrintable(QString::number(v) + " " +
+                                QString::number(
+                                    (shuffled.vertexNormals[vertexAt[v]] - plain.vertexNormals[v]).norm())));
         int nonManifold = 0;
         for (std::size_t f = 0; f < faces.size(); ++f) {
             QCOMPARE(shuffled.faceNormals[faceAt[f]], plain.faceNormals[f]); // same corners, same order
