@@ -13,6 +13,8 @@
 //   bench_mesh_read --project DIR
 //       writes a project of 8 fragments of 500,000 triangles each into DIR and opens it with its
 //       meshes read on one thread and on two (median of three openings each).
+//   bench_mesh_read --quick
+//       as without arguments, on a grid of 20,000 triangles.
 //   bench_mesh_read --one FILE
 //       measures one file in this process and prints one result line.
 
@@ -331,6 +333,8 @@ int main(int argc, char** argv) {
             dirPath = args[++i];
         else if (args[i] == QLatin1String("--grid") && i + 1 < args.size())
             n = args[++i].toInt();
+        else if (args[i] == QLatin1String("--quick"))
+            n = 100;
         else if (args[i] == QLatin1String("--no-grid"))
             n = 0;
         else if (args[i] == QLatin1String("--line-endings"))
