@@ -2,7 +2,7 @@
 
 #include "frag_group.h"
 #include "fragment.h"
-#include "mesh_file_reader.h"
+#include "mesh_formats.h"
 #include "mesh_readers.h"
 #include "placement_export.h"
 #include "project_reader.h"
@@ -57,14 +57,11 @@ bool loadProject(const QString& path, TotalGraph& graph, ProjectReadReport& repo
 }
 
 int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
-    MeshFileReader* reader = meshFileReader();
     FragMesh mesh;
     QString error;
     QElapsedTimer timer;
     timer.start();
-    const bool ply =
-        QFileInfo(path).fileName().split(QLatin1Char('.')).last().toLower() == QLatin1String("ply");
-    const bool ok = ply ? reader->readPly(path, mesh, error) : reader->readObj(path, mesh, error);
+    const bool ok = readMeshFile(path, mesh, error);
     const double readSeconds = timer.nsecsElapsed() / 1e9;
     if (!ok) {
         std::fprintf(err, "ostrakit-cli: %s\n", error.toLocal8Bit().constData());

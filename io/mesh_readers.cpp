@@ -3,15 +3,10 @@
 #include "obj_reader.h"
 #include "ply_reader.h"
 
-bool MeshReaders::readPly(const QString& path, FragMesh& mesh, QString& error) {
-    return ::readPly(path, mesh, error);
-}
-
-bool MeshReaders::readObj(const QString& path, FragMesh& mesh, QString& error) {
-    return ::readObj(path, mesh, error);
-}
-
 void installMeshReaders() {
-    static MeshReaders readers;
-    setMeshFileReader(&readers);
+    // The file dialog lists the formats in this order.
+    registerMeshFormat({QStringLiteral("ply"), QStringLiteral("ply"), readPly});
+    registerMeshFormat(
+        {QStringLiteral("obj"), QStringLiteral("obj"),
+         [](const QString& path, FragMesh& mesh, QString& error) { return readObj(path, mesh, error); }});
 }

@@ -361,7 +361,7 @@ void ListPanelContainer::AddEmptyGroup() {
 
 void ListPanelContainer::AddFrag() {
     const QStringList files = QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), QDir::currentPath(),
-                                                            tr("ply (*.ply);;obj (*.obj)"));
+                                                            meshFileDialogFilter());
     addFragments(files);
 }
 

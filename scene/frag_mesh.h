@@ -19,8 +19,6 @@ struct FaceAdjacency {
 struct FragMesh {
     using Face = std::array<std::uint32_t, 3>;
 
-    // Flag bits, as in the vertex and face flag words.
-    enum Flag : std::uint32_t { Deleted = 1u << 0, NotReadable = 1u << 1, NotWritable = 1u << 2 };
     // What changed since the drawing data was last uploaded.
     enum Change : std::uint32_t {
         Positions = 1u << 0,
@@ -30,9 +28,8 @@ struct FragMesh {
     };
 
     // Per vertex.
-    std::vector<Point3d> vertices;      // positions, world coordinates
-    std::vector<Point3d> vertexNormals; // unit length, or zero where no face contributes
-    std::vector<std::uint32_t> vertexFlags;
+    std::vector<Point3d> vertices;        // positions, world coordinates
+    std::vector<Point3d> vertexNormals;   // unit length, or zero where no face contributes
     std::vector<Color4b> fileColors;      // colour read from the file; its red byte is the grey level
     std::vector<Color4b> displayColors;   // drawn colour
     std::vector<Color4b> highlightColors; // drawn instead of displayColors while the fragment is focused
@@ -40,7 +37,6 @@ struct FragMesh {
     // Per face.
     std::vector<Face> faces;
     std::vector<Point3d> faceNormals;
-    std::vector<std::uint32_t> faceFlags;
     std::vector<FaceAdjacency> adjacency;
     std::vector<std::uint8_t> marked; // faces drawn red when marked
     std::vector<int> hitCounts;       // used by the interpenetration view

@@ -58,10 +58,6 @@ public:
     void setBasePickCode(int base) { basePickCode = base; }
     int getBasePickCode() const { return basePickCode; }
 
-    // Set and cleared by the solver.
-    bool solverFlag() const { return solverMark; }
-    void setSolverFlag(bool f) { solverMark = f; }
-
     FragMesh& mesh() { return *meshData; }
     const FragMesh& mesh() const { return *meshData; }
     // The mesh object itself: an undo step keeps it alive after the fragment has gone.
@@ -82,7 +78,6 @@ private:
     std::vector<int> pickCodes;
     int basePickCode = 0;
     QString fileNamePart;
-    bool solverMark = false;
     bool hasDeepConstraints = false; // a fragment never holds constraints of members
     QString lastLoadError;
 };

@@ -1,7 +1,6 @@
 #include "mesh_loading.h"
 
 #include "frag_mesh.h"
-#include "mesh_file_reader.h"
 
 #include <QFileInfo>
 
@@ -13,13 +12,6 @@
 #include <thread>
 
 namespace {
-// The suffix is the last "."-separated piece of the file name (the whole name when it has no
-// dot), in lower case.
-QString meshSuffix(const QString& path) {
-    const QString file = QFileInfo(path).fileName();
-    return file.split(QLatin1Char('.')).last().toLower();
-}
-
 void readOne(MeshLoad& load) {
     auto mesh = std::make_shared<FragMesh>();
     bool errorOfAFile = false; // load.error tells what is wrong with a file that is there
@@ -46,15 +38,8 @@ void readOne(MeshLoad& load) {
 
 bool readPreparedMesh(const QString& path, FragMesh& mesh, QString& error) {
     mesh.clear();
-    MeshFileReader* reader = meshFileReader();
-    if (!reader) {
-        error = QStringLiteral("No mesh reader is available to read %1").arg(path);
-        return false;
-    }
     try {
-        const bool ok = meshSuffix(path) == QLatin1String("ply") ? reader->readPly(path, mesh, error)
-                                                                 : reader->readObj(path, mesh, error);
-        if (!ok) {
+        if (!readMeshFile(path, mesh, error)) {
             mesh.clear();
             return false;
         }

@@ -2,6 +2,8 @@
 // Reading fragment meshes from their files and preparing them for drawing, one mesh or many at
 // once on all cores.
 
+#include "mesh_formats.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,10 +13,9 @@
 
 struct FragMesh;
 
-// Reads the mesh file at path into mesh (PLY for a ".ply" suffix in any letter case, OBJ for
-// anything else) through the installed reader, then prepares it: attributes, bounding box (also
-// kept as the file's box), normals, adjacency and the file's centroid. On failure mesh is left
-// empty and error tells why.
+// Reads the mesh file at path into mesh with the format of its suffix (readMeshFile in
+// mesh_formats.h), then prepares it: attributes, bounding box (also kept as the file's box),
+// normals, adjacency and the file's centroid. On failure mesh is left empty and error tells why.
 bool readPreparedMesh(const QString& path, FragMesh& mesh, QString& error);
 
 // One mesh to read: the first of candidates that can be read wins. Candidates after the first are

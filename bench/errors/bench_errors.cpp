@@ -5,10 +5,12 @@
 // Needs an X server (run under xvfb-run -a -s "-screen 0 1280x1024x24").
 //
 //   bench_errors [--repeat N] [--case "2 x 1M"]
+//   bench_errors --quick        (two spheres of 2,000 triangles)
 
 #include "closed_shapes.h"
 #include "error_view.h"
 #include "gl_defaults.h"
+#include "quick_mode.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -79,7 +82,10 @@ int main(int argc, char* argv[]) {
         if (std::strcmp(argv[i], "--case") == 0)
             only = argv[i + 1];
     }
-    const Case cases[] = {{"2 x 100k", 2, 100000}, {"2 x 1M", 2, 1000000}, {"8 x 250k", 8, 250000}};
+    const std::vector<Case> cases =
+        quickMode(argc, argv)
+            ? std::vector<Case>{{"2 x 2k", 2, 2000}}
+            : std::vector<Case>{{"2 x 100k", 2, 100000}, {"2 x 1M", 2, 1000000}, {"8 x 250k", 8, 250000}};
     ErrorView view;
     if (!view.ensureContext()) {
         std::fprintf(stderr, "bench_errors: %s\n", view.contextProblem().toLocal8Bit().constData());

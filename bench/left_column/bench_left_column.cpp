@@ -2,6 +2,7 @@
 // groups with 1,000 constraints: the time from "Load" until the tree, the constraint list and
 // every thumbnail are ready; then splitting five groups, grouping the 50 fragments they held in
 // one step and splitting that group again, each through the tree's menu. Needs an X server.
+// Usage: bench_left_column [--quick]   (the run takes a few seconds, so --quick runs it as it is)
 
 #include "frag_group.h"
 #include "fragment.h"

@@ -1,13 +1,15 @@
 // Saving and reopening a project of 200 fragments (in 20 groups) and 1,000 constraints, meshes
 // excluded: the fragments name mesh files that do not exist, so only the project file is timed.
 // Then reading files of 2,000, 20,000 and 80,000 empty top-level groups, whose times should grow
-// with the count, not its square. Prints the median of several runs.
+// with the count, not its square. Prints the median of several runs. With --quick: 20 fragments,
+// 100 constraints, and 200 and 2,000 groups.
 
 #include "frag_group.h"
 #include "fragment.h"
 #include "mesh_readers.h"
 #include "project_reader.h"
 #include "project_writer.h"
+#include "quick_mode.h"
 #include "rband.h"
 #include "total_graph.h"
 
@@ -22,11 +24,12 @@
 #include <vector>
 
 namespace {
-void buildProject(TotalGraph& g, const QString& folder) {
+// fragments (a multiple of 10) in groups of ten, with five constraints per fragment.
+void buildProject(TotalGraph& g, const QString& folder, int fragments) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<double> any(-100.0, 100.0);
     std::vector<FragGroup*> wrappers;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < fragments; ++i) {
         FragGroup* w = FragGroup::wrapFragment(&g, folder + QStringLiteral("/piece_%1.ply").arg(i));
         g.addObject(w);
         Matrix44d m = Matrix44d::Identity();
@@ -36,11 +39,11 @@ void buildProject(TotalGraph& g, const QString& folder) {
         w->applyTransform(&m);
         wrappers.push_back(w);
     }
-    for (int c = 0; c < 1000; ++c) {
-        FragGroup* a = wrappers[static_cast<std::size_t>(c % 200)];
-        FragGroup* b = wrappers[static_cast<std::size_t>((c * 7 + 1) % 200)];
+    for (int c = 0; c < 5 * fragments; ++c) {
+        FragGroup* a = wrappers[static_cast<std::size_t>(c % fragments)];
+        FragGroup* b = wrappers[static_cast<std::size_t>((c * 7 + 1) % fragments)];
         if (a == b)
-            b = wrappers[static_cast<std::size_t>((c + 1) % 200)];
+            b = wrappers[static_cast<std::size_t>((c + 1) % fragments)];
         auto* band = new RBand(c, &a->objId(), &b->objId());
         band->addLeafFrag(&a->wrappedFragment()->objId());
         band->addLeafFrag(&b->wrappedFragment()->objId());
@@ -51,7 +54,7 @@ void buildProject(TotalGraph& g, const QString& folder) {
         b->attachConstraint(band);
     }
     // Group every ten wrappers, as users do with the pieces of one region.
-    for (int k = 0; k < 20; ++k) {
+    for (int k = 0; k < fragments / 10; ++k) {
         auto* grp = new FragGroup(&g);
         grp->objId().id = g.nextFreeId();
         g.addObject(grp);
@@ -78,9 +81,11 @@ double median(std::vector<double> v) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     installMeshReaders();
+    const bool quick = quickMode(argc, argv);
+    const int fragments = quick ? 20 : 200;
     QTemporaryDir dir;
     TotalGraph project;
-    buildProject(project, dir.path());
+    buildProject(project, dir.path(), fragments);
     const QString path = dir.filePath(QStringLiteral("bench.prproj"));
 
     std::vector<double> saveMs, openMs;
@@ -97,17 +102,17 @@ int main(int argc, char* argv[]) {
         TotalGraph back;
         const ProjectReadReport report = readProjectFile(path, back);
         openMs.push_back(t.nsecsElapsed() / 1e6);
-        if (!report.ok() || back.constraintTable().size() != 1000) {
+        if (!report.ok() || back.constraintTable().size() != std::size_t(5 * fragments)) {
             std::fprintf(stderr, "reopen failed: %s\n", qPrintable(report.detail));
             return 1;
         }
     }
-    std::printf("project: 200 fragments in 20 groups, 1000 constraints, file %lld bytes\n",
-                static_cast<long long>(QFileInfo(path).size()));
+    std::printf("project: %d fragments in %d groups, %d constraints, file %lld bytes\n", fragments,
+                fragments / 10, 5 * fragments, static_cast<long long>(QFileInfo(path).size()));
     std::printf("save (text + atomic write): median %.2f ms\n", median(saveMs));
     std::printf("open (parse + checks, meshes missing): median %.2f ms\n", median(openMs));
 
-    for (int n : {2000, 20000, 80000}) {
+    for (int n : quick ? std::vector<int>{200, 2000} : std::vector<int>{2000, 20000, 80000}) {
         const QString groups = dir.filePath(QStringLiteral("groups.prproj"));
         QFile file(groups);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(manyGroups(n)) < 0)

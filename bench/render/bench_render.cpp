@@ -5,10 +5,13 @@
 //
 //   bench_render [--sizes 1,2,4] [--frames N] [--immediate-frames N]
 //       sizes in millions of triangles (a wavy height field of 2 n^2 triangles).
+//   bench_render --quick
+//       20,000 triangles, 2 frames of each kind.
 
 #include "face_picking.h"
 #include "fragment.h"
 #include "gl_defaults.h"
+#include "quick_mode.h"
 #include "scene_renderer.h"
 #include "view_camera.h"
 
@@ -148,6 +151,10 @@ int main(int argc, char** argv) {
     std::vector<double> sizes{1, 2, 4};
     int frames = 10, immediateFrames = 3;
     const QStringList args = app.arguments();
+    if (quickMode(argc, argv)) {
+        sizes = {0.02};
+        frames = immediateFrames = 2;
+    }
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--sizes")) {
             sizes.clear();

@@ -1,13 +1,14 @@
 // Cost of the reassembly solver on generated chains of fragments: assembly, factorisation and solve,
 // whole runs, the matrix dump, and the cost of one step against the number of point pairs.
 //
-//   bench_solver
+//   bench_solver [--quick]   (--quick: small chains and rings only)
 //
 // Each problem is a row of unit cubes along x; each two neighbours share 4 corresponding points on
 // their common face, and every cube is scrambled by a random turn of up to 0.3 rad and a shift of up
 // to 0.2. The solver's own output lines go to /dev/null; the tables go to standard output.
 
 #include "point_pair_set.h"
+#include "quick_mode.h"
 #include "reassembly_solver.h"
 
 #include <Eigen/Geometry>
@@ -119,7 +120,8 @@ template <class Fn> double best(int reps, Fn fn) {
 
 } // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    const bool quick = quickMode(argc, argv);
     EntityPoses poses;
     PointPairSet set(poses);
     ReassemblySolver solver(set);
@@ -130,7 +132,7 @@ int main() {
     std::printf("Chains with 4 point pairs per neighbouring pair (best of 5; times in ms)\n");
     std::printf("%9s %7s %7s %10s %10s %10s %6s %10s %10s\n", "entities", "pairs", "N", "assembly", "factor+",
                 "one step", "steps", "whole run", "dump");
-    for (const int entities : {10, 26, 100, 500}) {
+    for (const int entities : quick ? std::vector<int>{10, 26} : std::vector<int>{10, 26, 100, 500}) {
         feedChain(set, entities, 0);
         solver.resetTransforms();
         solver.computeCentroids();
@@ -172,11 +174,12 @@ int main() {
 
     // The driver's typical large case, as a chain with 4 more pairs between its first two pieces and
     // as a broken ring (a rim of 100 pieces, each sharing 4 points with the next, the last with the first).
+    const int large = quick ? 10 : 100;
     for (const bool ring : {false, true}) {
         if (ring)
-            feedRing(set, 100);
+            feedRing(set, large);
         else
-            feedChain(set, 100, 4);
+            feedChain(set, large, 4);
         double run = 1e300;
         for (int k = 0; k < 3; ++k)
             run = std::min(run, quietly([&] {
@@ -186,17 +189,17 @@ int main() {
                                solver.resetTransforms();
                                solver.iterate(r, t, failed, 0.0);
                            }));
-        std::printf(
-            "100 entities, %zu point pairs (N = %d), %s: whole solve %.1f ms in %d steps, %.2f ms per "
-            "step (target < 500 ms)\n",
-            set.pairs().size(), solver.unknownCount(), ring ? "ring " : "chain", 1e3 * run,
-            solver.lastRunSteps(), 1e3 * run / solver.lastRunSteps());
+        std::printf("%d entities, %zu point pairs (N = %d), %s: whole solve %.1f ms in %d steps, %.2f ms per "
+                    "step (target < 500 ms)\n",
+                    large, set.pairs().size(), solver.unknownCount(), ring ? "ring " : "chain", 1e3 * run,
+                    solver.lastRunSteps(), 1e3 * run / solver.lastRunSteps());
     }
     std::printf("\n");
 
     std::printf("Cost of one step against the number of point pairs (best of 5)\n");
     std::printf("%7s %9s %8s %11s %14s\n", "pairs", "entities", "N", "step ms", "us per pair");
-    for (const int pairs : {100, 200, 400, 800, 1600, 3200, 6400}) {
+    for (const int pairs :
+         quick ? std::vector<int>{100, 200} : std::vector<int>{100, 200, 400, 800, 1600, 3200, 6400}) {
         feedChain(set, pairs / 4 + 1, 0);
         const double s = best(5, [&] {
             solver.resetTransforms();

@@ -89,9 +89,7 @@ private slots:
         QCOMPARE(m.displayColors.size(), std::size_t{3});
         QCOMPARE(m.highlightColors.size(), std::size_t{3});
         QCOMPARE(m.vertexNormals.size(), std::size_t{3});
-        QCOMPARE(m.vertexFlags.size(), std::size_t{3});
         QCOMPARE(m.faceNormals.size(), std::size_t{2});
-        QCOMPARE(m.faceFlags.size(), std::size_t{2});
         QCOMPARE(m.adjacency.size(), std::size_t{2});
         QCOMPARE(m.marked.size(), std::size_t{2});
         QCOMPARE(m.hitCounts.size(), std::size_t{2});
@@ -100,11 +98,9 @@ private slots:
             QVERIFY(m.fileColors[v] == white);
             QVERIFY(m.displayColors[v] == white);
             QVERIFY(m.highlightColors[v] == white);
-            QCOMPARE(m.vertexFlags[v], 0u);
         }
         QVERIFY(!m.hasVertexColors);
         for (std::uint32_t f = 0; f < 2; ++f) {
-            QCOMPARE(m.faceFlags[f], 0u);
             QCOMPARE(m.marked[f], std::uint8_t{0});
             QCOMPARE(m.hitCounts[f], 0);
             QVERIFY((m.pickColors[f] == Color4b{0, 0, 0, 255}));
@@ -114,10 +110,9 @@ private slots:
             }
         }
         // Arrays are sized exactly: nothing beyond the elements themselves.
-        const std::size_t expected =
-            3 * (sizeof(Point3d) * 2 + sizeof(std::uint32_t) + 3 * sizeof(Color4b)) +
-            2 * (sizeof(FragMesh::Face) + sizeof(Point3d) + sizeof(std::uint32_t) + sizeof(FaceAdjacency) +
-                 sizeof(std::uint8_t) + sizeof(int) + sizeof(Color4b));
+        const std::size_t expected = 3 * (sizeof(Point3d) * 2 + 3 * sizeof(Color4b)) +
+                                     2 * (sizeof(FragMesh::Face) + sizeof(Point3d) + sizeof(FaceAdjacency) +
+                                          sizeof(std::uint8_t) + sizeof(int) + sizeof(Color4b));
         QCOMPARE(m.memoryBytes(), expected);
     }
 

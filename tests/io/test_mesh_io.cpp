@@ -1,9 +1,8 @@
-// The PLY and OBJ readers, through the installed MeshFileReader, on files the tests write
+// The PLY and OBJ readers, through the installed mesh formats, on files the tests write
 // themselves: every supported variant with exact expected contents, and malformed files with the
 // expected refusal.
 
 #include "frag_mesh.h"
-#include "mesh_file_reader.h"
 #include "mesh_readers.h"
 #include "obj_reader.h"
 #include "ply_reader.h"
@@ -308,12 +307,9 @@ class TestMeshIo : public QObject {
         return path;
     }
 
-    // Reads through the installed reader, choosing by suffix as the scene does.
+    // Reads through the installed formats, choosing by suffix as the scene does.
     static bool read(const QString& path, FragMesh& mesh, QString& error) {
-        MeshFileReader* r = meshFileReader();
-        if (path.endsWith(QLatin1String(".ply"), Qt::CaseInsensitive))
-            return r->readPly(path, mesh, error);
-        return r->readObj(path, mesh, error);
+        return readMeshFile(path, mesh, error);
     }
 
     static bool isObj(const QString& path) {
@@ -378,7 +374,10 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         installMeshReaders();
-        QVERIFY(meshFileReader() != nullptr);
+        installMeshReaders(); // again: nothing is listed twice
+        QCOMPARE(meshSuffixes(), QStringList({"ply", "obj"}));
+        QCOMPARE(meshFileDialogFilter(),
+                 QStringLiteral("All meshes (*.ply *.obj);;ply (*.ply);;obj (*.obj)"));
     }
 
     void readsValidFiles_data() {
@@ -717,6 +716,9 @@ private slots:
 
         QTest::newRow("missing-ply") << "does-not-exist.ply" << QByteArray() << "does not exist";
         QTest::newRow("missing-obj") << "does-not-exist.obj" << QByteArray() << "does not exist";
+        // Refused by its name, though its content is a good OBJ file.
+        QTest::newRow("unknown-suffix") << "mesh.stl" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+                                        << "mesh.stl: unknown mesh format; Ostrakit reads .ply and .obj";
         // Indices out of range are quoted as the file writes them, on their line (the whole message).
         const QByteArray triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
         const QString outOfRange =

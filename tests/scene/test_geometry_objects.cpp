@@ -1,6 +1,7 @@
 // Fragments, groups and constraints: identity, baked transformations, centroids, names, mesh
 // loading by suffix, and constraint point bookkeeping.
 
+#include "mesh_loading.h"
 #include "scene_fixtures.h"
 
 #include <QtTest>
@@ -71,25 +72,34 @@ private slots:
 
     void meshReaderIsChosenBySuffix_data() {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("readsAsPly");
-        QTest::newRow("lower") << "m.ply" << true;
-        QTest::newRow("upper") << "m.PLY" << true;
-        QTest::newRow("mixed") << "m.PlY" << true;
-        QTest::newRow("bare ply") << "ply" << true;
-        QTest::newRow("two dots") << "m.obj.ply" << true;
-        QTest::newRow("obj suffix") << "m.obj" << false;
-        QTest::newRow("no dot") << "mesh" << false;
-        QTest::newRow("ply in the middle") << "m.ply.bak" << false;
+        QTest::addColumn<QString>("error"); // empty when the PLY content is read
+        const QString unknown = QStringLiteral("%1: unknown mesh format; Ostrakit reads .ply and .obj");
+        QTest::newRow("lower") << "m.ply" << QString();
+        QTest::newRow("upper") << "m.PLY" << QString();
+        QTest::newRow("mixed") << "m.PlY" << QString();
+        QTest::newRow("bare ply") << "ply" << QString();
+        QTest::newRow("two dots") << "m.obj.ply" << QString();
+        QTest::newRow("obj suffix") << "m.obj"
+                                    << "m.obj: the file contains no vertices (is it an OBJ file?)";
+        QTest::newRow("no dot") << "mesh" << unknown.arg("mesh");
+        QTest::newRow("ply in the middle") << "m.ply.bak" << unknown.arg("m.ply.bak");
+        QTest::newRow("unknown suffix") << "m.stl" << unknown.arg("m.stl");
     }
     void meshReaderIsChosenBySuffix() {
-        // The same PLY content only loads when the name sends it to the PLY reader.
+        // The same PLY content only loads when the name sends it to the PLY reader, alone and
+        // among the meshes of a project.
         QFETCH(QString, name);
-        QFETCH(bool, readsAsPly);
+        QFETCH(QString, error);
         QTemporaryDir own;
-        Fragment f(nullptr, writeTetrahedron(own, name));
-        QCOMPARE(f.hasMesh(), readsAsPly);
-        QCOMPARE(f.loadError().isEmpty(), readsAsPly);
+        const QString path = writeTetrahedron(own, name);
+        Fragment f(nullptr, path);
+        QCOMPARE(f.hasMesh(), error.isEmpty());
+        QCOMPARE(f.loadError(), error);
         QCOMPARE(f.displayName(), name);
+        std::vector<MeshLoad> loads{MeshLoad{{path}, nullptr, -1, {}}};
+        loadMeshes(loads);
+        QCOMPARE(loads[0].used, error.isEmpty() ? 0 : -1);
+        QCOMPARE(loads[0].error, error);
     }
 
     void failedLoadLeavesEmptyFragmentWithMessage() {
