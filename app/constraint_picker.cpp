@@ -16,18 +16,18 @@ ConstraintPicker::ConstraintPicker(TotalGraph& graph, ViewCoordinator& views, Li
                                    QObject* parent)
     : QObject(parent), graph(graph), views(views), lists(lists) {}
 
-void ConstraintPicker::start(int constraintType, int pickStiffness) {
+void ConstraintPicker::start(ConstraintType type, int pickStiffness) {
     if (!views.anyAreaToPickIn()) {
         emit message(tr("Put fragments in the working areas to add a constraint"), HintMs);
         return;
     }
     lists.unfocusSelection();
     stiffness = pickStiffness;
-    if (constraintType != 0 && pickStiffness != 0) {
+    if (type != ConstraintType::None && pickStiffness != 0) {
         picks.clear();
         lastPicked = nullptr;
         pickCount = 0;
-        views.setPickMode(true, constraintType);
+        views.setPickMode(true, type);
     }
     emit message(tr("Adding a new constraint, press ESC to cancel"), 0);
 }

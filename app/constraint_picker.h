@@ -2,6 +2,7 @@
 // Adding a constraint by picking: the areas enter pick mode, each accepted click is one pick, the
 // second pick joins the two objects with a band.
 
+#include "constraint.h"
 #include "obj_id.h"
 #include "view_listener.h"
 
@@ -30,7 +31,7 @@ public:
 
     // Enters picking for a constraint of that type and stiffness (both non-zero), where there is
     // something to pick on.
-    void start(int constraintType, int stiffness);
+    void start(ConstraintType type, int stiffness);
     void addPick(const ObjId& picked, double x, double y, double z, const ObjId& parent);
     // Counts the pick; the second one makes the constraint.
     void join();

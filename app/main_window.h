@@ -126,7 +126,7 @@ public slots:
     void chooseExportAln();
     void quit();
     void newProject();
-    void HandlePicking(int nctype, int nstiff) override { picker->start(nctype, nstiff); }
+    void HandlePicking(int nctype, int nstiff) override { picker->start(ConstraintType(nctype), nstiff); }
     // Undo and redo leave any picking first.
     void undo();
     void redo();

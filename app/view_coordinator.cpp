@@ -86,7 +86,7 @@ bool ViewCoordinator::anyAreaToPickIn() const {
     return ui.wacont->content(0) || ui.wacont->content(1) || !solvedArea().isEmpty();
 }
 
-void ViewCoordinator::setPickMode(bool picking, int constraintType) {
+void ViewCoordinator::setPickMode(bool picking, ConstraintType type) {
     for (int i = 0; i < WAContainer::AreaCount; ++i) {
         WGLArea& area = ui.wacont->area(i);
         if (!picking) {
@@ -97,11 +97,11 @@ void ViewCoordinator::setPickMode(bool picking, int constraintType) {
             continue;
         area.setPickMode(true);
         area.getContent()->setFocused(false);
-        area.setConstraintType(constraintType);
+        area.setConstraintType(type);
     }
     solvedArea().setPickMode(picking);
     if (picking)
-        solvedArea().setConstraintType(constraintType);
+        solvedArea().setConstraintType(type);
 }
 
 void ViewCoordinator::updateSolvedErrors() {

@@ -3,6 +3,7 @@
 // it), the working areas, the interpenetration marks with their tolerance, and the thumbnails.
 // It also knows what a deletion means for the views.
 
+#include "constraint.h"
 #include "error_view.h"
 #include "prev_gl_area.h"
 #include "solve_driver.h"
@@ -42,13 +43,13 @@ public:
     // An object in a working area or in the solved area: somewhere to pick.
     bool anyAreaToPickIn() const;
     // Both working areas leave or enter picking; the solved area too.
-    void setPickMode(bool picking, int constraintType = 0);
+    void setPickMode(bool picking, ConstraintType type = ConstraintType::None);
 
     void updateSolvedErrors();
     void updateGroupErrors(GeometrObj* group);
     void setShowError(bool show);
     void setTolerance(float value);
-    void makeThumbnail(GeometrObj* obj);
+    void makeThumbnail(GeometrObj* obj) override;
 
     // Constraint k goes; a root that nothing holds any more goes back where its mesh was read and
     // leaves the solved area. k < 0 only clears the focus of constraint -1 - k.

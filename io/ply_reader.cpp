@@ -93,9 +93,9 @@ struct Element {
             n += scalarSize(p.isList ? p.countType : p.type);
         return n;
     }
-    int find(std::string_view name) const {
+    int find(std::string_view propertyName) const {
         for (std::size_t i = 0; i < properties.size(); ++i)
-            if (properties[i].name == name)
+            if (properties[i].name == propertyName)
                 return static_cast<int>(i);
         return -1;
     }

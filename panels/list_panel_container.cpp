@@ -220,11 +220,11 @@ void ListPanelContainer::addTreeItems(GeometrObj* obj, ControlWithChildren* pare
             members = item;
         }
         for (const auto& [id, member] : g->childMap()) {
-            if (auto* f = dynamic_cast<Fragment*>(member)) {
-                auto* item = new FragTreeWidgetItem(f);
-                members->addChildItem(item);
+            if (auto* fragment = dynamic_cast<Fragment*>(member)) {
+                auto* leaf = new FragTreeWidgetItem(fragment);
+                members->addChildItem(leaf);
                 if (!own)
-                    own = item; // a hidden wrapper is shown by its fragment's item
+                    own = leaf; // a hidden wrapper is shown by its fragment's item
             } else {
                 addTreeItems(member, members);
             }
@@ -360,8 +360,8 @@ void ListPanelContainer::AddEmptyGroup() {
 }
 
 void ListPanelContainer::AddFrag() {
-    const QStringList files = QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), QDir::currentPath(),
-                                                            meshFileDialogFilter());
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), QDir::currentPath(), meshFileDialogFilter());
     addFragments(files);
 }
 

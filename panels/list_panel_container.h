@@ -92,10 +92,10 @@ private:
     AddConstrWidget* addPanel;   // child
     ModConstrPanel* modifyPanel; // child
     QVBoxLayout layout;
-    TreePanel* tree;                       // child
-    ListPanel* constraintList;             // child
+    TreePanel* tree;                   // child
+    ListPanel* constraintList;         // child
     PanelListener* listener = nullptr; // not owned
-    BaseGraph* graph = nullptr;            // not owned
+    BaseGraph* graph = nullptr;        // not owned
     std::map<int, ConstrListWidgetItem*> constraintRows;
     std::map<int, MyTreeWidgetItem*> highlights; // working area -> item of the object it shows
     std::vector<int> focusedObjects;             // ids focused by the last selection change

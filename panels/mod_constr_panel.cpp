@@ -205,5 +205,5 @@ AddConstrWidget::AddConstrWidget(QWidget* parent)
 
 void AddConstrWidget::HandlePicking() {
     if (listener)
-        listener->HandlePicking(1, content.value());
+        listener->HandlePicking(int(ConstraintType::RubberBand), content.value());
 }

@@ -92,8 +92,8 @@ private:
     void repaintViews();
 
     PanelListener* listener = nullptr; // not owned
-    int shownId = -1;                      // -1 while nothing is shown
-    QGroupBox* group;                      // child, frames the content and the buttons
+    int shownId = -1;                  // -1 while nothing is shown
+    QGroupBox* group;                  // child, frames the content and the buttons
     std::array<SideRecord, 2> kept;
     std::array<Point3d, 2> pendingOffsets{Point3d::Zero(), Point3d::Zero()};
     int keptStiffness = 1;
@@ -112,6 +112,6 @@ public slots:
     void HandlePicking();
 
 private:
-    QGroupBox* group;                      // child, frames the content and the button
+    QGroupBox* group;                  // child, frames the content and the button
     PanelListener* listener = nullptr; // not owned
 };

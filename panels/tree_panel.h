@@ -64,7 +64,7 @@ private:
     void refreshConstraintTexts();
 
     PanelListener* listener = nullptr; // not owned
-    QList<QTreeWidgetItem*> selection;     // copied when a menu opens
+    QList<QTreeWidgetItem*> selection; // copied when a menu opens
 };
 
 // The object an action on item works on: a group item's group, or for a fragment item the hidden

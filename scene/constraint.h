@@ -11,6 +11,9 @@
 // Two objects must touch at given places: a point (or several) on each side, with a stiffness.
 // Sides point at the ObjId inside the joined objects, so they follow the objects when ids change.
 // Points are kept twice: samples move with the objects, refSamples keep the points as recorded.
+// What kind of constraint picking makes; the number is what the add-constraint panel asks for.
+enum class ConstraintType { None = 0, RubberBand = 1 };
+
 class Constraint : public IFocusable {
 public:
     using PointMap = std::multimap<ObjId*, Point3d>;

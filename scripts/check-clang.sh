@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds scene/ and io/ with clang 14, as the fuzz targets need them; with --tests also their test
-# suites, and runs those. Unoptimised and without debug information, to keep it short.
+# Builds scene/ and io/ with clang 14, as the fuzz targets need them, strictly (every warning an
+# error, shadowed names included); with --tests also their test suites, and runs those.
+# Unoptimised and without debug information, to keep it short.
 # Usage: scripts/check-clang.sh [--tests] [BUILD_DIR]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -15,7 +16,9 @@ build="${1:-$root/build-clang}"
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -G Ninja -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=None \
-    -DOSTRAKIT_BUILD_BENCHMARKS=OFF -DOSTRAKIT_BUILD_TOOLS=OFF
+    -DOSTRAKIT_BUILD_BENCHMARKS=OFF -DOSTRAKIT_BUILD_TOOLS=OFF -DOSTRAKIT_STRICT=ON
+else
+  cmake "$build" -DOSTRAKIT_STRICT=ON >/dev/null
 fi
 suites=(test_geometry_objects test_fragment_graph test_group_moves test_mesh_io test_frag_mesh test_project_file)
 if [ "$tests" = 0 ]; then

@@ -67,7 +67,6 @@ void IGLArea::resizeGL(int w, int h) {
 
 void IGLArea::setPickMode(bool on) {
     clicks.clear();
-    lastPicked = nullptr; // a pick belongs to one add-constraint session
     firstPick.reset();
     pickMode = on;
     setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
@@ -141,7 +140,7 @@ void IGLArea::processPick() {
 }
 
 std::optional<IGLArea::SurfacePick> IGLArea::pickUnderClick() {
-    if (clicks.empty() || constraintType != 1 || !functions)
+    if (clicks.empty() || constraintType != ConstraintType::RubberBand || !functions)
         return std::nullopt;
     const QPoint pixel = clickedPixel();
     const int x = pixel.x(), y = pixel.y();
@@ -171,11 +170,9 @@ void IGLArea::acceptPick(const SurfacePick& pick) {
     if (!o || !listener->isNotLastPicked(o)) {
         // Lit, but not a fragment's surface (a constraint's sphere, say), or the object picked
         // first again.
-        listener->pickMissed(o ? ViewListener::PickMiss::SameObject
-                               : ViewListener::PickMiss::NoSurface);
+        listener->pickMissed(o ? ViewListener::PickMiss::SameObject : ViewListener::PickMiss::NoSurface);
         return;
     }
-    lastPicked = o;
     GeometrObj* parentObject = graph ? graph->getObject(o->objId().parent) : nullptr;
     if (!parentObject)
         return;
@@ -220,7 +217,7 @@ void IGLArea::mousePressEvent(QMouseEvent* e) {
     trackball.mouseDown(int(e->position().x()), int(height() - e->position().y()),
                         trackballButtons(e->button(), e->modifiers()));
     mousePressed = true;
-    if (pickMode && constraintType == 1) {
+    if (pickMode && constraintType == ConstraintType::RubberBand) {
         clicks.push_back(pixelCentreUnder(e->position()));
         // Picked at once on the frame the user clicked on (its depth buffer and matrices are
         // kept): a quick click is often released before the next frame is drawn.

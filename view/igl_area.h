@@ -4,6 +4,7 @@
 // constraint is being added, the turning of a click into a picked surface point on a picked
 // object.
 
+#include "constraint.h"
 #include "geometry_types.h"
 #include "trackball.h"
 #include "view_labels.h"
@@ -59,7 +60,7 @@ public:
     bool inPickMode() const { return pickMode; }
     void setShowError(bool show) { showError = show; }
     bool showsError() const { return showError; }
-    void setConstraintType(int type) { constraintType = type; }
+    void setConstraintType(ConstraintType type) { constraintType = type; }
     Trackball& viewTrackball() { return trackball; }
     // Frames painted so far (tests wait on it to know a repaint happened).
     int paintCount() const { return paints; }
@@ -98,13 +99,12 @@ protected:
     std::optional<FirstPick> firstPick;
     bool pickMode = false;
     bool showError = true;
-    BaseGraph* graph = nullptr;            // not owned
+    BaseGraph* graph = nullptr;       // not owned
     ViewListener* listener = nullptr; // not owned
     Trackball trackball;
-    GeometrObj* lastPicked = nullptr; // not owned
     bool mousePressed = false;
     std::vector<QPointF> clicks; // pixel centres, x from the left, y from the bottom
-    int constraintType = 0;
+    ConstraintType constraintType = ConstraintType::None;
 
 private:
     struct SurfacePick {

@@ -4,8 +4,8 @@
 #include "constraint.h"
 #include "error_marks.h"
 #include "frag_group.h"
-#include "view_listener.h"
 #include "scene_renderer.h"
+#include "view_listener.h"
 
 #include <QOpenGLFunctions_2_1>
 

@@ -87,10 +87,10 @@ void PickPassGeometry::addChunks(List& list, const FragMesh& mesh, std::size_t f
         for (std::size_t k = begin; k < end; ++k) {
             for (std::uint32_t v : mesh.faces[k])
                 c.box.add(mesh.vertices[v]);
-            for (int axis = 0; axis < 3; ++axis) {
-                const double n = haveNormals ? mesh.faceNormals[k][axis] : 0.0;
+            for (int a = 0; a < 3; ++a) {
+                const double n = haveNormals ? mesh.faceNormals[k][a] : 0.0;
                 // A face seen edge-on (or degenerate) may come out either way in the driver.
-                c.turns[axis] |= n > EdgeOn ? TurnsToEye : n < -EdgeOn ? TurnsAway : (TurnsToEye | TurnsAway);
+                c.turns[a] |= n > EdgeOn ? TurnsToEye : n < -EdgeOn ? TurnsAway : (TurnsToEye | TurnsAway);
             }
         }
         list.chunks.push_back(c);

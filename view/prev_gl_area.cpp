@@ -174,8 +174,8 @@ void PrevGLArea::paintGL() {
     gl->glPushAttrib(GL_ALL_ATTRIB_BITS);
     object->draw(true);
     gl->glPopAttrib();
-    for (const auto& [o, f] : focus)
-        o->setFocused(f);
+    for (const auto& [o, focused] : focus)
+        o->setFocused(focused);
     makeDrawnPixelsOpaque();
 }
 

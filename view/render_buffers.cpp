@@ -241,8 +241,8 @@ FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment
         gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
         // Other share groups holding this fragment still have to catch up.
         QOpenGLContextGroup* here = QOpenGLContext::currentContext()->shareGroup();
-        for (auto& [group, others] : groups) {
-            if (group == here)
+        for (auto& [otherGroup, others] : groups) {
+            if (otherGroup == here)
                 continue;
             auto it = others.entries.find(&f);
             if (it != others.entries.end())
