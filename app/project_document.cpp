@@ -23,6 +23,12 @@ std::vector<Fragment*> allFragments(const TotalGraph& graph) {
                     out.push_back(f);
     return out;
 }
+
+// Reads a project file into an empty graph with the busy cursor.
+ProjectReadReport readBusily(const QString& file, TotalGraph& into, const MeshLoadOptions& loading) {
+    BusyCursor busy;
+    return readProjectFile(file, into, nullptr, loading);
+}
 } // namespace
 
 ProjectDocument::ProjectDocument(QObject* parent) : QObject(parent), project(std::make_unique<TotalGraph>()) {
@@ -49,11 +55,7 @@ bool ProjectDocument::isModified() const {
 
 ProjectReadReport ProjectDocument::open(const QString& file, const MeshLoadOptions& loading) {
     TotalGraph loaded;
-    ProjectReadReport report;
-    {
-        BusyCursor busy;
-        report = readProjectFile(file, loaded, nullptr, loading);
-    }
+    const ProjectReadReport report = readBusily(file, loaded, loading);
     if (!report.ok())
         return report;
     replaceWith(loaded);
@@ -75,11 +77,7 @@ bool ProjectDocument::save(const QString& file, QString& error) {
 
 ProjectReadReport ProjectDocument::import(const QString& file, const MeshLoadOptions& loading) {
     TotalGraph imported;
-    ProjectReadReport report;
-    {
-        BusyCursor busy;
-        report = readProjectFile(file, imported, nullptr, loading);
-    }
+    const ProjectReadReport report = readBusily(file, imported, loading);
     if (!report.ok())
         return report;
     std::vector<GeometrObj*> incoming;
