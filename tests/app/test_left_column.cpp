@@ -1,8 +1,8 @@
 // The left column in the real window: the fragment tree mirrors the project (items, names, tool
 // tips, focus, underlines of the working areas' objects, deleting a group with one of its
-// members selected, adding meshes, one of them unreadable), the constraint list mirrors its
-// constraints (texts, focus, deletion by button and by the Delete key, rows dropped with their
-// objects, New), and the option dialog answers as the user chose.
+// members selected), the constraint list mirrors its constraints (texts, focus, deletion by
+// button and by the Delete key, rows dropped with their objects, New), and the option dialog
+// answers as the user chose. Adding meshes needs no window: tests/panels tests it on the column.
 
 #include "../gl_test_main.h"
 #include "../scene/scene_fixtures.h"
@@ -283,41 +283,6 @@ private slots:
         QVERIFY(!graph.getObject(wrapperId));
         QCOMPARE(items.topLevelItemCount(), 1);
         QCOMPARE(constraintRows(w).count(), 0); // its constraint went with it
-        QVERIFY(graph.validate().isEmpty());
-    }
-
-    void addingMeshesSaysWhichCouldNotBeRead() {
-        MainWindow w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString good = writeTetrahedron(dir, "good.ply");
-        const QString bad = dir.filePath("bad.ply");
-        QFile broken(bad);
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("ply\nformat ascii 1.0\nelement vertex 3\n");
-        broken.close();
-        // The message comes after the progress dialog: answer it whenever it shows.
-        QString message;
-        QTimer answer;
-        connect(&answer, &QTimer::timeout, [&message] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                message = box->text();
-                box->accept();
-            }
-        });
-        answer.start(20);
-        w.widgets().listPans->addFragmentFiles({good, bad, dir.filePath("missing.obj")});
-        TotalGraph& graph = *w.projectGraph();
-        QCOMPARE(graph.objectTable().size(), std::size_t(1)); // only the good one
-        QCOMPARE(fragmentTree(w).topLevelItemCount(), 1);
-        QVERIFY2(message.contains("bad.ply") && message.contains("missing.obj") &&
-                     !message.contains("good.ply"),
-                 qPrintable(message));
-        // The fragment has its wrapper's id, and its item shows its thumbnail.
-        auto* wrapper = dynamic_cast<FragGroup*>(graph.objectTable().begin()->second);
-        QVERIFY(wrapper && wrapper->isHidden());
-        QCOMPARE(wrapper->wrappedFragment()->id(), wrapper->id());
-        QVERIFY(fragmentTree(w).topLevelItem(0)->toolTip(0).contains("image:"));
         QVERIFY(graph.validate().isEmpty());
     }
 
