@@ -1,14 +1,12 @@
 #include "constraint_picker.h"
 
 #include "geometr_obj.h"
-#include "list_panel.h"
 #include "list_panel_container.h"
 #include "rband.h"
 #include "status_times.h"
 #include "total_graph.h"
 #include "view_coordinator.h"
 
-#include <QListWidget>
 #include <algorithm>
 #include <vector>
 
@@ -75,8 +73,7 @@ void ConstraintPicker::join() {
     lists.addConstraintItem(c);
     views.showSolvedConstraint(c->id());
     views.updateSolvedArea();
-    if (QListWidgetItem* row = lists.constraintRow(c->id()))
-        row->listWidget()->scrollToItem(row);
+    lists.showConstraintRow(c->id());
     emit message(tr("Added %1 %2 between %3 and %4")
                      .arg(c->typeName())
                      .arg(c->id())

@@ -5,7 +5,6 @@
 #include "geometr_obj.h"
 #include "main_window_ui.h"
 #include "mesh_read_progress.h"
-#include "mod_constr_panel.h"
 #include "panel_gl_area.h"
 #include "save_file_dialog.h"
 #include "solve_summary.h"
@@ -122,7 +121,7 @@ void MainWindow::solve() {
         showMessage(tr("Solving ..."));
         reassembly->driver().solve();
         // The solve moved the samples: the modify panel shows and keeps the moved points.
-        ui->listPans->modifyConstraintPanel()->reload();
+        ui->listPans->reloadShownConstraint();
         projectChanged(tr("Solve"));
     }
     // Stays until the next action: it is how the user tells whether the Solve did what they meant.

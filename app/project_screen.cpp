@@ -4,7 +4,6 @@
 #include "geometr_obj.h"
 #include "list_panel_container.h"
 #include "main_window_ui.h"
-#include "mod_constr_panel.h"
 #include "panel_gl_area.h"
 #include "reassembly.h"
 #include "thumbnail_store.h"
@@ -75,11 +74,11 @@ void ProjectScreen::showInWorkingAreas(const std::array<int, 2>& ids) {
 }
 
 bool ProjectScreen::hasPendingEdits() const {
-    return ui.listPans->modifyConstraintPanel()->hasPendingEdits();
+    return ui.listPans->hasPendingEdits();
 }
 void ProjectScreen::applyPendingEdits() {
-    ui.listPans->modifyConstraintPanel()->apply();
+    ui.listPans->applyPendingEdits();
 }
 void ProjectScreen::takeBackPendingEdits() {
-    ui.listPans->modifyConstraintPanel()->undo();
+    ui.listPans->takeBackPendingEdits();
 }

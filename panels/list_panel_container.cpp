@@ -405,3 +405,20 @@ bool ListPanelContainer::addFragment(const QString& file, std::shared_ptr<FragMe
     item->refreshToolTip();
     return true;
 }
+
+bool ListPanelContainer::hasPendingEdits() const {
+    return modifyPanel->hasPendingEdits();
+}
+void ListPanelContainer::applyPendingEdits() {
+    modifyPanel->apply();
+}
+void ListPanelContainer::takeBackPendingEdits() {
+    modifyPanel->undo();
+}
+void ListPanelContainer::reloadShownConstraint() {
+    modifyPanel->reload();
+}
+void ListPanelContainer::showConstraintRow(int id) {
+    if (QListWidgetItem* row = constraintRow(id))
+        constraintList->contentWidget().scrollToItem(row);
+}

@@ -50,6 +50,14 @@ public:
 
     ListPanel* constraintListPanel() const { return constraintList; }
     ModConstrPanel* modifyConstraintPanel() const { return modifyPanel; }
+    // The constraint panel's edits not applied yet: applied, or taken back.
+    bool hasPendingEdits() const;
+    void applyPendingEdits();
+    void takeBackPendingEdits();
+    // The shown constraint's points moved (a Solve): the panel shows and keeps where they are now.
+    void reloadShownConstraint();
+    // The constraint's row scrolled into view, where it has one.
+    void showConstraintRow(int id);
     AddConstrWidget* addConstraintPanel() const { return addPanel; }
     TreePanel* treePanel() const { return tree; }
     // The item underlined for a working area, null if none.
