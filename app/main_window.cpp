@@ -114,6 +114,13 @@ void MainWindow::deleteGeometry(int objId) {
     views->deleteGeometry(objId);
 }
 
+void MainWindow::replaceInSolvedArea(int oldId, int newId) {
+    SolvedSlots& solved = reassembly->driver().solvedSlots();
+    solved.remove(oldId);
+    solved.add(newId);
+    views->replaceInSolvedArea(oldId, newId);
+}
+
 void MainWindow::solve() {
     {
         // A solve blocks the window until every level is done.

@@ -75,7 +75,7 @@ public:
     void updateGroupErrors(GeometrObj* group) override { views->updateGroupErrors(group); }
     void cancelAddConstraint() override { picker->cancel(); }
     void setShowError(bool show) override { views->setShowError(show); }
-    void replaceInSolvedArea(int oldId, int newId) override { views->replaceInSolvedArea(oldId, newId); }
+    void replaceInSolvedArea(int oldId, int newId) override;
     void removeTreeHighlightItem(MyTreeWidgetItem* item) override { lists().delHighl(item); }
     void addObjectToGraph(GeometrObj* obj) override { document->graph().addObject(obj); }
     void removeObjectFromGraph(int objId) override { document->graph().removeObject(objId); }

@@ -32,8 +32,6 @@ void ViewCoordinator::removeFromSolvedArea(int objId) {
     solvedArea().refitBox();
 }
 void ViewCoordinator::replaceInSolvedArea(int oldId, int newId) {
-    graph.removeFromSolvedSet(oldId);
-    graph.addToSolvedSet(newId);
     solvedArea().removeObject(oldId);
     solvedArea().addObject(newId);
 }

@@ -115,10 +115,6 @@ void BaseGraph::changeId(int newId, int oldId) {
     }
     if (auto* parent = dynamic_cast<FragGroup*>(o->parentObject()))
         parent->changeChildId(newId, oldId);
-    if (o->hasConstraintsDeep() && isInSolvedSet(oldId)) {
-        removeFromSolvedSet(oldId);
-        addToSolvedSet(newId);
-    }
 }
 
 int BaseGraph::nextFreeId() {
@@ -146,28 +142,6 @@ Color4b BaseGraph::objectColor(const ObjId& id) const {
 void BaseGraph::removeFromParent(const ObjId& id) {
     if (auto* parent = dynamic_cast<FragGroup*>(getObject(id.parent)))
         parent->removeChild(id.id);
-}
-
-int BaseGraph::nextSolvedSlot() const {
-    for (int c = 0;; ++c) {
-        const bool used = std::any_of(solvedSet.begin(), solvedSet.end(),
-                                      [c](const auto& entry) { return entry.second == c; });
-        if (!used)
-            return c;
-    }
-}
-
-int BaseGraph::solvedSlot(int id) const {
-    auto it = solvedSet.find(id);
-    return it == solvedSet.end() ? -1 : it->second;
-}
-
-void BaseGraph::addToSolvedSet(int id) {
-    solvedSet[id] = nextSolvedSlot();
-}
-
-bool BaseGraph::isObjectInSolvedSet(GeometrObj* o) const {
-    return o && isInSolvedSet(o->id());
 }
 
 void BaseGraph::pairAncestors(unsigned keyA, unsigned keyB, GeometrObj* a, GeometrObj* b, LiftMap& out) {

@@ -69,12 +69,6 @@ public:
     virtual Color4b defaultColor() const;
     virtual Color4b objectColor(const ObjId& id) const;
     virtual void removeFromParent(const ObjId& id);
-    virtual int nextSolvedSlot() const;
-    virtual int solvedSlot(int id) const;
-    virtual void addToSolvedSet(int id);
-    virtual void removeFromSolvedSet(int id) { solvedSet.erase(id); }
-    virtual bool isInSolvedSet(int id) const { return solvedSet.count(id) != 0; }
-    virtual bool isObjectInSolvedSet(GeometrObj* o) const;
     virtual void removeConstraint(int id) = 0;
     // Climbs from a and b to the first pair of ancestors that are top level or share a parent and
     // records them under keyA and keyB.
@@ -98,7 +92,6 @@ public:
     void constraintDescription(QString& out, Constraint* c) const;
     // The relative error as the list shows it: "RE: 33.33%" for 0.3333.
     static QString relativeErrorText(double error);
-    void clearSolvedSet() { solvedSet.clear(); }
     int hiddenObjectCount() const { return hiddenCount; }
     void decrementHiddenCount() { --hiddenCount; }
 
@@ -111,7 +104,6 @@ public:
     const std::map<int, GeometrObj*>& objectTable() const { return objects; }
     const std::map<int, Constraint*>& constraintTable() const { return constraints; }
     const std::map<int, int>& entityIndices() const { return entityIndex; }
-    const std::map<int, int>& solvedSlots() const { return solvedSet; }
 
 protected:
     // entityIndex[id] := the smallest free index / gives id's index back.
@@ -133,7 +125,6 @@ protected:
     // those below freshEntityIndex that were given back, and every index from freshEntityIndex on.
     std::set<int> returnedEntityIndices;
     int freshEntityIndex = 0;
-    std::map<int, int> solvedSet;
     std::vector<Color4b> colors;
     GraphListener* listener = nullptr; // not owned
     int hiddenCount = 0;

@@ -46,7 +46,6 @@ void TotalGraph::clear() {
     objects.clear();
     constraints.clear();
     clearEntityIndices();
-    solvedSet.clear();
     hiddenCount = 0;
 }
 
@@ -111,7 +110,6 @@ void TotalGraph::takeOver(TotalGraph& other) {
     objects.swap(other.objects);
     constraints.swap(other.constraints);
     swapEntityIndices(other);
-    solvedSet.swap(other.solvedSet);
     std::swap(hiddenCount, other.hiddenCount);
     reassignGraph(objects, this);
     other.clear();

@@ -1,7 +1,8 @@
 #pragma once
 // Everything a Solve needs besides the graph and the solved view: the entity poses, the point
-// pairs, the reassembly solver over them and the driver that feeds them level by level. The
-// window, the command-line tool, tests and benchmarks all assemble it this one way.
+// pairs, the reassembly solver over them and the driver that feeds them level by level (and keeps
+// the slots of the objects it made entities). The window, the command-line tool and the tests all
+// assemble it this one way.
 
 #include "entity_poses.h"
 #include "point_pair_set.h"

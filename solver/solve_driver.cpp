@@ -94,7 +94,7 @@ void SolveDriver::feedPoints(Constraint* c, GeometrObj* a, GeometrObj* b) {
     const Constraint::PointRange side0 = c->samplePoints(0), side1 = c->samplePoints(1);
     auto p1 = side1.begin();
     for (auto p0 = side0.begin(); p0 != side0.end() && p1 != side1.end(); ++p0, ++p1)
-        pairs.addPair(c->id(), graph.solvedSlot(a->id()), graph.solvedSlot(b->id()), p0->second, p1->second,
+        pairs.addPair(c->id(), solved.slotOf(a->id()), solved.slotOf(b->id()), p0->second, p1->second,
                       double(c->stiffness()));
 }
 
@@ -108,7 +108,7 @@ std::vector<Constraint*> SolveDriver::feedConstraintsOfMembers(int level, std::v
         if (!a || a->level() != level || !(concernsSolvedArea(a) || concernsSolvedArea(b)))
             continue;
         for (GeometrObj* o : {a, b})
-            if (!graph.isObjectInSolvedSet(o))
+            if (!solved.contains(o))
                 registerEntity(o, entities);
         lift[unsigned(a->id())] = a;
         lift[unsigned(b->id())] = b;
@@ -137,7 +137,7 @@ bool SolveDriver::concernsSolvedArea(GeometrObj* o) const {
 }
 
 void SolveDriver::registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities) {
-    graph.addToSolvedSet(o->id());
+    solved.add(o->id());
     poses.reset(poses.count() + 1);
     entities.push_back(o);
 }
@@ -158,7 +158,7 @@ void SolveDriver::solveSystem(int level) {
     pairs.clear();
     poses.clear();
     poses.reset(0);
-    graph.clearSolvedSet();
+    solved.clear();
 
     std::vector<GeometrObj*> entities;
     LiftMap lift;
@@ -174,14 +174,14 @@ void SolveDriver::solveSystem(int level) {
         for (Constraint* c : o->constraintList())
             if (joinsItsOwnSides(graph, c))
                 held.push_back(c);
-        if (!graph.isObjectInSolvedSet(o) && !held.empty())
+        if (!solved.contains(o) && !held.empty())
             registerEntity(o, entities);
         for (Constraint* c : held) {
             const int other = c->frag(0) == &o->objId() ? 1 : 0;
             GeometrObj* p = graph.getObject(c->frag(other)->id);
             if (!p)
                 continue;
-            if (!graph.isObjectInSolvedSet(p))
+            if (!solved.contains(p))
                 registerEntity(p, entities);
             if (!c->isFlagged()) {
                 addConstraintToSystem(c, lift);
@@ -249,4 +249,24 @@ void SolveDriver::solveSystem(int level) {
         area.repaint();
         area.repaintWorkingAreas();
     }
+}
+
+void SolvedSlots::add(int objId) {
+    int slot = 0;
+    const auto taken = [this](int c) {
+        return std::any_of(slotOfObject.begin(), slotOfObject.end(),
+                           [c](const auto& entry) { return entry.second == c; });
+    };
+    while (taken(slot))
+        ++slot;
+    slotOfObject[objId] = slot;
+}
+
+bool SolvedSlots::contains(const GeometrObj* o) const {
+    return o && contains(o->id());
+}
+
+int SolvedSlots::slotOf(int objId) const {
+    const auto it = slotOfObject.find(objId);
+    return it == slotOfObject.end() ? -1 : it->second;
 }

@@ -10,6 +10,7 @@
 #include "geometry_types.h"
 
 #include <QString>
+#include <map>
 #include <vector>
 
 class Constraint;
@@ -53,6 +54,23 @@ struct SolveLevelReport {
     int moved = 0;             // entities whose points moved (beyond rounding)
 };
 
+// The objects made entities in one level's run, each with the slot the point pairs name it by:
+// the smallest slot no other object holds.
+class SolvedSlots {
+public:
+    void add(int objId);
+    void remove(int objId) { slotOfObject.erase(objId); }
+    bool contains(int objId) const { return slotOfObject.count(objId) != 0; }
+    bool contains(const GeometrObj* o) const;
+    // -1 when the object has no slot.
+    int slotOf(int objId) const;
+    void clear() { slotOfObject.clear(); }
+    bool isEmpty() const { return slotOfObject.empty(); }
+
+private:
+    std::map<int, int> slotOfObject;
+};
+
 class SolveDriver {
 public:
     // None of the arguments is owned; all must outlive the driver.
@@ -69,6 +87,9 @@ public:
     // Reports of the levels run by the last solve(), in running order.
     const std::vector<SolveLevelReport>& lastReports() const { return reports; }
     bool anyLevelFailed() const;
+    // The entities of the level run last.
+    const SolvedSlots& solvedSlots() const { return solved; }
+    SolvedSlots& solvedSlots() { return solved; }
 
 private:
     bool concernsSolvedArea(GeometrObj* o) const;
@@ -90,5 +111,6 @@ private:
     PointPairSet& pairs;
     ReassemblySolver& solver;
     SolvedAreaAccess& area;
+    SolvedSlots solved;
     std::vector<SolveLevelReport> reports;
 };

@@ -230,28 +230,13 @@ private slots:
         addBand(graph, a, b, {0, 0, 0}, {1, 0, 0});
         g->addChild(a);
         outer->addChild(g);
-        graph.addToSolvedSet(outer->id());
         graph.deleteAll();
         QVERIFY(graph.isEmpty());
         QVERIFY(graph.constraintTable().empty());
         QVERIFY(graph.entityIndices().empty());
-        QVERIFY(graph.solvedSlots().empty());
         QCOMPARE(graph.hiddenObjectCount(), 0);
         QCOMPARE(graph.nextFreeId(), 0);
         QCOMPARE(graph.nextConstraintId(), 0);
-    }
-
-    void solvedSlotsAreSmallestFree() {
-        TotalGraph graph;
-        graph.addToSolvedSet(7);
-        graph.addToSolvedSet(3);
-        graph.addToSolvedSet(9);
-        QCOMPARE(graph.solvedSlot(3), 1);
-        graph.removeFromSolvedSet(7);
-        graph.addToSolvedSet(1);
-        QCOMPARE(graph.solvedSlot(1), 0);
-        QVERIFY(graph.isInSolvedSet(9));
-        QVERIFY(!graph.isInSolvedSet(7));
     }
 
     // Random sequences of additions, groupings, constraints, transformations and deletions keep

@@ -103,8 +103,8 @@ private slots:
         QVERIFY((vertex(b, 1) - a1).norm() < 1e-6);
         QCOMPARE(r.area.shown, (std::set<int>{a->id(), b->id()}));
         QVERIFY(a->isVisible() && b->isVisible());
-        QCOMPARE(r.graph.solvedSlot(a->id()), 0);
-        QCOMPARE(r.graph.solvedSlot(b->id()), 1);
+        QCOMPARE(r.driver.solvedSlots().slotOf(a->id()), 0);
+        QCOMPARE(r.driver.solvedSlots().slotOf(b->id()), 1);
         QCOMPARE(r.area.refits, 1);
         QCOMPARE(r.area.thumbnails, 2);
         // Group entities are marked, which frees their constraints for the next Solve.
@@ -178,8 +178,8 @@ private slots:
         QCOMPARE(r.driver.lastReports().size(), std::size_t(1));
         QCOMPARE(r.driver.lastReports()[0].entities, 2);
         QCOMPARE(vertex(q), q0);
-        QVERIFY(!r.graph.isInSolvedSet(p->id()));
-        QVERIFY(!r.graph.isInSolvedSet(lonely->id()));
+        QVERIFY(!r.driver.solvedSlots().contains(p->id()));
+        QVERIFY(!r.driver.solvedSlots().contains(lonely->id()));
         // A constraint reached from both of its objects is fed once.
         QCOMPARE(r.driver.lastReports()[0].pointPairs, 3);
     }
@@ -377,6 +377,19 @@ private slots:
                                                     .arg(now / then)));
                 }
             }
+    }
+
+    void solvedSlotsAreSmallestFree() {
+        SolvedSlots solved;
+        solved.add(7);
+        solved.add(3);
+        solved.add(9);
+        QCOMPARE(solved.slotOf(3), 1);
+        solved.remove(7);
+        solved.add(1);
+        QCOMPARE(solved.slotOf(1), 0);
+        QVERIFY(solved.contains(9));
+        QVERIFY(!solved.contains(7));
     }
 };
 
