@@ -7,18 +7,15 @@
 
 class Constraint;
 
-// A row that stands for a model object; it keeps the object's id, by which the object is looked
-// up again (the row never holds the only copy of anything).
+// A row that stands for a model object of type T; it keeps only the object's id, by which the
+// object is looked up again, so a row never points at an object that is gone.
 template <class T> class MyListWidgetItem : public QListWidgetItem {
 public:
-    MyListWidgetItem(const QString& text, T* object, int objectId)
-        : QListWidgetItem(text), obj(object), objId(objectId) {}
-    T* object() const { return obj; }
+    MyListWidgetItem(const QString& text, int objectId) : QListWidgetItem(text), objId(objectId) {}
     int id() const { return objId; }
 
 private:
-    T* obj;    // not owned
-    int objId; // copied at construction
+    int objId;
 };
 
 // A row of the constraint list: the constraint's description.

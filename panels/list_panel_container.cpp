@@ -136,7 +136,7 @@ void ListPanelContainer::unfocusSelection() {
 void ListPanelContainer::addConstraintItem(Constraint* c) {
     if (!c)
         return;
-    auto* row = new ConstrListWidgetItem(describe(c), c, c->id());
+    auto* row = new ConstrListWidgetItem(describe(c), c->id());
     constraintRows.emplace(c->id(), row); // an id listed already keeps its row
     constraintList->contentWidget().addItem(row);
 }
