@@ -3,9 +3,10 @@
 //
 //   bench_solver [--quick]   (--quick: small chains and rings only)
 //
-// Each problem is a row of unit cubes along x; each two neighbours share 4 corresponding points on
+// Most problems are a row of unit cubes along x; each two neighbours share 4 corresponding points on
 // their common face, and every cube is scrambled by a random turn of up to 0.3 rad and a shift of up
-// to 0.2. The solver's own output lines go to /dev/null; the tables go to standard output.
+// to 0.2. Rings close the row; walls are grids of tiles, 3 noisy pairs per shared edge. The solver's own
+// output lines go to /dev/null; the tables go to standard output.
 
 #include "point_pair_set.h"
 #include "quick_mode.h"
@@ -29,34 +30,79 @@ double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// Where each piece was thrown: a random turn about its centre of up to maxTurn rad and a shift of
+// up to 0.2.
+class Scramble {
+public:
+    Scramble(const std::vector<Point3d>& centres, double maxTurn, std::mt19937& rng) {
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        for (const Point3d& c : centres) {
+            const Eigen::Vector3d axis = Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized();
+            const Matrix33d r = Eigen::AngleAxisd(maxTurn * u(rng), axis).toRotationMatrix();
+            moves.push_back(composeTransform(r, c - r * c + 0.2 * Point3d(u(rng), u(rng), u(rng))));
+        }
+    }
+    Point3d moved(int e, const Point3d& p) const {
+        const Matrix44d& T = moves[std::size_t(e)];
+        return T.topLeftCorner<3, 3>() * p + T.topRightCorner<3, 1>();
+    }
+
+private:
+    std::vector<Matrix44d> moves;
+};
+
 // Feeds a scrambled chain of `entities` cubes with 4 pairs per neighbouring pair, plus `extra` more
 // pairs between the first two cubes.
 void feedChain(PointPairSet& set, int entities, int extra, unsigned seed = 1) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<Matrix44d> scramble;
-    for (int e = 0; e < entities; ++e) {
-        const Eigen::Vector3d axis = Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized();
-        const Matrix33d r = Eigen::AngleAxisd(0.3 * u(rng), axis).toRotationMatrix();
-        const Point3d c(double(e), 0.0, 0.0);
-        scramble.push_back(composeTransform(r, c - r * c + 0.2 * Point3d(u(rng), u(rng), u(rng))));
-    }
-    auto moved = [&](int e, const Point3d& p) -> Point3d {
-        const Matrix44d& T = scramble[std::size_t(e)];
-        return T.topLeftCorner<3, 3>() * p + T.topRightCorner<3, 1>();
-    };
+    std::vector<Point3d> centres;
+    for (int e = 0; e < entities; ++e)
+        centres.emplace_back(double(e), 0.0, 0.0);
+    const Scramble scramble(centres, 0.3, rng);
     set.clear();
     set.poses().reset(entities);
     int id = 0;
     auto share = [&](int e) {
         const Point3d q(e + 0.5, 0.45 * u(rng), 0.45 * u(rng));
-        set.addPair(id++, e, e + 1, moved(e, q), moved(e + 1, q), 1.0);
+        set.addPair(id++, e, e + 1, scramble.moved(e, q), scramble.moved(e + 1, q), 1.0);
     };
     for (int e = 0; e + 1 < entities; ++e)
         for (int k = 0; k < 4; ++k)
             share(e);
     for (int k = 0; k < extra; ++k)
         share(0);
+}
+
+// Feeds a wall of rows x cols unit tiles (a fresco): each tile shares 3 points with the tile to its
+// right and 3 with the one above, picked on each side with noise of 0.3 % of a tile, every tile
+// scrambled by a turn of up to maxTurn. The grid's cycles are what make its factorisation costly.
+void feedWall(PointPairSet& set, int rows, int cols, double maxTurn, unsigned seed = 3) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<Point3d> centres;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            centres.emplace_back(double(c), double(r), 0.0);
+    const Scramble scramble(centres, maxTurn, rng);
+    const auto noise = [&]() -> Point3d { return 0.003 * Point3d(u(rng), u(rng), u(rng)); };
+    set.clear();
+    set.poses().reset(rows * cols);
+    int id = 0;
+    const auto share = [&](int a, int b, const Point3d& edgeMid, const Point3d& along) {
+        for (int k = 0; k < 3; ++k) {
+            const Point3d q = edgeMid + 0.4 * (k - 1) * along + Point3d(0.0, 0.0, 0.1 * u(rng));
+            set.addPair(id++, a, b, scramble.moved(a, q + noise()), scramble.moved(b, q + noise()), 1.0);
+        }
+    };
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const int e = r * cols + c;
+            if (c + 1 < cols)
+                share(e, e + 1, Point3d(c + 0.5, double(r), 0.0), Point3d(0.0, 1.0, 0.0));
+            if (r + 1 < rows)
+                share(e, e + cols, Point3d(double(c), r + 0.5, 0.0), Point3d(1.0, 0.0, 0.0));
+        }
 }
 
 // Feeds a broken ring of `entities` pieces on a circle of circumference about `entities`: piece e
@@ -69,17 +115,10 @@ void feedRing(PointPairSet& set, int entities, unsigned seed = 2) {
         const double a = 2.0 * M_PI * e / entities;
         return Point3d(radius * std::cos(a), radius * std::sin(a), 0.0);
     };
-    std::vector<Matrix44d> scramble;
-    for (int e = 0; e < entities; ++e) {
-        const Eigen::Vector3d axis = Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized();
-        const Matrix33d r = Eigen::AngleAxisd(0.3 * u(rng), axis).toRotationMatrix();
-        const Point3d c = centre(e);
-        scramble.push_back(composeTransform(r, c - r * c + 0.2 * Point3d(u(rng), u(rng), u(rng))));
-    }
-    auto moved = [&](int e, const Point3d& p) -> Point3d {
-        const Matrix44d& T = scramble[std::size_t(e)];
-        return T.topLeftCorner<3, 3>() * p + T.topRightCorner<3, 1>();
-    };
+    std::vector<Point3d> centres;
+    for (int e = 0; e < entities; ++e)
+        centres.push_back(centre(e));
+    const Scramble scramble(centres, 0.3, rng);
     set.clear();
     set.poses().reset(entities);
     int id = 0;
@@ -89,7 +128,7 @@ void feedRing(PointPairSet& set, int entities, unsigned seed = 2) {
         const Point3d radial = mid.normalized();
         for (int k = 0; k < 4; ++k) {
             const Point3d q = mid + 0.45 * u(rng) * radial + 0.45 * u(rng) * Point3d(0, 0, 1);
-            set.addPair(id++, e, next, moved(e, q), moved(next, q), 1.0);
+            set.addPair(id++, e, next, scramble.moved(e, q), scramble.moved(next, q), 1.0);
         }
     }
 }
@@ -193,6 +232,37 @@ int main(int argc, char* argv[]) {
                     "step (target < 500 ms)\n",
                     large, set.pairs().size(), solver.unknownCount(), ring ? "ring " : "chain", 1e3 * run,
                     solver.lastRunSteps(), 1e3 * run / solver.lastRunSteps());
+    }
+    std::printf("\n");
+
+    // Walls: grids, not chains, so the factorisation meets the cycles of a fresco. Turns up to 0.3 rad,
+    // from where the iteration starts without the driver's rough placement.
+    std::printf("Walls of tiles, 3 noisy point pairs per shared edge (one run; times in ms)\n");
+    std::printf("%9s %7s %7s %10s %6s %10s %10s %12s\n", "tiles", "pairs", "N", "factor+", "steps",
+                "per step", "whole run", "final energy");
+    const std::vector<std::pair<int, int>> walls =
+        quick ? std::vector<std::pair<int, int>>{{3, 3}} : std::vector<std::pair<int, int>>{{5, 5}, {10, 10}};
+    for (const auto& [rows, cols] : walls) {
+        feedWall(set, rows, cols, 0.3);
+        solver.resetTransforms();
+        solver.computeCentroids();
+        solver.buildLinks();
+        const double assembly = quietly([&] {
+            solver.assembleSystem();
+            solver.system().matrix();
+        });
+        const double factor = quietly([&] { solver.assembleAndSolve(); }) - assembly;
+        std::vector<Matrix33d> r;
+        std::vector<Point3d> t;
+        bool failed = false;
+        const double run = quietly([&] {
+            solver.resetTransforms();
+            solver.iterate(r, t, failed, 0.0);
+        });
+        const int steps = std::max(1, solver.lastRunSteps());
+        std::printf("%4dx%-4d %7zu %7d %10.2f %6d %10.2f %10.1f %12.4g%s\n", rows, cols, set.pairs().size(),
+                    solver.unknownCount(), 1e3 * factor, solver.lastRunSteps(), 1e3 * run / steps, 1e3 * run,
+                    solver.energy(), failed ? " (failed)" : "");
     }
     std::printf("\n");
 
