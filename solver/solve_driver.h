@@ -40,6 +40,13 @@ public:
     virtual float tolerance() const = 0;
 };
 
+// Two objects whose shared points leave their relative turn open: the points of all their pairs lie
+// in one place or on one line, and no other chain of constraints joins the two sides.
+struct OpenJoint {
+    int objectA = 0, objectB = 0; // graph ids of the two entities
+    int points = 0;               // distinct points on objectA's side (1 or more, all on one line)
+};
+
 // What one level's run did.
 struct SolveLevelReport {
     int level = 0;
@@ -52,6 +59,12 @@ struct SolveLevelReport {
     bool iterated = false;     // new constraints were fed, so the system was solved
     bool failed = false;       // the linear solve failed: nothing was moved at this level
     int moved = 0;             // entities whose points moved (beyond rounding)
+    double factorSeconds = 0.0; // factorisations of the run's steps, summed
+    std::size_t peakBytes = 0;  // largest factor of the run's steps
+    // Graph ids of the entities no chain of constraints joins to the level's first (fixed) entity.
+    // Each such part is solved on its own, its first entity kept where it was.
+    std::vector<int> unconnected;
+    std::vector<OpenJoint> openJoints;
 };
 
 // The objects made entities in one level's run, each with the slot the point pairs name it by:
