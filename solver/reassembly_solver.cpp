@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 
 ReassemblySolver::ReassemblySolver(PointPairSet& pairs) : pairSet(pairs) {}
 
@@ -33,6 +34,30 @@ bool ReassemblySolver::inputConsistent() const {
         }
     }
     return true;
+}
+
+// Parts of the entities' graph (edges: point pairs of non-zero stiffness between two entities), each
+// anchored at its first entity; entity 0's part at entity 0.
+void ReassemblySolver::findParts() {
+    parts.resize(std::size_t(n));
+    std::iota(parts.begin(), parts.end(), 0);
+    const auto root = [this](int e) {
+        while (parts[std::size_t(e)] != e)
+            e = parts[std::size_t(e)] = parts[std::size_t(parts[std::size_t(e)])];
+        return e;
+    };
+    const auto& records = pairSet.records();
+    for (const PointPair& p : pairSet.pairs()) {
+        const int a = root(records[std::size_t(p.record0)].entity);
+        const int b = root(records[std::size_t(p.record1)].entity);
+        if (a != b && p.stiffness > 0.0)
+            parts[std::size_t(std::max(a, b))] = std::min(a, b); // the smaller index stays the root
+    }
+    anchors.assign(std::size_t(n), 0);
+    for (int e = 0; e < n; ++e) {
+        parts[std::size_t(e)] = root(e);
+        anchors[std::size_t(parts[std::size_t(e)])] = 1;
+    }
 }
 
 void ReassemblySolver::computeCentroids() {
@@ -77,18 +102,18 @@ double ReassemblySolver::energy() const {
 // unpivoted LDL^T returns garbage for coordinates around 1e5 and drifts for tiny ones; in the solve
 // frame every problem looks like one of unit size, and incrementOf turns the result back into world
 // units exactly (the frame change is affine).
-void ReassemblySolver::chooseSolveFrame() {
+void ReassemblySolver::chooseSolveFrame(const std::vector<SpringLink>& links) {
     frameOrigin = Point3d::Zero();
     frameUnit = 1.0;
-    if (linkTable.empty())
+    if (links.empty())
         return;
-    for (const SpringLink& l : linkTable)
+    for (const SpringLink& l : links)
         frameOrigin += l.pA + l.pB;
-    frameOrigin /= double(2 * linkTable.size());
+    frameOrigin /= double(2 * links.size());
     double sum = 0.0;
-    for (const SpringLink& l : linkTable)
+    for (const SpringLink& l : links)
         sum += (l.pA - frameOrigin).squaredNorm() + (l.pB - frameOrigin).squaredNorm();
-    const double rms = std::sqrt(sum / double(2 * linkTable.size()));
+    const double rms = std::sqrt(sum / double(2 * links.size()));
     if (std::isfinite(rms) && rms > 0.0)
         frameUnit = std::exp2(std::round(std::log2(rms)));
     if (!frameOrigin.allFinite() || !std::isfinite(frameUnit) || frameUnit == 0.0) {
@@ -98,8 +123,14 @@ void ReassemblySolver::chooseSolveFrame() {
 }
 
 void ReassemblySolver::assembleSystem() {
-    const int m = static_cast<int>(linkTable.size());
-    chooseSolveFrame();
+    if (static_cast<int>(anchors.size()) != n)
+        findParts();
+    assembleFullSystem(linkTable);
+}
+
+void ReassemblySolver::assembleFullSystem(const std::vector<SpringLink>& links) {
+    chooseSolveFrame(links);
+    const int m = static_cast<int>(links.size());
     unknowns = 6 * n + 18 * m;
     sys.reset(unknowns);
     auto xOf = [this](int i) { return 6 * n + 3 * i; };
@@ -107,7 +138,7 @@ void ReassemblySolver::assembleSystem() {
     auto lambdaOf = [this, m](int i) { return 6 * n + 3 * (4 * m + i); };
 
     // Springs between corresponding solved points.
-    for (const SpringLink& l : linkTable)
+    for (const SpringLink& l : links)
         for (int k = 0; k < 3; ++k)
             sys.addSpring(xOf(l.pointA) + k, xOf(l.pointB) + k, l.stiffness);
 
@@ -116,7 +147,7 @@ void ReassemblySolver::assembleSystem() {
 
     // x_i = y_i + t_f + S(a_f, b_f, c_f) p, with S = [[0, -c, -b], [c, 0, -a], [b, a, 0]]; the slack
     // y_i is anchored to p at unit weight.
-    for (const SpringLink& l : linkTable) {
+    for (const SpringLink& l : links) {
         for (int side = 0; side < 2; ++side) {
             const int i = side == 0 ? l.pointA : l.pointB;
             const int f = side == 0 ? l.entityA : l.entityB;
@@ -141,25 +172,57 @@ void ReassemblySolver::assembleSystem() {
         }
     }
 
-    // Pins: the fixed entity's points stay at their slack positions.
-    for (const SpringLink& l : linkTable) {
+    // Pins: the points of anchored entities stay at their slack positions.
+    for (const SpringLink& l : links) {
         for (int side = 0; side < 2; ++side) {
             const int i = side == 0 ? l.pointA : l.pointB;
             const int f = side == 0 ? l.entityA : l.entityB;
-            const double w = f == fixed ? kFixedPin : kFreePin;
+            const double w = anchors[std::size_t(f)] ? kFixedPin : kFreePin;
             for (int k = 0; k < 3; ++k)
                 sys.addSpring(xOf(i) + k, yOf(i) + k, w);
         }
     }
 }
 
-bool ReassemblySolver::assembleAndSolve() {
+bool ReassemblySolver::solveFullSystem() {
     assembleSystem();
     return sys.solveLinearSystem();
 }
 
+bool ReassemblySolver::assembleAndSolve() {
+    if (static_cast<int>(anchors.size()) != n)
+        findParts();
+    chooseSolveFrame(linkTable);
+    assembledLinks = linkTable;
+    unknowns = 6 * n + 18 * static_cast<int>(linkTable.size());
+    EntitySystem::Input in;
+    in.entities = n;
+    in.links = &linkTable;
+    in.held = &anchors;
+    in.origin = frameOrigin;
+    in.unit = frameUnit;
+    in.heldPin = kFixedPin;
+    in.freePin = kFreePin;
+    in.regularisation = kRegularisation;
+    reduced.assemble(in);
+    const bool solved = reduced.solve();
+    factorSeconds += reduced.lastFactorSeconds();
+    factorBytes = std::max(factorBytes, reduced.factorBytes());
+    return solved;
+}
+
+void ReassemblySolver::writeMatrixFile() {
+    const int size = 6 * n + 18 * static_cast<int>(assembledLinks.size());
+    if (size > SparseSystem::kMaxDenseDumpSize) {
+        SparseSystem::dumpSkipped("matrix.txt", size, SparseSystem::kMaxDenseDumpSize);
+        return;
+    }
+    assembleFullSystem(assembledLinks);
+    sys.dumpMatrix();
+}
+
 RigidIncrement ReassemblySolver::incrementOf(int f, double scale) const {
-    const Eigen::VectorXd& x = sys.solution();
+    const Eigen::VectorXd& x = reduced.increments();
     const int o = 6 * f;
     const double a = scale * x(o), b = scale * x(o + 1), c = scale * x(o + 2);
     Matrix33d s;
@@ -171,7 +234,7 @@ RigidIncrement ReassemblySolver::incrementOf(int f, double scale) const {
 }
 
 bool ReassemblySolver::checkIncrements(double scale) const {
-    if (sys.solution().size() != unknowns || static_cast<int>(centroidTable.size()) != n)
+    if (reduced.increments().size() != 6 * n || static_cast<int>(centroidTable.size()) != n)
         return false;
     for (int f = 0; f < n; ++f)
         if (!incrementOf(f, scale).ok)
@@ -181,7 +244,7 @@ bool ReassemblySolver::checkIncrements(double scale) const {
 
 void ReassemblySolver::applyIncrements(double scale) {
     for (int f = 0; f < n; ++f) {
-        if (f == fixed)
+        if (anchors[std::size_t(f)])
             continue;
         const RigidIncrement inc = incrementOf(f, scale);
         if (!inc.ok)
@@ -216,6 +279,7 @@ ReassemblySolver::StepResult ReassemblySolver::step() {
         res.failed = true;
         return res;
     }
+    findParts();
     computeCentroids();
     buildLinks();
     const double e0 = energy();
@@ -260,6 +324,8 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
     runSteps = 0;
     hitBound = false;
     shortenedSteps = 0;
+    factorSeconds = 0.0;
+    factorBytes = 0;
     bool assembled = false;
     for (;;) {
         const StepResult r = step();
@@ -267,7 +333,7 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
         assembled = assembled || r.assembled;
         if (r.failed) {
             if (assembled)
-                sys.dumpMatrix();
+                writeMatrixFile();
             failed = true;
             return;
         }
@@ -286,7 +352,7 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
         }
     }
     // One dump per run, of the last assembly: what the file would hold if every step rewrote it.
-    sys.dumpMatrix();
+    writeMatrixFile();
     rotations.assign(static_cast<std::size_t>(n), Matrix33d::Identity());
     translations.assign(static_cast<std::size_t>(n), Point3d::Zero());
     for (int f = 0; f < n; ++f)

@@ -2,25 +2,23 @@
 // The reassembly system: one rigid motion per entity so that corresponding points meet. Each step
 // linearises the rotations (M = I + S(a, b, c)), solves one sparse saddle-point system with slack
 // points and multipliers, turns each entity's increment into a rotation about its centroid and moves
-// the points; steps repeat while the energy decreases. Entity 0 is fixed and never moves.
+// the points; steps repeat while the energy decreases. Entity 0 is fixed and never moves; so is the
+// first entity of every part that no chain of point pairs joins to entity 0 (its anchor), so that
+// such a part is solved on its own instead of drifting.
 //
-// Unknowns (n entities, m links, N = 6n + 18m): 6e..6e+2 rotation (a, b, c) of entity e, 6e+3..6e+5
-// its translation; then x_i (solved point), y_i (slack point) and lambda_i (multipliers) for the 2m
-// points i, three each, in that order.
+// Unknowns of the saddle-point system (n entities, m links, N = 6n + 18m): 6e..6e+2 rotation
+// (a, b, c) of entity e, 6e+3..6e+5 its translation; then x_i (solved point), y_i (slack point) and
+// lambda_i (multipliers) for the 2m points i, three each, in that order. A step solves the same
+// problem with the slack points eliminated (EntitySystem: 6n unknowns); the full system is assembled
+// only to be written to "matrix.txt".
 
+#include "entity_system.h"
 #include "point_pair_set.h"
 #include "rigid_math.h"
 #include "sparse_system.h"
+#include "spring_link.h"
 
 #include <vector>
-
-// One spring per point pair, rebuilt at every step from the current positions.
-struct SpringLink {
-    int entityA = 0, entityB = 0; // entities of side 0 and side 1
-    int pointA = 0, pointB = 0;   // 2e and 2e+1 for link e
-    Point3d pA = Point3d::Zero(), pB = Point3d::Zero();
-    double stiffness = 0.0;
-};
 
 class ReassemblySolver {
 public:
@@ -58,14 +56,19 @@ public:
     StepResult step();
 
     // Inner operations, in calling order within a step (public for tests and benchmarks).
+    // Parts of the entities' graph and their anchors (see anchored()).
+    void findParts();
     void computeCentroids();
     void buildLinks();
     // Sum over links of stiffness * |pA - pB| (not squared).
     double energy() const;
-    // Builds A and b from the links as they are, positions expressed in the solve frame (centred on
-    // the mean point, scaled by a power of two near the RMS spread).
+    // Builds the saddle-point system A, b from the links as they are, positions expressed in the
+    // solve frame (centred on the mean point, scaled by a power of two near the RMS spread).
     void assembleSystem();
-    // assembleSystem, then solve; true on success.
+    // assembleSystem, then its LDL^T solve; true on success. What a step's increments must equal.
+    bool solveFullSystem();
+    // The step's solve: the system in the entity unknowns from the links as they are; true on
+    // success. The increments are then increments().
     bool assembleAndSolve();
     // Whether every entity's increment (scaled by scale) orthonormalises to a proper rotation.
     bool checkIncrements(double scale = 1.0) const;
@@ -77,6 +80,17 @@ public:
     int entityCount() const { return n; }
     int unknownCount() const { return unknowns; }
     int fixedEntity() const { return fixed; }
+    // Entities that never move: entity 0 and the first entity of every part not joined to it by a
+    // chain of point pairs of non-zero stiffness (as of the last step).
+    const std::vector<char>& anchored() const { return anchors; }
+    // Per entity, the anchor of its part.
+    const std::vector<int>& partOf() const { return parts; }
+    // Solution of the last assembleAndSolve(): 6 per entity, (a, b, c, t), in the solve frame.
+    const Eigen::VectorXd& increments() const { return reduced.increments(); }
+    const EntitySystem& entitySystem() const { return reduced; }
+    // Factorisation time of the last run's steps, summed, and the largest factor's bytes.
+    double lastRunFactorSeconds() const { return factorSeconds; }
+    std::size_t lastRunFactorBytes() const { return factorBytes; }
     const std::vector<SpringLink>& links() const { return linkTable; }
     const std::vector<Point3d>& centroids() const { return centroidTable; }
     const std::vector<Matrix44d>& transforms() const { return transformTable; }
@@ -94,11 +108,21 @@ public:
 
 private:
     bool inputConsistent() const;
-    void chooseSolveFrame();
+    void chooseSolveFrame(const std::vector<SpringLink>& links);
+    void assembleFullSystem(const std::vector<SpringLink>& links);
+    // "matrix.txt" for the last assembly: the full system while it is small, else the line that
+    // says it was skipped.
+    void writeMatrixFile();
     RigidIncrement incrementOf(int f, double scale) const;
 
     PointPairSet& pairSet;
     SparseSystem sys;
+    EntitySystem reduced;
+    std::vector<SpringLink> assembledLinks; // links of the last assembly
+    std::vector<char> anchors;
+    std::vector<int> parts;
+    double factorSeconds = 0.0;
+    std::size_t factorBytes = 0;
     int n = 0;
     int unknowns = 0;
     int fixed = 0;

@@ -70,16 +70,22 @@ bool SparseSystem::hasEntry(int r, int c) const {
     return false;
 }
 
-SparseSystem::DumpResult SparseSystem::dumpMatrix(const char* path, int maxDenseSize) const {
+SparseSystem::DumpResult SparseSystem::dumpSkipped(const char* path, int n, int maxDenseSize) {
     std::FILE* f = std::fopen(path, "w");
     if (!f)
         return DumpResult::NotOpened;
-    if (n > maxDenseSize) {
-        std::fclose(f);
-        std::printf("MATRIX DUMP SKIPPED: N = %d is above %d (the dense text would take about %.0f MB)\n", n,
-                    maxDenseSize, 4.0 * double(n) * double(n) / 1e6);
-        return DumpResult::SkippedTooLarge;
-    }
+    std::fclose(f);
+    std::printf("MATRIX DUMP SKIPPED: N = %d is above %d (the dense text would take about %.0f MB)\n", n,
+                maxDenseSize, 4.0 * double(n) * double(n) / 1e6);
+    return DumpResult::SkippedTooLarge;
+}
+
+SparseSystem::DumpResult SparseSystem::dumpMatrix(const char* path, int maxDenseSize) const {
+    if (n > maxDenseSize)
+        return dumpSkipped(path, n, maxDenseSize);
+    std::FILE* f = std::fopen(path, "w");
+    if (!f)
+        return DumpResult::NotOpened;
     std::vector<char> fileBuffer(1 << 20);
     std::setvbuf(f, fileBuffer.data(), _IOFBF, fileBuffer.size());
 
@@ -117,16 +123,9 @@ bool SparseSystem::solveLinearSystem() {
     x.resize(0);
     if (n == 0)
         return true; // the empty system has the empty solution
-    const auto* outer = a.outerIndexPtr();
-    const auto* inner = a.innerIndexPtr();
-    const bool samePattern = analysedOuter.size() == std::size_t(n) + 1 &&
-                             std::equal(outer, outer + n + 1, analysedOuter.begin()) &&
-                             analysedInner.size() == std::size_t(a.nonZeros()) &&
-                             std::equal(inner, inner + a.nonZeros(), analysedInner.begin());
-    if (!samePattern) {
+    if (!analysedPattern.matches(a)) {
         ldlt.analyzePattern(a);
-        analysedOuter.assign(outer, outer + n + 1);
-        analysedInner.assign(inner, inner + a.nonZeros());
+        analysedPattern.remember(a);
     }
     ldlt.factorize(a);
     if (ldlt.info() != Eigen::Success || !ldlt.vectorD().allFinite())
@@ -143,4 +142,17 @@ bool SparseSystem::solveLinearSystem() {
         sol = refined;
     x = std::move(sol);
     return true;
+}
+
+bool SparsePattern::matches(const Eigen::SparseMatrix<double>& m) const {
+    const auto* o = m.outerIndexPtr();
+    const auto* i = m.innerIndexPtr();
+    const std::size_t columns = std::size_t(m.outerSize());
+    return m.isCompressed() && outer.size() == columns + 1 && std::equal(o, o + columns + 1, outer.begin()) &&
+           inner.size() == std::size_t(m.nonZeros()) && std::equal(i, i + m.nonZeros(), inner.begin());
+}
+
+void SparsePattern::remember(const Eigen::SparseMatrix<double>& m) {
+    outer.assign(m.outerIndexPtr(), m.outerIndexPtr() + m.outerSize() + 1);
+    inner.assign(m.innerIndexPtr(), m.innerIndexPtr() + m.nonZeros());
 }

@@ -9,6 +9,17 @@
 
 #include <vector>
 
+// The sparsity pattern a factorisation was analysed for: its ordering and elimination tree serve
+// every matrix of the same pattern.
+class SparsePattern {
+public:
+    bool matches(const Eigen::SparseMatrix<double>& m) const;
+    void remember(const Eigen::SparseMatrix<double>& m);
+
+private:
+    std::vector<Eigen::SparseMatrix<double>::StorageIndex> outer, inner;
+};
+
 class SparseSystem {
 public:
     using Matrix = Eigen::SparseMatrix<double>; // column storage, rows sorted in each column
@@ -43,6 +54,8 @@ public:
     // For N > maxDenseSize nothing is written (the file is truncated so that no stale matrix remains)
     // and one line on standard output says why. Never changes A.
     DumpResult dumpMatrix(const char* path = "matrix.txt", int maxDenseSize = kMaxDenseDumpSize) const;
+    // What dumpMatrix does for a matrix of size n above maxDenseSize, without one.
+    static DumpResult dumpSkipped(const char* path, int n, int maxDenseSize);
 
     // Solves A x = b by LDL^T with approximate minimum degree ordering, reading the lower triangle of
     // the (symmetric) A. False when a pivot is exactly 0 or when the factors or x are not finite;
@@ -61,5 +74,5 @@ private:
     Eigen::VectorXd b;
     Eigen::VectorXd x;
     Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> ldlt;
-    std::vector<Matrix::StorageIndex> analysedOuter, analysedInner; // pattern ldlt was analysed for
+    SparsePattern analysedPattern;
 };

@@ -8,6 +8,7 @@
 // to 0.2. Rings close the row; walls are grids of tiles, 3 noisy pairs per shared edge. The solver's own
 // output lines go to /dev/null; the tables go to standard output.
 
+#include "coarse_alignment.h"
 #include "point_pair_set.h"
 #include "quick_mode.h"
 #include "reassembly_solver.h"
@@ -85,7 +86,7 @@ void feedWall(PointPairSet& set, int rows, int cols, double maxTurn, unsigned se
         for (int c = 0; c < cols; ++c)
             centres.emplace_back(double(c), double(r), 0.0);
     const Scramble scramble(centres, maxTurn, rng);
-    const auto noise = [&]() -> Point3d { return 0.003 * Point3d(u(rng), u(rng), u(rng)); };
+    const auto noise = [&]() -> Point3d { return (getenv("NOISE") ? atof(getenv("NOISE")) : 0.003) * Point3d(u(rng), u(rng), u(rng)); };
     set.clear();
     set.poses().reset(rows * cols);
     int id = 0;
@@ -131,6 +132,14 @@ void feedRing(PointPairSet& set, int entities, unsigned seed = 2) {
             set.addPair(id++, e, next, scramble.moved(e, q), scramble.moved(next, q), 1.0);
         }
     }
+}
+
+// Moves the fed points by the first placement a Solve makes before it iterates.
+void placeRoughly(PointPairSet& set) {
+    const std::vector<Matrix44d> start = coarseAlignment(set, set.poses().count());
+    for (PointRecord& r : set.records())
+        r.initial = r.current = start[std::size_t(r.entity)].topLeftCorner<3, 3>() * r.initial +
+                                start[std::size_t(r.entity)].topRightCorner<3, 1>();
 }
 
 // The solver's printf lines are sent to /dev/null while fn runs.
@@ -214,6 +223,7 @@ int main(int argc, char* argv[]) {
     // The driver's typical large case, as a chain with 4 more pairs between its first two pieces and
     // as a broken ring (a rim of 100 pieces, each sharing 4 points with the next, the last with the first).
     const int large = quick ? 10 : 100;
+    if (getenv("WALLS")) goto walls;
     for (const bool ring : {false, true}) {
         if (ring)
             feedRing(set, large);
@@ -235,23 +245,18 @@ int main(int argc, char* argv[]) {
     }
     std::printf("\n");
 
-    // Walls: grids, not chains, so the factorisation meets the cycles of a fresco. Turns up to 0.3 rad,
-    // from where the iteration starts without the driver's rough placement.
-    std::printf("Walls of tiles, 3 noisy point pairs per shared edge (one run; times in ms)\n");
-    std::printf("%9s %7s %7s %10s %6s %10s %10s %12s\n", "tiles", "pairs", "N", "factor+", "steps",
-                "per step", "whole run", "final energy");
+    walls:
+    // Walls: grids, not chains, so the factorisation meets the cycles of a fresco. Tiles turned by any
+    // angle, then placed roughly as a Solve does before it iterates.
+    std::printf("Walls of tiles turned by any angle, 3 noisy point pairs per shared edge (one run; times in ms)\n");
+    std::printf("%9s %7s %7s %9s %6s %10s %10s %10s %10s %12s\n", "tiles", "pairs", "N", "6n", "steps",
+                "factor", "per step", "rough", "whole run", "final energy");
     const std::vector<std::pair<int, int>> walls =
-        quick ? std::vector<std::pair<int, int>>{{3, 3}} : std::vector<std::pair<int, int>>{{5, 5}, {10, 10}};
+        quick ? std::vector<std::pair<int, int>>{{3, 3}}
+              : std::vector<std::pair<int, int>>{{5, 5}, {10, 10}, {20, 25}, {40, 50}};
     for (const auto& [rows, cols] : walls) {
-        feedWall(set, rows, cols, 0.3);
-        solver.resetTransforms();
-        solver.computeCentroids();
-        solver.buildLinks();
-        const double assembly = quietly([&] {
-            solver.assembleSystem();
-            solver.system().matrix();
-        });
-        const double factor = quietly([&] { solver.assembleAndSolve(); }) - assembly;
+        feedWall(set, rows, cols, M_PI);
+        const double rough = quietly([&] { placeRoughly(set); });
         std::vector<Matrix33d> r;
         std::vector<Point3d> t;
         bool failed = false;
@@ -260,11 +265,15 @@ int main(int argc, char* argv[]) {
             solver.iterate(r, t, failed, 0.0);
         });
         const int steps = std::max(1, solver.lastRunSteps());
-        std::printf("%4dx%-4d %7zu %7d %10.2f %6d %10.2f %10.1f %12.4g%s\n", rows, cols, set.pairs().size(),
-                    solver.unknownCount(), 1e3 * factor, solver.lastRunSteps(), 1e3 * run / steps, 1e3 * run,
-                    solver.energy(), failed ? " (failed)" : "");
+        std::printf("%4dx%-4d %7zu %7d %9d %6d %10.2f %10.2f %10.1f %10.1f %12.6g%s%s\n", rows, cols,
+                    set.pairs().size(), solver.unknownCount(), 6 * solver.entityCount(), solver.lastRunSteps(),
+                    1e3 * solver.lastRunFactorSeconds() / steps, 1e3 * run / steps, 1e3 * rough, 1e3 * run,
+                    solver.energy(), failed ? " (failed)" : "", solver.lastRunHitStepBound() ? " (step bound)" : "");
+        if (getenv("TRACE")) { for (double e : solver.energyTrace()) std::printf("%.12g ", e); std::printf("\n"); }
+        std::printf("%9s factor of the entity system: %.1f MB\n", "", solver.lastRunFactorBytes() / 1e6);
     }
-    std::printf("\n");
+    std::printf("(factor = ordering and LL^T factorisation of the 6n entity system, per step; rough = the\n"
+                " first placement by best rigid fits along the pairs)\n\n");
 
     std::printf("Cost of one step against the number of point pairs (best of 5)\n");
     std::printf("%7s %9s %8s %11s %14s\n", "pairs", "entities", "N", "step ms", "us per pair");

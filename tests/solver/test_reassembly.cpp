@@ -7,6 +7,8 @@
 #include "reassembly_solver.h"
 #include "solver_test_support.h"
 
+#include <Eigen/LU>
+
 #include <QFile>
 #include <QtTest>
 
@@ -122,7 +124,7 @@ private slots:
         solver.resetTransforms();
         solver.computeCentroids();
         solver.buildLinks();
-        QVERIFY(solver.assembleAndSolve());
+        QVERIFY(solver.solveFullSystem());
         QCOMPARE(solver.unknownCount(), 30);
         const SparseSystem& sys = solver.system();
         QCOMPARE(sys.size(), 30);
@@ -173,6 +175,83 @@ private slots:
         }
         // The linear step brings the two solved points together.
         QVERIFY((x.segment<3>(12) - x.segment<3>(15)).norm() <= 1e-6);
+    }
+
+    // A step solves the system with the slack points eliminated; its increments must be those of the
+    // full saddle-point system. Random small problems with a pinned entity, pairs of stiffness 0,
+    // pairs within one entity, an entity without points and a part not joined to entity 0.
+    void reducedSystemGivesTheFullSystemsIncrements_data() {
+        QTest::addColumn<unsigned>("seed");
+        QTest::addColumn<double>("size");
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            QTest::addRow("seed %u, unit size", seed) << seed << 1.0;
+            QTest::addRow("seed %u, size 1e4", seed) << seed << 1e4;
+        }
+    }
+    void reducedSystemGivesTheFullSystemsIncrements() {
+        QFETCH(unsigned, seed);
+        QFETCH(double, size);
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        std::uniform_int_distribution<int> pick(0, 5);
+        EntityPoses poses;
+        poses.reset(8); // entity 6 has no points; entity 7 is joined only to itself and to nothing else
+        PointPairSet set(poses);
+        const auto point = [&]() -> Point3d { return size * Point3d(u(rng), u(rng), u(rng)) + Point3d(3e3, 0, 0); };
+        int id = 0;
+        for (int k = 0; k < 30; ++k) {
+            const int a = pick(rng), b = (a + 1 + pick(rng) % 5) % 6;
+            const double stiffness = k % 7 == 3 ? 0.0 : 0.5 + 3.0 * std::abs(u(rng));
+            set.addPair(id++, a, b, point(), point(), stiffness);
+        }
+        set.addPair(id++, 2, 2, point(), point(), 1.0);
+        set.addPair(id++, 7, 7, point(), point(), 2.0);
+        ReassemblySolver solver(set);
+        solver.resetTransforms();
+        solver.findParts();
+        solver.computeCentroids();
+        solver.buildLinks();
+        QVERIFY(solver.assembleAndSolve());
+        const Eigen::VectorXd reduced = solver.increments();
+        // The full system solved densely, with full pivoting in extended precision: its entity part is
+        // the step's exact answer (the sparse LDL^T without pivoting is good to about 1e-8 here).
+        solver.assembleSystem();
+        using MatrixXld = Eigen::Matrix<long double, Eigen::Dynamic, Eigen::Dynamic>;
+        const MatrixXld a = Eigen::MatrixXd(solver.system().matrix()).cast<long double>();
+        const Eigen::VectorXd full = a.fullPivLu()
+                                         .solve(solver.system().rightHandSide().cast<long double>())
+                                         .head(6 * 8)
+                                         .cast<double>();
+        QCOMPARE(reduced.size(), full.size());
+        QVERIFY2((reduced - full).norm() <= 1e-9 * full.norm(),
+                 qPrintable(QString::number((reduced - full).norm() / full.norm())));
+        QVERIFY(full.norm() > 0.0);
+        QCOMPARE(reduced.segment<6>(6 * 6).norm(), 0.0); // no points: only the regularisation
+        QCOMPARE(int(solver.anchored()[7]), 1);
+    }
+
+    // A part that no chain of pairs joins to entity 0 is solved on its own, its first entity held
+    // where it was: the pairs of both parts close, and neither anchor moves.
+    void partsNotJoinedToTheFixedEntityAreSolvedAroundTheirFirstEntity() {
+        ScratchDir dir;
+        EntityPoses poses;
+        poses.reset(4);
+        PointPairSet set(poses);
+        ReassemblySolver solver(set);
+        const Point3d shift(0.3, -0.2, 0.1);
+        for (const Point3d& q : {Point3d(0, 0, 0), Point3d(1, 0, 0), Point3d(0, 1, 0), Point3d(0, 0, 1)}) {
+            set.addPair(0, 0, 1, q, q + shift, 1.0);
+            set.addPair(1, 2, 3, q + Point3d(10, 0, 0), q + Point3d(10, 0, 0) - shift, 1.0);
+        }
+        const Run run = solve(solver);
+        QVERIFY(!run.failed);
+        QCOMPARE(solver.partOf(), (std::vector<int>{0, 0, 2, 2}));
+        for (int held : {0, 2}) {
+            QVERIFY(run.translations[std::size_t(held)].norm() == 0.0);
+            QVERIFY(run.rotations[std::size_t(held)] == Matrix33d::Identity());
+        }
+        QVERIFY((run.translations[1] + shift).norm() <= 1e-9);
+        QVERIFY((run.translations[3] - shift).norm() <= 1e-9);
     }
 
     // --- runs ---------------------------------------------------------------------------------
