@@ -37,25 +37,22 @@ public:
         double heldPin = 0.0, freePin = 0.0, regularisation = 0.0;
     };
 
-    // Builds H (lower triangle) and g.
+    // Builds H (lower triangle) and g of the step.
     void assemble(const Input& in);
-    // Factorises H by LL^T (approximate minimum degree ordering, kept while the pattern of H stays
-    // the same) and solves H theta = g, with one round of iterative refinement. False when H is not
-    // positive definite or the result is not finite; theta then carries no result.
+
+    // Solves H theta = g (SpdSolver). False when H is not positive definite or the result is not
+    // finite; theta then carries no result.
     bool solve();
 
     const Eigen::VectorXd& increments() const { return theta; } // 6 per entity: a, b, c, t
     const Matrix& lowerMatrix() const { return h; }
     const Eigen::VectorXd& rightHandSide() const { return g; }
-    double lastFactorSeconds() const { return factorSeconds; }
+    double lastFactorSeconds() const { return spd.lastFactorSeconds(); }
     // Bytes held by the factor and the matrix after the last solve.
-    std::size_t factorBytes() const { return bytes; }
+    std::size_t factorBytes() const { return spd.factorBytes(); }
 
 private:
     Matrix h;
     Eigen::VectorXd g, theta;
-    Eigen::SimplicialLLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> llt;
-    SparsePattern analysedPattern;
-    double factorSeconds = 0.0;
-    std::size_t bytes = 0;
+    SpdSolver spd;
 };

@@ -8,6 +8,8 @@ ReassemblySolver::ReassemblySolver(PointPairSet& pairs) : pairSet(pairs) {}
 
 void ReassemblySolver::resetTransforms() {
     n = pairSet.poses().count();
+    factorSeconds = 0.0;
+    factorBytes = 0;
     transformTable.assign(static_cast<std::size_t>(n), Matrix44d::Identity());
     // Current positions are the initial ones moved by the transforms: with identity transforms they
     // are the initial ones again, also when the pairs were already moved by an earlier run.
@@ -195,6 +197,14 @@ bool ReassemblySolver::assembleAndSolve() {
     chooseSolveFrame(linkTable);
     assembledLinks = linkTable;
     unknowns = 6 * n + 18 * static_cast<int>(linkTable.size());
+    reduced.assemble(systemInput());
+    const bool solved = reduced.solve();
+    factorSeconds += reduced.lastFactorSeconds();
+    factorBytes = std::max(factorBytes, reduced.factorBytes());
+    return solved;
+}
+
+EntitySystem::Input ReassemblySolver::systemInput() const {
     EntitySystem::Input in;
     in.entities = n;
     in.links = &linkTable;
@@ -204,11 +214,7 @@ bool ReassemblySolver::assembleAndSolve() {
     in.heldPin = kFixedPin;
     in.freePin = kFreePin;
     in.regularisation = kRegularisation;
-    reduced.assemble(in);
-    const bool solved = reduced.solve();
-    factorSeconds += reduced.lastFactorSeconds();
-    factorBytes = std::max(factorBytes, reduced.factorBytes());
-    return solved;
+    return in;
 }
 
 void ReassemblySolver::writeMatrixFile() {
@@ -324,8 +330,6 @@ void ReassemblySolver::iterate(std::vector<Matrix33d>& rotations, std::vector<Po
     runSteps = 0;
     hitBound = false;
     shortenedSteps = 0;
-    factorSeconds = 0.0;
-    factorBytes = 0;
     bool assembled = false;
     for (;;) {
         const StepResult r = step();

@@ -114,6 +114,7 @@ private:
     // says it was skipped.
     void writeMatrixFile();
     RigidIncrement incrementOf(int f, double scale) const;
+    EntitySystem::Input systemInput() const;
 
     PointPairSet& pairSet;
     SparseSystem sys;

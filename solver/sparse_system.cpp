@@ -1,5 +1,7 @@
 #include "sparse_system.h"
 
+#include <chrono>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -155,4 +157,32 @@ bool SparsePattern::matches(const Eigen::SparseMatrix<double>& m) const {
 void SparsePattern::remember(const Eigen::SparseMatrix<double>& m) {
     outer.assign(m.outerIndexPtr(), m.outerIndexPtr() + m.outerSize() + 1);
     inner.assign(m.innerIndexPtr(), m.innerIndexPtr() + m.nonZeros());
+}
+
+bool SpdSolver::solve(const Eigen::SparseMatrix<double>& lower, const Eigen::VectorXd& rhs,
+                      Eigen::VectorXd& out) {
+    out.resize(0);
+    const auto t0 = std::chrono::steady_clock::now();
+    if (lower.rows() == 0)
+        return true;
+    if (!analysedPattern.matches(lower)) {
+        llt.analyzePattern(lower);
+        analysedPattern.remember(lower);
+    }
+    llt.factorize(lower);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (llt.info() != Eigen::Success)
+        return false;
+    bytes = std::size_t(llt.matrixL().nestedExpression().nonZeros() + lower.nonZeros()) *
+            (sizeof(double) + sizeof(int));
+    Eigen::VectorXd sol = llt.solve(rhs);
+    if (!sol.allFinite())
+        return false;
+    const auto full = lower.selfadjointView<Eigen::Lower>();
+    const Eigen::VectorXd residual = rhs - full * sol;
+    const Eigen::VectorXd refined = sol + llt.solve(residual);
+    if (refined.allFinite() && (rhs - full * refined).squaredNorm() < residual.squaredNorm())
+        sol = refined;
+    out = std::move(sol);
+    return true;
 }

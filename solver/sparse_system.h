@@ -20,6 +20,22 @@ private:
     std::vector<Eigen::SparseMatrix<double>::StorageIndex> outer, inner;
 };
 
+// A symmetric positive definite system given by its lower triangle, solved by LL^T with approximate
+// minimum degree ordering (kept while the pattern stays the same) and one round of iterative
+// refinement. False when the matrix is not positive definite or the result is not finite.
+class SpdSolver {
+public:
+    bool solve(const Eigen::SparseMatrix<double>& lower, const Eigen::VectorXd& rhs, Eigen::VectorXd& out);
+    double lastFactorSeconds() const { return seconds; }
+    std::size_t factorBytes() const { return bytes; } // factor and matrix, after the last solve
+
+private:
+    Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::AMDOrdering<int>> llt;
+    SparsePattern analysedPattern;
+    double seconds = 0.0;
+    std::size_t bytes = 0;
+};
+
 class SparseSystem {
 public:
     using Matrix = Eigen::SparseMatrix<double>; // column storage, rows sorted in each column

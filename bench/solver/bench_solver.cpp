@@ -86,7 +86,7 @@ void feedWall(PointPairSet& set, int rows, int cols, double maxTurn, unsigned se
         for (int c = 0; c < cols; ++c)
             centres.emplace_back(double(c), double(r), 0.0);
     const Scramble scramble(centres, maxTurn, rng);
-    const auto noise = [&]() -> Point3d { return (getenv("NOISE") ? atof(getenv("NOISE")) : 0.003) * Point3d(u(rng), u(rng), u(rng)); };
+    const auto noise = [&]() -> Point3d { return 0.003 * Point3d(u(rng), u(rng), u(rng)); };
     set.clear();
     set.poses().reset(rows * cols);
     int id = 0;
@@ -178,8 +178,8 @@ int main(int argc, char* argv[]) {
         return 1;
 
     std::printf("Chains with 4 point pairs per neighbouring pair (best of 5; times in ms)\n");
-    std::printf("%9s %7s %7s %10s %10s %10s %6s %10s %10s\n", "entities", "pairs", "N", "assembly", "factor+",
-                "one step", "steps", "whole run", "dump");
+    std::printf("%9s %7s %7s %10s %10s %10s %6s %10s %10s\n", "entities", "pairs", "N", "full asm",
+                "step solve", "one step", "steps", "whole run", "dump");
     for (const int entities : quick ? std::vector<int>{10, 26} : std::vector<int>{10, 26, 100, 500}) {
         feedChain(set, entities, 0);
         solver.resetTransforms();
@@ -211,19 +211,20 @@ int main(int argc, char* argv[]) {
         if (solver.unknownCount() <= SparseSystem::kMaxDenseDumpSize)
             std::snprintf(dumpText, sizeof dumpText, "%.2f", 1e3 * dump);
         std::printf("%9d %7zu %7d %10.3f %10.3f %10.3f %6d %10.2f %10s\n", entities, set.pairs().size(),
-                    solver.unknownCount(), 1e3 * assembly, 1e3 * (assembleSolve - assembly), 1e3 * oneStep,
-                    steps, 1e3 * run, dumpText);
+                    solver.unknownCount(), 1e3 * assembly, 1e3 * assembleSolve, 1e3 * oneStep, steps,
+                    1e3 * run, dumpText);
     }
     std::printf(
-        "(factor+ = AMD ordering, LDL^T factorisation and solve; one step = assembly, solve, polar\n"
-        " rounds, application and energy; whole run = resetTransforms + iterate including the matrix\n"
+        "(full asm = assembly of the N x N saddle-point system, done only for the dump; step solve =\n"
+        " assembly, AMD ordering, LL^T factorisation and solve of the 6n entity system; one step =\n"
+        " step solve, polar rounds, application and energy; whole run = resetTransforms + iterate including "
+        "the matrix\n"
         " dump rule: dense file up to N = %d, one skip line above)\n\n",
         SparseSystem::kMaxDenseDumpSize);
 
     // The driver's typical large case, as a chain with 4 more pairs between its first two pieces and
     // as a broken ring (a rim of 100 pieces, each sharing 4 points with the next, the last with the first).
     const int large = quick ? 10 : 100;
-    if (getenv("WALLS")) goto walls;
     for (const bool ring : {false, true}) {
         if (ring)
             feedRing(set, large);
@@ -245,10 +246,10 @@ int main(int argc, char* argv[]) {
     }
     std::printf("\n");
 
-    walls:
     // Walls: grids, not chains, so the factorisation meets the cycles of a fresco. Tiles turned by any
     // angle, then placed roughly as a Solve does before it iterates.
-    std::printf("Walls of tiles turned by any angle, 3 noisy point pairs per shared edge (one run; times in ms)\n");
+    std::printf(
+        "Walls of tiles turned by any angle, 3 noisy point pairs per shared edge (one run; times in ms)\n");
     std::printf("%9s %7s %7s %9s %6s %10s %10s %10s %10s %12s\n", "tiles", "pairs", "N", "6n", "steps",
                 "factor", "per step", "rough", "whole run", "final energy");
     const std::vector<std::pair<int, int>> walls =
@@ -266,10 +267,10 @@ int main(int argc, char* argv[]) {
         });
         const int steps = std::max(1, solver.lastRunSteps());
         std::printf("%4dx%-4d %7zu %7d %9d %6d %10.2f %10.2f %10.1f %10.1f %12.6g%s%s\n", rows, cols,
-                    set.pairs().size(), solver.unknownCount(), 6 * solver.entityCount(), solver.lastRunSteps(),
-                    1e3 * solver.lastRunFactorSeconds() / steps, 1e3 * run / steps, 1e3 * rough, 1e3 * run,
-                    solver.energy(), failed ? " (failed)" : "", solver.lastRunHitStepBound() ? " (step bound)" : "");
-        if (getenv("TRACE")) { for (double e : solver.energyTrace()) std::printf("%.12g ", e); std::printf("\n"); }
+                    set.pairs().size(), solver.unknownCount(), 6 * solver.entityCount(),
+                    solver.lastRunSteps(), 1e3 * solver.lastRunFactorSeconds() / steps, 1e3 * run / steps,
+                    1e3 * rough, 1e3 * run, solver.energy(), failed ? " (failed)" : "",
+                    solver.lastRunHitStepBound() ? " (step bound)" : "");
         std::printf("%9s factor of the entity system: %.1f MB\n", "", solver.lastRunFactorBytes() / 1e6);
     }
     std::printf("(factor = ordering and LL^T factorisation of the 6n entity system, per step; rough = the\n"

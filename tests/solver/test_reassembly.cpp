@@ -197,7 +197,9 @@ private slots:
         EntityPoses poses;
         poses.reset(8); // entity 6 has no points; entity 7 is joined only to itself and to nothing else
         PointPairSet set(poses);
-        const auto point = [&]() -> Point3d { return size * Point3d(u(rng), u(rng), u(rng)) + Point3d(3e3, 0, 0); };
+        const auto point = [&]() -> Point3d {
+            return size * Point3d(u(rng), u(rng), u(rng)) + Point3d(3e3, 0, 0);
+        };
         int id = 0;
         for (int k = 0; k < 30; ++k) {
             const int a = pick(rng), b = (a + 1 + pick(rng) % 5) % 6;
