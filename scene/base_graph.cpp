@@ -118,15 +118,27 @@ void BaseGraph::changeId(int newId, int oldId) {
 }
 
 int BaseGraph::nextFreeId() {
-    if (objects.empty())
-        return 0;
-    for (int c = 0;; ++c) {
-        const bool taken = std::any_of(objects.begin(), objects.end(), [c](const auto& entry) {
-            return entry.second->isTopLevel() && entry.second->containsId(c);
-        });
-        if (!taken)
-            return c;
+    // One walk over what the top-level objects contain, as containsId sees it: an object its own id,
+    // a group that is not a wrapper also every member, at any depth. n contained ids leave one of
+    // 0 .. n free, so only those need marking.
+    std::vector<GeometrObj*> open;
+    for (const auto& [id, o] : objects)
+        if (o->isTopLevel())
+            open.push_back(o);
+    std::vector<int> contained;
+    while (!open.empty()) {
+        GeometrObj* o = open.back();
+        open.pop_back();
+        contained.push_back(o->id());
+        if (auto* g = dynamic_cast<FragGroup*>(o); g && !g->isWrapper())
+            for (const auto& [cid, child] : g->childMap())
+                open.push_back(child);
     }
+    std::vector<bool> taken(contained.size() + 1, false);
+    for (int id : contained)
+        if (id >= 0 && std::size_t(id) < taken.size())
+            taken[std::size_t(id)] = true;
+    return int(std::find(taken.begin(), taken.end(), false) - taken.begin());
 }
 
 Color4b BaseGraph::defaultColor() const {

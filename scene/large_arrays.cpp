@@ -39,8 +39,12 @@ void touchPages(void* p, std::size_t bytes) {
 }
 
 unsigned partsFor(std::size_t n, std::size_t minPart) {
+    const std::size_t wanted = n / std::max<std::size_t>(minPart, 1);
+    // Asking for the number of cores reads system files each time: not for a loop that stays whole.
+    if (wanted <= 1)
+        return 1;
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    return unsigned(std::clamp<std::size_t>(n / std::max<std::size_t>(minPart, 1), 1, cores));
+    return unsigned(std::clamp<std::size_t>(wanted, 1, cores));
 }
 
 } // namespace large_arrays

@@ -5,6 +5,8 @@
 #include "fragment.h"
 #include "geometr_obj.h"
 
+#include <iterator>
+
 TotalGraph::~TotalGraph() {
     listener = nullptr;
     deleteAll();
@@ -119,8 +121,15 @@ int TotalGraph::nextConstraintId() const {
     const int n = static_cast<int>(constraints.size());
     if (n == 0)
         return 0;
-    for (int c = n - 1; c >= 0; --c)
-        if (!constraints.count(c))
+    // n distinct ids from 0 to n - 1 are every id below the count: no gap, without a look at the
+    // others (the usual case, each constraint added after the last).
+    if (constraints.begin()->first == 0 && constraints.rbegin()->first == n - 1)
+        return n;
+    // Down from n - 1 along the ids held there, to the first one missing.
+    int c = n - 1;
+    for (auto it = std::make_reverse_iterator(constraints.upper_bound(c)); it != constraints.rend() && c >= 0;
+         ++it, --c)
+        if (it->first != c)
             return c;
-    return constraints.rbegin()->first + 1;
+    return c >= 0 ? c : constraints.rbegin()->first + 1;
 }

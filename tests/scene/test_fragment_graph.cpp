@@ -53,6 +53,9 @@ private slots:
         QTest::newRow("largest gap below the count") << QList<int>{0, 2, 5} << 1;
         QTest::newRow("gap at zero") << QList<int>{1, 2} << 0;
         QTest::newRow("two gaps") << QList<int>{3, 7, 9, 10} << 2;
+        QTest::newRow("gap just below the count") << QList<int>{0, 1, 3} << 2;
+        QTest::newRow("dense but for one large id") << QList<int>{0, 1, 2, 3, 9} << 4;
+        QTest::newRow("all above the count") << QList<int>{5, 6} << 1;
     }
     void nextConstraintId() {
         QFETCH(QList<int>, ids);
@@ -237,6 +240,71 @@ private slots:
         QCOMPARE(graph.hiddenObjectCount(), 0);
         QCOMPARE(graph.nextFreeId(), 0);
         QCOMPARE(graph.nextConstraintId(), 0);
+    }
+
+    // Through random additions, nestings, constraints and deletions, the ids handed out stay those
+    // their definitions give: the smallest id no top-level object contains, and the largest unused
+    // constraint id below the count (one past the largest when there is none).
+    void idsFollowTheirDefinitionsUnderRandomEdits() {
+        for (unsigned seed = 1; seed <= 10; ++seed) {
+            std::mt19937 rng(seed);
+            TotalGraph graph;
+            auto any = [&rng](std::size_t n) {
+                return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+            };
+            auto objectsWhere = [&graph](auto&& keep) {
+                std::vector<GeometrObj*> v;
+                for (const auto& [id, o] : graph.objectTable())
+                    if (keep(o))
+                        v.push_back(o);
+                return v;
+            };
+            auto freeId = [&graph] {
+                for (int c = 0;; ++c) {
+                    bool taken = false;
+                    for (const auto& [id, o] : graph.objectTable())
+                        taken = taken || (o->isTopLevel() && o->containsId(c));
+                    if (!taken)
+                        return c;
+                }
+            };
+            auto freeConstraintId = [&graph] {
+                const int n = int(graph.constraintTable().size());
+                for (int c = n - 1; c >= 0; --c)
+                    if (!graph.getConstraint(c))
+                        return c;
+                return n == 0 ? 0 : graph.constraintTable().rbegin()->first + 1;
+            };
+            for (int step = 0; step < 120; ++step) {
+                const int op = std::uniform_int_distribution<int>(0, 5)(rng);
+                const auto tops = objectsWhere([](GeometrObj* o) { return o->isTopLevel(); });
+                if (op == 0 || tops.size() < 2) {
+                    addFragment(graph, tetra);
+                } else if (op == 1) {
+                    addGroup(graph);
+                } else if (op == 2) {
+                    // A top-level object into a top-level user group: groups nest at any depth.
+                    auto* g = dynamic_cast<FragGroup*>(tops[any(tops.size())]);
+                    GeometrObj* o = tops[any(tops.size())];
+                    if (g && !g->isHidden() && o != g)
+                        g->addChild(o);
+                } else if (op == 3) {
+                    GeometrObj* a = tops[any(tops.size())];
+                    GeometrObj* b = tops[any(tops.size())];
+                    if (a != b)
+                        addBand(graph, a, b, a->currentCentroid(), b->currentCentroid());
+                } else if (op == 4 && !graph.constraintTable().empty()) {
+                    auto it = graph.constraintTable().begin();
+                    std::advance(it, std::ptrdiff_t(any(graph.constraintTable().size())));
+                    graph.removeConstraint(it->first);
+                } else if (op == 5) {
+                    const auto all = objectsWhere([](GeometrObj*) { return true; });
+                    graph.deleteObject(all[any(all.size())]->id());
+                }
+                QCOMPARE(graph.nextFreeId(), freeId());
+                QCOMPARE(graph.nextConstraintId(), freeConstraintId());
+            }
+        }
     }
 
     // Random sequences of additions, groupings, constraints, transformations and deletions keep
