@@ -53,12 +53,12 @@ struct SolveLevelReport {
     int entities = 0;
     int pointPairs = 0;
     int steps = 0;
-    double energyBefore = 0.0; // of the fed pairs where the objects stood
-    double energy = 0.0;       // after the last step
-    double seconds = 0.0;      // the iteration only
-    bool iterated = false;     // new constraints were fed, so the system was solved
-    bool failed = false;       // the linear solve failed: nothing was moved at this level
-    int moved = 0;             // entities whose points moved (beyond rounding)
+    double energyBefore = 0.0;  // of the fed pairs where the objects stood
+    double energy = 0.0;        // after the last step
+    double seconds = 0.0;       // the iteration only
+    bool iterated = false;      // new constraints were fed, so the system was solved
+    bool failed = false;        // the linear solve failed: nothing was moved at this level
+    int moved = 0;              // entities whose points moved (beyond rounding)
     double factorSeconds = 0.0; // factorisations of the run's steps, summed
     std::size_t peakBytes = 0;  // largest factor of the run's steps
     // Graph ids of the entities no chain of constraints joins to the level's first (fixed) entity.
