@@ -9,6 +9,7 @@
 #include "project_writer.h"
 #include "reassembly.h"
 #include "sample_vessel.h"
+#include "solve_diagnosis.h"
 #include "solve_driver.h"
 #include "staged_file.h"
 #include "total_graph.h"
@@ -213,6 +214,8 @@ bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, 
                      r.entities, r.pointPairs, r.steps, r.energy, r.seconds, r.failed ? " (failed)" : "");
     if (driver.lastReports().empty())
         std::fprintf(out, "nothing to solve: no constraint waits to be fed\n");
+    for (const QString& sentence : solveDiagnosis(driver.lastReports(), graph))
+        std::fprintf(out, "%s\n", sentence.toLocal8Bit().constData());
     if (driver.anyLevelFailed()) {
         std::fprintf(
             err,

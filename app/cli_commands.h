@@ -14,6 +14,7 @@ const char* cliUsage();
 // Reads a project as "Open Project" does (mesh files that cannot be read are warned about on err);
 // false, with the reason on err, when the project cannot be read at all.
 bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err);
-// Solve as the window's button runs it, one line per level on out; false, with a message on err,
-// when a level's system could not be factorised.
+// Solve as the window's button runs it: one line per level on out, then one per thing the Solve
+// left wrong (see solveDiagnosis); false, with a message on err, when a level's system could not
+// be factorised.
 bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err);

@@ -7,6 +7,7 @@
 #include "mesh_read_progress.h"
 #include "panel_gl_area.h"
 #include "save_file_dialog.h"
+#include "solve_diagnosis.h"
 #include "solve_summary.h"
 #include "solved_container.h"
 #include "status_times.h"
@@ -68,6 +69,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
 }
 
 void MainWindow::connectComponents() {
+    // A message longer than the status bar stays readable whole in its tool tip.
+    connect(statusBar(), &QStatusBar::messageChanged, statusBar(), &QWidget::setToolTip);
     connect(ui->loadproj, &QAction::triggered, this, &MainWindow::chooseOpenProject);
     connect(ui->saveproj, &QAction::triggered, this, &MainWindow::chooseSaveProject);
     connect(ui->exit, &QAction::triggered, this, &MainWindow::quit);
@@ -129,10 +132,14 @@ void MainWindow::solve() {
         reassembly->driver().solve();
         // The solve moved the samples: the modify panel shows and keeps the moved points.
         ui->listPans->reloadShownConstraint();
+        ui->listPans->markMisfitConstraints();
         projectChanged(tr("Solve"));
     }
     // Stays until the next action: it is how the user tells whether the Solve did what they meant.
-    showMessage(solveSummary(reassembly->driver().lastReports(), document->graph()));
+    const std::vector<SolveLevelReport>& reports = reassembly->driver().lastReports();
+    const QStringList said =
+        QStringList{solveSummary(reports, document->graph())} + solveDiagnosis(reports, document->graph());
+    showMessage(said.join(QLatin1Char(' ')));
 }
 
 // --- file commands -------------------------------------------------------------------------

@@ -37,6 +37,7 @@ void ProjectScreen::announceProject(bool computeMarks, const std::map<QString, Q
         views.showSolvedConstraint(id);
         ui.listPans->addConstraintItem(c);
     }
+    ui.listPans->markMisfitConstraints();
     // A project saved after a solve opens with its interpenetration marks.
     if (computeMarks && !views.solvedArea().isEmpty())
         views.updateSolvedErrors();
@@ -54,6 +55,7 @@ void ProjectScreen::announceProject(bool computeMarks, const std::map<QString, Q
 }
 
 void ProjectScreen::showImported(const std::vector<GeometrObj*>& incoming) {
+    ui.listPans->markMisfitConstraints();
     for (GeometrObj* o : incoming)
         views.makeThumbnail(o);
     views.updateAll();

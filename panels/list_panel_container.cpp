@@ -6,11 +6,13 @@
 #include "busy_cursor.h"
 #include "choose_dialog.h"
 #include "constraint.h"
+#include "constraint_row_delegate.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "list_panel.h"
 #include "mod_constr_panel.h"
 #include "panel_listener.h"
+#include "solve_diagnosis.h"
 #include "tree_panel.h"
 
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QProgressDialog>
 #include <QShortcut>
 #include <QTreeWidgetItemIterator>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -139,6 +142,15 @@ void ListPanelContainer::addConstraintItem(Constraint* c) {
     auto* row = new ConstrListWidgetItem(describe(c), c->id());
     constraintRows.emplace(c->id(), row); // an id listed already keeps its row
     constraintList->contentWidget().addItem(row);
+}
+
+void ListPanelContainer::markMisfitConstraints() {
+    const Misfits misfits = graph ? misfitConstraints(*graph) : Misfits{};
+    for (const auto& [id, row] : constraintRows) {
+        const bool misfit = std::binary_search(misfits.ids.begin(), misfits.ids.end(), id);
+        row->setData(Qt::ForegroundRole,
+                     misfit ? QVariant(QBrush(ConstraintRowDelegate::MisfitColor)) : QVariant());
+    }
 }
 
 void ListPanelContainer::UpdateConstraintText(int id) {

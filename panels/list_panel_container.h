@@ -56,6 +56,9 @@ public:
     void takeBackPendingEdits();
     // The shown constraint's points moved (a Solve): the panel shows and keeps where they are now.
     void reloadShownConstraint();
+    // The rows of the graph's misfit constraints (misfitConstraints) turn red, the others take the
+    // list's colour: after a Solve and whenever the rows are made anew from the graph.
+    void markMisfitConstraints();
     // The constraint's row scrolled into view, where it has one.
     void showConstraintRow(int id);
     AddConstrWidget* addConstraintPanel() const { return addPanel; }

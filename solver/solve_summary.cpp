@@ -3,6 +3,7 @@
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "solve_diagnosis.h"
 #include "total_graph.h"
 
 #include <QCoreApplication>
@@ -48,11 +49,7 @@ QString largestError(const TotalGraph& graph) {
 }
 
 QString withoutMeshes(const QStringList& names) {
-    constexpr int Named = 3;
-    QString list = names.mid(0, Named).join(QStringLiteral(", "));
-    if (names.size() > Named)
-        list = tr("%1 and %2 more").arg(list).arg(names.size() - Named);
-    return tr("No mesh for %1: not shown.").arg(list);
+    return tr("No mesh for %1: not shown.").arg(shortList(names));
 }
 } // namespace
 

@@ -5,10 +5,12 @@
 #include "../scene/scene_fixtures.h"
 #include "cli_commands.h"
 #include "cli_run.h"
+#include "mispicked_sample.h"
 #include "project_reader.h"
 #include "project_writer.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QtTest>
 #include <cerrno>
 #include <cstdio>
@@ -52,6 +54,8 @@ private slots:
         CliRun run = cli({"solve", sample + "/sample.prproj", "--output", solved, "--aln", aln});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("level 0: 8 entities, 36 point pairs"), qPrintable(run.out));
+        // Put back exactly, the vessel leaves nothing to diagnose: the level line is all.
+        QCOMPARE(run.out.count('\n'), 1);
         // The solved project reads back with every constraint met.
         TotalGraph back;
         QVERIFY(readProjectFile(solved, back).ok());
@@ -67,6 +71,25 @@ private slots:
         QFile solvedFile(solved);
         QVERIFY(solvedFile.open(QIODevice::ReadOnly));
         QVERIFY(solvedFile.readAll().contains("<Mesh path=\"sample/piece_1.ply\" />"));
+    }
+
+    // One band picked in the wrong place among the vessel's exact ones: after the level line, one
+    // line names it and says what to do.
+    void solveNamesTheBandPickedInTheWrongPlace() {
+        MispickedSample sample;
+        QString error;
+        QVERIFY(QDir().mkpath(dir.filePath("mispicked")));
+        QVERIFY2(writeMispickedSample(dir.filePath("mispicked"), sample, error), qPrintable(error));
+        CliRun run = cli({"solve", sample.projectPath});
+        QCOMPARE(run.status, 0);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() == 2, qPrintable(run.out));
+        QVERIFY2(
+            lines[0].startsWith(QString("level 0: 8 entities, %1 point pairs").arg(sample.constraintCount)),
+            qPrintable(run.out));
+        const QRegularExpression named("^RBand 4 disagrees with the others \\(distance [0-9.]+, [0-9.]+× the "
+                                       "median\\): likely picked in the wrong place; check it\\.$");
+        QVERIFY2(named.match(lines[1]).hasMatch(), qPrintable(lines[1]));
     }
 
     // Outputs that cannot be written completely (a file-size limit, as on a full disk): the run

@@ -2,12 +2,14 @@
 // stiffness, edits move it at once and its row follows, Cancel and another row take unapplied
 // edits back bit for bit, Apply keeps them, loading never moves a point (far and tiny
 // coordinates), the panel lets go of a constraint that is deleted in any way, "Add Constraint"
-// picks with its stiffness, and Solve uses edited points.
+// picks with its stiffness, Solve uses edited points, and a band picked in the wrong place shows
+// red and is named after the Solve.
 
 #include "../gl_test_main.h"
 #include "constraint.h"
 #include "frag_group.h"
 #include "fragment.h"
+#include "mispicked_sample.h"
 #include "mod_constr_panel.h"
 #include "project_reader.h"
 #include "rband.h"
@@ -105,6 +107,26 @@ class TestConstraintPanels : public QObject {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(window->openProject(path));
+    }
+
+    // Ids of the constraints whose rows are drawn in red: some pixels of the row clearly red.
+    std::vector<int> redRows() {
+        QListWidget& rows = constraintRows(*window);
+        std::vector<int> red;
+        for (const auto& [id, c] : graph().constraintTable()) {
+            QListWidgetItem* row = window->widgets().listPans->constraintRow(id);
+            rows.scrollToItem(row);
+            const QImage picture = rows.viewport()->grab(rows.visualItemRect(row)).toImage();
+            bool found = false;
+            for (int y = 0; y < picture.height() && !found; ++y)
+                for (int x = 0; x < picture.width() && !found; ++x) {
+                    const QRgb p = picture.pixel(x, y);
+                    found = qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90;
+                }
+            if (found)
+                red.push_back(id);
+        }
+        return red;
     }
 
     bool panelIsReset() {
@@ -384,6 +406,37 @@ private slots:
                      said.contains(", nothing moved: no motion brings the points closer.") &&
                      said.contains("Largest error: RBand 0, RE: "),
                  qPrintable(said));
+    }
+
+    // One band picked in the wrong place among the vessel's exact ones. After the Solve its row is
+    // drawn red and the status bar names it after the summary, the whole line also in its tool
+    // tip. The colour follows the project: gone when the Solve is undone, back when it is redone,
+    // and there when the solved project is loaded.
+    void aBandPickedInTheWrongPlaceShowsRedAndIsNamed() {
+        QTemporaryDir folder;
+        MispickedSample sample;
+        QString error;
+        QVERIFY2(writeMispickedSample(folder.path(), sample, error), qPrintable(error));
+        open(sample.projectPath);
+        QCOMPARE(redRows(), std::vector<int>{});
+        window->solve();
+        const std::vector<int> wrong{MispickedSample::WrongBand};
+        QCOMPARE(redRows(), wrong);
+        const QString said = window->statusBar()->currentMessage();
+        const QRegularExpression named(
+            "^Solved 1 level: .*\\. RBand 4 disagrees with the others \\(distance [0-9.]+, [0-9.]+× the "
+            "median\\): likely picked in the wrong place; check it\\.$");
+        QVERIFY2(named.match(said).hasMatch(), qPrintable(said));
+        QCOMPARE(window->statusBar()->toolTip(), said);
+
+        window->widgets().undo->trigger();
+        QCOMPARE(redRows(), std::vector<int>{});
+        window->widgets().redo->trigger();
+        QCOMPARE(redRows(), wrong);
+        const QString solved = savedProject(graph(), folder.filePath("solved.prproj"));
+        QVERIFY(!solved.isEmpty());
+        QVERIFY(window->openProject(solved));
+        QCOMPARE(redRows(), wrong);
     }
 };
 
