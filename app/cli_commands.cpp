@@ -210,8 +210,12 @@ bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, 
     SolveDriver& driver = reassembly.driver();
     driver.solve();
     for (const SolveLevelReport& r : driver.lastReports())
-        std::fprintf(out, "level %d: %d entities, %d point pairs, %d steps, energy %.9g, %.3f s%s\n", r.level,
-                     r.entities, r.pointPairs, r.steps, r.energy, r.seconds, r.failed ? " (failed)" : "");
+        std::fprintf(
+            out,
+            "level %d: %d entities, %d point pairs, %d steps, energy %.9g, %.3f s, factorisation %.3f s, "
+            "factor %.1f MB%s\n",
+            r.level, r.entities, r.pointPairs, r.steps, r.energy, r.seconds, r.factorSeconds,
+            double(r.peakBytes) / 1e6, r.failed ? " (failed)" : "");
     if (driver.lastReports().empty())
         std::fprintf(out, "nothing to solve: no constraint waits to be fed\n");
     for (const QString& sentence : solveDiagnosis(driver.lastReports(), graph))

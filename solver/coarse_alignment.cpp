@@ -7,6 +7,10 @@
 #include <Eigen/LU>
 #include <Eigen/SVD>
 
+#include <algorithm>
+#include <map>
+#include <set>
+
 namespace {
 // Weighted centre and spread (second moments about the centre) of a point set.
 struct Spread {
@@ -90,7 +94,8 @@ double placedEnergy(const PointPairSet& pairs, const std::vector<Matrix44d>& pla
     return e;
 }
 
-std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount) {
+std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount,
+                                       const std::vector<char>& held) {
     const std::size_t n = std::size_t(std::max(entityCount, 0));
     std::vector<Matrix44d> placement(n, Matrix44d::Identity());
     if (n == 0)
@@ -99,6 +104,8 @@ std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCoun
     auto valid = [n](int e) { return e >= 0 && std::size_t(e) < n; };
     std::vector<bool> placed(n, false);
     placed[0] = true;
+    for (std::size_t e = 0; e < n && e < held.size(); ++e)
+        placed[e] = placed[e] || held[e] != 0;
     for (;;) {
         // The unplaced entity with the most pairs (by stiffness) to placed ones.
         std::vector<double> pull(n, 0.0);
@@ -138,4 +145,91 @@ std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCoun
         placed[next] = true;
     }
     return placement;
+}
+
+namespace {
+// The edges whose removal splits the graph, by Tarjan's low-link walk (iterative: chains of
+// thousands of pieces would overflow a recursive one). neighbours: sorted, without repeats.
+std::set<std::pair<int, int>> bridgesOf(const std::vector<std::vector<int>>& neighbours) {
+    const int n = int(neighbours.size());
+    std::vector<int> order(std::size_t(n), -1), low(std::size_t(n), 0);
+    std::set<std::pair<int, int>> bridges;
+    int counter = 0;
+    struct Frame {
+        int vertex, parent;
+        std::size_t next;
+    };
+    for (int root = 0; root < n; ++root) {
+        if (order[std::size_t(root)] >= 0)
+            continue;
+        std::vector<Frame> stack{{root, -1, 0}};
+        order[std::size_t(root)] = low[std::size_t(root)] = counter++;
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            const auto& adjacent = neighbours[std::size_t(f.vertex)];
+            if (f.next < adjacent.size()) {
+                const int w = adjacent[f.next++];
+                if (w == f.parent)
+                    continue;
+                if (order[std::size_t(w)] < 0) {
+                    order[std::size_t(w)] = low[std::size_t(w)] = counter++;
+                    stack.push_back({w, f.vertex, 0});
+                } else
+                    low[std::size_t(f.vertex)] = std::min(low[std::size_t(f.vertex)], order[std::size_t(w)]);
+                continue;
+            }
+            const int v = f.vertex, parent = f.parent;
+            stack.pop_back();
+            if (parent < 0)
+                continue;
+            low[std::size_t(parent)] = std::min(low[std::size_t(parent)], low[std::size_t(v)]);
+            if (low[std::size_t(v)] > order[std::size_t(parent)])
+                bridges.insert({std::min(v, parent), std::max(v, parent)});
+        }
+    }
+    return bridges;
+}
+
+int distinctPoints(const std::vector<Point3d>& points) {
+    Box3d extent;
+    for (const Point3d& p : points)
+        extent.add(p);
+    const double apart = 1e-9 * (extent.isNull() ? 0.0 : extent.diag());
+    std::vector<Point3d> distinct;
+    for (const Point3d& p : points)
+        if (std::none_of(distinct.begin(), distinct.end(),
+                         [&](const Point3d& q) { return (p - q).norm() <= apart; }))
+            distinct.push_back(p);
+    return int(distinct.size());
+}
+} // namespace
+
+std::vector<HingeJoint> openJoints(const PointPairSet& pairs, int entityCount) {
+    const int n = std::max(entityCount, 0);
+    const auto& records = pairs.records();
+    std::map<std::pair<int, int>, std::vector<Point3d>> sideA; // points on the smaller entity's side
+    for (const PointPair& p : pairs.pairs()) {
+        const PointRecord& r0 = records[std::size_t(p.record0)];
+        const PointRecord& r1 = records[std::size_t(p.record1)];
+        if (r0.entity == r1.entity || !(p.stiffness > 0.0) || r0.entity < 0 || r1.entity < 0 ||
+            r0.entity >= n || r1.entity >= n)
+            continue;
+        const PointRecord& own = r0.entity < r1.entity ? r0 : r1;
+        sideA[{std::min(r0.entity, r1.entity), std::max(r0.entity, r1.entity)}].push_back(own.initial);
+    }
+    std::vector<std::vector<int>> neighbours(static_cast<std::size_t>(n));
+    for (const auto& [joint, points] : sideA) {
+        neighbours[std::size_t(joint.first)].push_back(joint.second);
+        neighbours[std::size_t(joint.second)].push_back(joint.first);
+    }
+    const std::set<std::pair<int, int>> bridges = bridgesOf(neighbours);
+    std::vector<HingeJoint> open;
+    for (const auto& [joint, points] : sideA) {
+        if (!bridges.count(joint))
+            continue;
+        const std::vector<double> weights(points.size(), 1.0);
+        if (!spansMoreThanALine(spreadOf(points, weights, double(points.size()))))
+            open.push_back({joint.first, joint.second, distinctPoints(points)});
+    }
+    return open;
 }

@@ -12,9 +12,19 @@
 
 class PointPairSet;
 
-// One rigid transform per entity (entity 0 and entities without pairs to placed ones keep the
-// identity).
-std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount);
+// One rigid transform per entity. Held entities (entity 0, or the first entity of each part the
+// pairs join, when given) and entities without pairs to placed ones keep the identity.
+std::vector<Matrix44d> coarseAlignment(const PointPairSet& pairs, int entityCount,
+                                       const std::vector<char>& held = {});
+
+// Two entities whose shared points leave their relative turn open: all the points on a's side lie
+// in one place or on one line, and no other chain of pairs joins a and b (their joint is a bridge
+// of the entities' graph).
+struct HingeJoint {
+    int a = 0, b = 0; // entities, a < b
+    int points = 0;   // distinct points on a's side
+};
+std::vector<HingeJoint> openJoints(const PointPairSet& pairs, int entityCount);
 
 // Best rigid motion (least squares, weighted, no reflection) taking from[i] onto to[i]. Where the
 // points leave the turn open it takes the least turn: with one point (or all points in one place)

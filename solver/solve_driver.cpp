@@ -144,7 +144,9 @@ void SolveDriver::registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entiti
 
 std::vector<Matrix44d> SolveDriver::placeRoughly(double unmovedEnergy) {
     const int n = poses.count();
-    const std::vector<Matrix44d> start = coarseAlignment(pairs, n);
+    solver.resetTransforms();
+    solver.findParts(); // each part is placed around its first entity
+    const std::vector<Matrix44d> start = coarseAlignment(pairs, n, solver.anchored());
     // Kept only when it brings the points closer: a Solve never starts from a worse placement.
     if (!(placedEnergy(pairs, start) < unmovedEnergy))
         return identities(n);
@@ -152,6 +154,16 @@ std::vector<Matrix44d> SolveDriver::placeRoughly(double unmovedEnergy) {
         if (r.entity >= 0 && r.entity < n)
             r.initial = r.current = transformPoint(start[std::size_t(r.entity)], r.initial);
     return start;
+}
+
+void SolveDriver::describeJoints(SolveLevelReport& report, const std::vector<GeometrObj*>& entities) const {
+    const std::vector<int>& parts = solver.partOf();
+    const auto idOf = [&entities](int e) { return entities[std::size_t(e)]->id(); };
+    for (std::size_t e = 0; e < parts.size() && e < entities.size(); ++e)
+        if (parts[e] != parts[0])
+            report.unconnected.push_back(idOf(int(e)));
+    for (const HingeJoint& j : openJoints(pairs, int(entities.size())))
+        report.openJoints.push_back({idOf(j.a), idOf(j.b), j.points});
 }
 
 void SolveDriver::solveSystem(int level) {
@@ -215,6 +227,9 @@ void SolveDriver::solveSystem(int level) {
         report.failed = failed;
         report.steps = solver.lastRunSteps();
         report.energy = solver.energyTrace().empty() ? 0.0 : solver.energyTrace().back();
+        report.factorSeconds = solver.lastRunFactorSeconds();
+        report.peakBytes = solver.lastRunFactorBytes();
+        describeJoints(report, entities);
         if (!failed) {
             std::vector<Matrix44d> motions;
             for (std::size_t i = 0; i < entities.size() && i < rotations.size(); ++i) {
@@ -252,14 +267,34 @@ void SolveDriver::solveSystem(int level) {
 }
 
 void SolvedSlots::add(int objId) {
-    int slot = 0;
-    const auto taken = [this](int c) {
-        return std::any_of(slotOfObject.begin(), slotOfObject.end(),
-                           [c](const auto& entry) { return entry.second == c; });
-    };
-    while (taken(slot))
-        ++slot;
+    if (contains(objId))
+        return;
+    int slot = next;
+    if (freed.empty())
+        ++next;
+    else {
+        slot = *freed.begin();
+        freed.erase(freed.begin());
+    }
     slotOfObject[objId] = slot;
+}
+
+void SolvedSlots::remove(int objId) {
+    const auto it = slotOfObject.find(objId);
+    if (it == slotOfObject.end())
+        return;
+    freed.insert(it->second);
+    slotOfObject.erase(it);
+    while (!freed.empty() && *freed.rbegin() == next - 1) {
+        freed.erase(std::prev(freed.end()));
+        --next;
+    }
+}
+
+void SolvedSlots::clear() {
+    slotOfObject.clear();
+    freed.clear();
+    next = 0;
 }
 
 bool SolvedSlots::contains(const GeometrObj* o) const {

@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <map>
+#include <set>
 #include <vector>
 
 class Constraint;
@@ -72,16 +73,18 @@ struct SolveLevelReport {
 class SolvedSlots {
 public:
     void add(int objId);
-    void remove(int objId) { slotOfObject.erase(objId); }
+    void remove(int objId);
     bool contains(int objId) const { return slotOfObject.count(objId) != 0; }
     bool contains(const GeometrObj* o) const;
     // -1 when the object has no slot.
     int slotOf(int objId) const;
-    void clear() { slotOfObject.clear(); }
+    void clear();
     bool isEmpty() const { return slotOfObject.empty(); }
 
 private:
     std::map<int, int> slotOfObject;
+    std::set<int> freed; // slots below next that no object holds
+    int next = 0;        // every slot from here on is free
 };
 
 class SolveDriver {
@@ -111,6 +114,8 @@ private:
     // fed pairs where they are.
     std::vector<Matrix44d> placeRoughly(double unmovedEnergy);
     void registerEntity(GeometrObj* o, std::vector<GeometrObj*>& entities);
+    // The parts not joined to the fixed entity and the joints left open, by object id.
+    void describeJoints(SolveLevelReport& report, const std::vector<GeometrObj*>& entities) const;
     // Point pairs of c between the entities a (side 0) and b (side 1).
     void feedPoints(Constraint* c, GeometrObj* a, GeometrObj* b);
     // Feeds the unfed constraints that join members of different groups (or objects of different

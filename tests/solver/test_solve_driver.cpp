@@ -390,6 +390,115 @@ private slots:
         QCOMPARE(solved.slotOf(1), 0);
         QVERIFY(solved.contains(9));
         QVERIFY(!solved.contains(7));
+        solved.remove(9); // the highest slot: the next new object takes it again
+        solved.add(5);
+        QCOMPARE(solved.slotOf(5), 2);
+        solved.remove(3);
+        solved.add(6);
+        QCOMPARE(solved.slotOf(6), 1);
+    }
+
+    // Two pairs of pieces with nothing between the pairs: the second pair is named, solved on its
+    // own around its first piece, which stays where it was, instead of drifting.
+    void piecesNotJoinedToTheFixedOneAreNamedAndSolvedAroundTheirFirst() {
+        Rig r;
+        FragGroup* a = addFragment(r.graph, tetra);
+        FragGroup* b = addFragment(r.graph, tetra);
+        FragGroup* c = addFragment(r.graph, tetra);
+        FragGroup* d = addFragment(r.graph, tetra);
+        const Matrix44d farC = translation(10, 0, 0), moveB = translation(1, 2, 0) * rotationZ(0.4);
+        const Matrix44d moveD = farC * translation(-1, 1, 2) * rotationZ(-1.1);
+        c->applyTransform(&farC);
+        b->applyTransform(&moveB);
+        d->applyTransform(&moveD);
+        const std::vector<RBand*> ab = joinAt(r.graph, a, b, moveB);
+        std::vector<RBand*> cd;
+        for (const Point3d& p : {Point3d(0, 0, 0), Point3d(1, 0, 0), Point3d(0, 1, 0.5)})
+            cd.push_back(addBand(r.graph, c, d, transformPoint(farC, p), transformPoint(moveD, p)));
+        const Point3d c0 = vertex(c, 2);
+        r.driver.solve();
+        QCOMPARE(r.driver.lastReports().size(), std::size_t(1));
+        const SolveLevelReport& report = r.driver.lastReports()[0];
+        QCOMPARE(std::set<int>(report.unconnected.begin(), report.unconnected.end()),
+                 (std::set<int>{c->id(), d->id()}));
+        QVERIFY(report.openJoints.empty());
+        QCOMPARE(vertex(c, 2), c0);
+        for (RBand* band : cd)
+            QVERIFY(gap(band) <= 1e-9);
+        for (RBand* band : ab)
+            QVERIFY(gap(band) <= 1e-9);
+    }
+
+    // Two pieces joined by two point pairs can turn about the line through them; the same joint
+    // closed by a third piece joined firmly to both is not open.
+    void jointsOnALineAreNamedUnlessAnotherChainHoldsThem() {
+        for (const bool closed : {false, true}) {
+            Rig r;
+            FragGroup* a = addFragment(r.graph, tetra);
+            FragGroup* b = addFragment(r.graph, tetra);
+            const Matrix44d moveB = translation(0.5, 1, 0) * rotationZ(0.3);
+            b->applyTransform(&moveB);
+            for (const Point3d& p : {Point3d(0, 0, 0), Point3d(1, 0, 0)})
+                addBand(r.graph, a, b, p, transformPoint(moveB, p));
+            if (closed) {
+                FragGroup* c = addFragment(r.graph, tetra);
+                joinAt(r.graph, a, c, Matrix44d::Identity());
+                joinAt(r.graph, c, b, moveB);
+            }
+            r.driver.solve();
+            const std::vector<OpenJoint>& open = r.driver.lastReports().at(0).openJoints;
+            if (closed) {
+                QVERIFY(open.empty());
+                continue;
+            }
+            QCOMPARE(open.size(), std::size_t(1));
+            QCOMPARE(std::set<int>({open[0].objectA, open[0].objectB}), (std::set<int>{a->id(), b->id()}));
+            QCOMPARE(open[0].points, 2);
+        }
+    }
+
+    // A wall of 4 x 5 pieces, each turned by any angle, three exact point pairs on each shared edge:
+    // one Solve puts it back together to a billionth of its size.
+    void wallWithExactPicksIsReassembled() {
+        Rig r;
+        std::mt19937 rng(11);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        const int rows = 4, cols = 5;
+        std::vector<FragGroup*> tiles;
+        std::vector<Matrix44d> moves;
+        for (int e = 0; e < rows * cols; ++e) {
+            tiles.push_back(addFragment(r.graph, tetra));
+            const Eigen::Vector3d axis = Eigen::Vector3d(u(rng), u(rng), u(rng)).normalized();
+            Matrix44d m = Matrix44d::Identity();
+            m.topLeftCorner<3, 3>() = Eigen::AngleAxisd(M_PI * u(rng), axis).toRotationMatrix();
+            m.topRightCorner<3, 1>() = 3.0 * Point3d(u(rng), u(rng), u(rng));
+            moves.push_back(m);
+            tiles.back()->applyTransform(&moves.back());
+        }
+        std::vector<RBand*> bands;
+        const auto share = [&](int a, int b, const Point3d& mid, const Point3d& along) {
+            for (int k = -1; k <= 1; ++k) {
+                const Point3d q = mid + 0.4 * k * along + Point3d(0, 0, 0.1 * u(rng));
+                bands.push_back(addBand(r.graph, tiles[std::size_t(a)], tiles[std::size_t(b)],
+                                        transformPoint(moves[std::size_t(a)], q),
+                                        transformPoint(moves[std::size_t(b)], q)));
+            }
+        };
+        for (int row = 0; row < rows; ++row)
+            for (int col = 0; col < cols; ++col) {
+                const int e = row * cols + col;
+                if (col + 1 < cols)
+                    share(e, e + 1, Point3d(col + 0.5, row, 0), Point3d(0, 1, 0));
+                if (row + 1 < rows)
+                    share(e, e + cols, Point3d(col, row + 0.5, 0), Point3d(1, 0, 0));
+            }
+        r.driver.solve();
+        QVERIFY(!r.driver.anyLevelFailed());
+        const SolveLevelReport& report = r.driver.lastReports().at(0);
+        QVERIFY(report.unconnected.empty() && report.openJoints.empty());
+        const double size = std::hypot(double(rows), double(cols));
+        for (RBand* band : bands)
+            QVERIFY2(gap(band) <= 1e-9 * size, qPrintable(QString::number(gap(band))));
     }
 };
 
