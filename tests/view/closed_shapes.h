@@ -1,6 +1,6 @@
 #pragma once
 // Closed triangle meshes built in memory for the interpenetration suites and benchmark: UV spheres,
-// boxes with subdivided sides (outward, counter-clockwise faces), an internal membrane, the steps
+// boxes with subdivided sides (outward, counter-clockwise faces), tori, an internal membrane, the steps
 // by which they become fragments of a graph, and projects of them on disk.
 
 #include "../scene/scene_fixtures.h"
@@ -85,6 +85,26 @@ inline void appendBox(FragMesh& m, const Point3d& lo, const Point3d& hi, int n) 
                         m.faces.push_back({v00, v01, v11});
                     }
                 }
+        }
+}
+
+// A torus around the z axis: tube radius r around a circle of radius big, `around` x `tube`
+// squares of two triangles each, faces outward. Appended to m.
+inline void appendTorus(FragMesh& m, const Point3d& centre, double big, double r, int around, int tube) {
+    const auto base = std::uint32_t(m.vertices.size());
+    for (int i = 0; i < around; ++i) {
+        const double u = 2.0 * M_PI * i / around;
+        for (int j = 0; j < tube; ++j) {
+            const double v = 2.0 * M_PI * j / tube;
+            m.vertices.push_back(centre + Point3d((big + r * std::cos(v)) * std::cos(u),
+                                                  (big + r * std::cos(v)) * std::sin(u), r * std::sin(v)));
+        }
+    }
+    const auto at = [&](int i, int j) { return base + std::uint32_t((i % around) * tube + (j % tube)); };
+    for (int i = 0; i < around; ++i)
+        for (int j = 0; j < tube; ++j) {
+            m.faces.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1)});
+            m.faces.push_back({at(i, j), at(i + 1, j + 1), at(i, j + 1)});
         }
 }
 
