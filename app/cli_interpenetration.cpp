@@ -1,7 +1,9 @@
 #include "cli_interpenetration.h"
 
 #include "cli_commands.h"
+#include "error_marks.h"
 #include "error_view.h"
+#include "exact_marks.h"
 #include "fragment.h"
 #include "mesh_readers.h"
 #include "project_writer.h"
@@ -10,6 +12,7 @@
 #include "total_graph.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,10 +21,13 @@
 #include <optional>
 
 namespace {
+enum class MarkMethod { Exact, Peeling };
+
 struct InterpenetrationOptions {
     QString project;
     QString marksFile;
-    float tolerance = SolvedAreaAccess::DefaultTolerance;
+    MarkMethod method = MarkMethod::Exact;
+    std::optional<double> tolerance; // in the method's units; the method's default when absent
     bool solveFirst = false;
 };
 
@@ -36,7 +42,15 @@ std::optional<InterpenetrationOptions> parseOptions(const QStringList& args) {
             const double t = args[++i].toDouble(&ok);
             if (!ok || !std::isfinite(t) || t < 0)
                 return std::nullopt;
-            o.tolerance = float(t);
+            o.tolerance = t;
+        } else if (a == QLatin1String("--method") && i + 1 < args.size()) {
+            const QString m = args[++i];
+            if (m == QLatin1String("exact"))
+                o.method = MarkMethod::Exact;
+            else if (m == QLatin1String("peeling"))
+                o.method = MarkMethod::Peeling;
+            else
+                return std::nullopt;
         } else if (a == QLatin1String("--marks") && i + 1 < args.size()) {
             o.marksFile = args[++i];
         } else if (!a.startsWith(QLatin1String("--")) && o.project.isEmpty()) {
@@ -59,28 +73,70 @@ std::vector<int> shownObjects(const TotalGraph& graph) {
     return ids;
 }
 
-QByteArray marksJson(const ErrorReport& report, const QDir& projectFolder, float tolerance) {
-    QJsonArray fragments;
-    for (const FragmentMarks& m : report.fragments) {
+// The marks file: the tolerance, per fragment its mesh, face count and marked faces, and (exact
+// method) per pair of fragments that interpenetrate, their figures.
+QByteArray marksJson(const std::vector<Fragment*>& fragments, const QDir& projectFolder, MarkMethod method,
+                     double tolerance, const InterpenetrationResult* exact) {
+    QJsonArray list;
+    for (const Fragment* f : fragments) {
         QJsonArray marked;
-        const std::vector<std::uint8_t>& faces = m.fragment->mesh().marked;
+        const std::vector<std::uint8_t>& faces = f->mesh().marked;
         for (std::size_t k = 0; k < faces.size(); ++k)
             if (faces[k])
                 marked.append(qint64(k));
-        fragments.append(QJsonObject{{QStringLiteral("mesh"), writtenMeshPath(*m.fragment, projectFolder)},
-                                     {QStringLiteral("faces"), qint64(m.faces)},
-                                     {QStringLiteral("marked"), marked}});
+        list.append(QJsonObject{{QStringLiteral("mesh"), writtenMeshPath(*f, projectFolder)},
+                                {QStringLiteral("faces"), qint64(f->mesh().faceCount())},
+                                {QStringLiteral("marked"), marked}});
     }
-    const QJsonObject root{{QStringLiteral("tolerance"), double(tolerance)},
-                           {QStringLiteral("fragments"), fragments}};
+    QJsonArray pairs;
+    if (exact)
+        for (const OverlapFigures& p : exact->pairs)
+            pairs.append(
+                QJsonObject{{QStringLiteral("first"), writtenMeshPath(*fragments[p.first], projectFolder)},
+                            {QStringLiteral("second"), writtenMeshPath(*fragments[p.second], projectFolder)},
+                            {QStringLiteral("faces"), qint64(p.faces)},
+                            {QStringLiteral("area"), p.area},
+                            {QStringLiteral("depth"), p.greatestDepth}});
+    const QJsonObject root{{QStringLiteral("method"), method == MarkMethod::Exact
+                                                          ? QStringLiteral("exact")
+                                                          : QStringLiteral("peeling")},
+                           {QStringLiteral("tolerance"), tolerance},
+                           {QStringLiteral("fragments"), list},
+                           {QStringLiteral("pairs"), pairs}};
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-void printReport(const ErrorReport& report, std::FILE* out) {
-    for (const FragmentMarks& m : report.fragments)
-        std::fprintf(out, "fragment %s: %zu faces, %zu marked\n",
-                     QDir::toNativeSeparators(m.fragment->meshPath()).toLocal8Bit().constData(), m.faces,
-                     m.markedFaces);
+QByteArray nativePath(const QString& path) {
+    return QDir::toNativeSeparators(path).toLocal8Bit();
+}
+
+void printFragments(const std::vector<Fragment*>& fragments, std::FILE* out) {
+    for (const Fragment* f : fragments)
+        std::fprintf(out, "fragment %s: %zu faces, %zu marked\n", nativePath(f->meshPath()).constData(),
+                     f->mesh().faceCount(), markedFaceCount(f->mesh()));
+}
+
+void printExactReport(const std::vector<Fragment*>& fragments, const InterpenetrationResult& r,
+                      double seconds, std::FILE* out) {
+    printFragments(fragments, out);
+    for (const OverlapFigures& p : r.pairs)
+        std::fprintf(out, "pair %s - %s: %zu faces, area %.6g, greatest depth %.6g\n",
+                     nativePath(fragments[p.first]->meshPath()).constData(),
+                     nativePath(fragments[p.second]->meshPath()).constData(), p.faces, p.area,
+                     p.greatestDepth);
+    std::size_t triangles = 0, bytes = 0;
+    for (const auto& tree : r.trees) {
+        triangles += tree->triangleCount();
+        bytes += tree->memoryBytes();
+    }
+    std::fprintf(out,
+                 "trees %.3f s, %.1f bytes per triangle\nqueries %.3f s, %zu faces tested\ntotal %.3f s\n",
+                 r.buildSeconds, triangles ? double(bytes) / double(triangles) : 0.0, r.querySeconds,
+                 r.testedFaces, seconds);
+}
+
+void printPeelingReport(const std::vector<Fragment*>& fragments, const ErrorReport& report, std::FILE* out) {
+    printFragments(fragments, out);
     static const char* const Names[3] = {"+x", "+y", "+z"};
     for (std::size_t d = 0; d < report.directions.size(); ++d) {
         const DirectionReport& r = report.directions[d];
@@ -89,9 +145,30 @@ void printReport(const ErrorReport& report, std::FILE* out) {
     }
     std::fprintf(out, "read-back %.3f s\ntotal %.3f s\n", report.readBackSeconds, report.totalSeconds);
 }
+
+// The marks by depth peeling, through OpenGL. False (after a message) when they could not be made.
+bool peelingMarks(TotalGraph& graph, const std::vector<int>& ids, float tolerance, std::FILE* out,
+                  std::FILE* err) {
+    ErrorView view;
+    if (!view.ensureContext()) {
+        std::fprintf(err, "ostrakit-cli: no usable OpenGL context for the interpenetration view: %s\n",
+                     view.contextProblem().toLocal8Bit().constData());
+        return false;
+    }
+    const ErrorReport report = view.update(&graph, ids, tolerance);
+    if (!report.computed) {
+        std::fprintf(err, "ostrakit-cli: the interpenetration view was not computed: %s\n",
+                     report.refusal.toLocal8Bit().constData());
+        return false;
+    }
+    printPeelingReport(fragmentsOf(&graph, ids), report, out);
+    return true;
+}
 } // namespace
 
 int runInterpenetration(const QStringList& args, std::FILE* out, std::FILE* err) {
+    QElapsedTimer clock;
+    clock.start();
     installMeshReaders();
     const std::optional<InterpenetrationOptions> options = parseOptions(args);
     if (!options) {
@@ -104,26 +181,27 @@ int runInterpenetration(const QStringList& args, std::FILE* out, std::FILE* err)
     if (options->solveFirst && !solveCliProject(graph, options->project, out, err))
         return 1;
 
-    ErrorView view;
-    if (!view.ensureContext()) {
-        std::fprintf(err, "ostrakit-cli: no usable OpenGL context for the interpenetration view: %s\n",
-                     view.contextProblem().toLocal8Bit().constData());
-        return 1;
+    const std::vector<int> ids = shownObjects(graph);
+    const std::vector<Fragment*> fragments = fragmentsOf(&graph, ids);
+    std::optional<InterpenetrationResult> exact;
+    double tolerance = 0.0;
+    if (options->method == MarkMethod::Exact) {
+        tolerance = options->tolerance.value_or(defaultContactTolerance(fragmentsDiagonal(&graph, ids)));
+        exact = computeExactMarksNow(&graph, ids, tolerance);
+        printExactReport(fragments, *exact, double(clock.nsecsElapsed()) * 1e-9, out);
+    } else {
+        tolerance = options->tolerance.value_or(SolvedAreaAccess::DefaultTolerance);
+        if (!peelingMarks(graph, ids, float(tolerance), out, err))
+            return 1;
     }
-    const ErrorReport report = view.update(&graph, shownObjects(graph), options->tolerance);
-    if (!report.computed) {
-        std::fprintf(err, "ostrakit-cli: the interpenetration view was not computed: %s\n",
-                     report.refusal.toLocal8Bit().constData());
-        return 1;
-    }
-    printReport(report, out);
     if (!options->marksFile.isEmpty()) {
         QString error;
         const QDir folder = QFileInfo(options->project).absoluteDir();
-        if (!writeFileAtomically(options->marksFile, marksJson(report, folder, options->tolerance), error)) {
+        const QByteArray json =
+            marksJson(fragments, folder, options->method, tolerance, exact ? &*exact : nullptr);
+        if (!writeFileAtomically(options->marksFile, json, error)) {
             std::fprintf(err, "ostrakit-cli: couldn't write %s: %s\n",
-                         QDir::toNativeSeparators(options->marksFile).toLocal8Bit().constData(),
-                         error.toLocal8Bit().constData());
+                         nativePath(options->marksFile).constData(), error.toLocal8Bit().constData());
             return 1;
         }
     }

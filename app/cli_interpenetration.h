@@ -1,7 +1,7 @@
 #pragma once
-// "ostrakit-cli interpenetration": the marks of the solved view without a window. It draws with
-// OpenGL, so it runs inside a QGuiApplication on an X server; without a usable OpenGL context it
-// fails with a message.
+// "ostrakit-cli interpenetration": the marks of the solved view without a window, exact by default.
+// The depth-peeling method ("--method peeling") draws with OpenGL, so it runs inside a
+// QGuiApplication on an X server; without a usable OpenGL context it fails with a message.
 
 #include <QStringList>
 #include <cstdio>

@@ -2,7 +2,7 @@
 //   ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]
 //   ostrakit-cli info FILE
 //   ostrakit-cli make-sample DIR
-//   ostrakit-cli interpenetration PROJECT [--tolerance T] [--solve] [--marks FILE]
+//   ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve] [--marks FILE]
 
 #include "cli_commands.h"
 #include "cli_interpenetration.h"
@@ -18,13 +18,22 @@ namespace {
 bool wantsInterpenetration(int argc, char* argv[]) {
     return argc > 1 && QByteArray(argv[1]) == "interpenetration";
 }
+
+// Only the depth-peeling marks draw, with OpenGL.
+bool wantsPeeling(int argc, char* argv[]) {
+    for (int i = 2; i + 1 < argc; ++i)
+        if (QByteArray(argv[i]) == "--method" && QByteArray(argv[i + 1]) == "peeling")
+            return true;
+    return false;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The interpenetration view draws with OpenGL and needs a window system; without an X server
-    // the off-screen platform takes over, so that the missing context is reported instead of the
+    // The depth-peeling marks draw with OpenGL and need a window system; without an X server the
+    // off-screen platform takes over, so that the missing context is reported instead of the
     // program aborting at start.
-    const bool gui = wantsInterpenetration(argc, argv);
+    const bool interpenetration = wantsInterpenetration(argc, argv);
+    const bool gui = interpenetration && wantsPeeling(argc, argv);
     if (gui && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
     std::unique_ptr<QCoreApplication> app =
@@ -36,7 +45,7 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    if (gui)
+    if (interpenetration)
         return runInterpenetration(args.mid(1), stdout, stderr);
     return runCliCommand(args, stdout, stderr);
 }

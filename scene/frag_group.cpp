@@ -4,6 +4,7 @@
 #include "constraint.h"
 #include "fragment.h"
 
+#include <QFileInfo>
 #include <QPixmap>
 #include <vector>
 
@@ -309,4 +310,15 @@ void FragGroup::releaseSubtree() {
             g->releaseSubtree();
         delete child;
     }
+}
+
+QString shortName(const GeometrObj& o) {
+    const Fragment* f = dynamic_cast<const Fragment*>(&o);
+    if (const auto* group = dynamic_cast<const FragGroup*>(&o); group && group->isWrapper())
+        f = group->wrappedFragment();
+    if (!f)
+        return o.displayName();
+    // A fragment shows its file name until the user names it.
+    const QString name = f->displayName();
+    return name == f->fileName() ? QFileInfo(name).completeBaseName() : name;
 }

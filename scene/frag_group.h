@@ -93,3 +93,7 @@ private:
 
     static FragGroup* wrap(BaseGraph* graph, Fragment* fragment);
 };
+
+// The name a diagnosis gives an object: a fragment's file name without its suffix (or the name
+// the user gave it), a group's display name.
+QString shortName(const GeometrObj& o);

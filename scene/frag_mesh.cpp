@@ -282,6 +282,7 @@ void FragMesh::clear() {
     fileBox.setNull();
     fileCentroid = Point3d::Zero();
     changes = Positions | Colors | Marks | Topology;
+    tree.reset();
 }
 
 void FragMesh::allocateAttributes() {

@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class TriangleTree;
 
 // Face-face adjacency of one face: for edge e (from corner e to corner (e+1)%3), the face across
 // that edge and the index of the shared edge in that face. A border edge points at the face itself;
@@ -50,6 +53,9 @@ struct FragMesh {
     Box3d fileBox;
     Point3d fileCentroid = Point3d::Zero();
     std::uint32_t changes = Positions | Colors | Marks | Topology;
+    // The search tree of the exact interpenetration marks, built once in a frame of its own and
+    // kept while only the placement changes (TriangleTree::builtFrom); null until first needed.
+    std::shared_ptr<const TriangleTree> tree;
 
     std::size_t vertexCount() const { return vertices.size(); }
     std::size_t faceCount() const { return faces.size(); }

@@ -32,8 +32,8 @@ struct InterpenetrationPiece {
 // The overlap of two pieces (first < second, indices into the pieces).
 struct OverlapFigures {
     std::size_t first = 0, second = 0;
-    std::size_t faces = 0;     // faces of either piece marked inside the other
-    double area = 0.0;         // their area
+    std::size_t faces = 0;      // faces of either piece marked inside the other
+    double area = 0.0;          // their area
     double greatestDepth = 0.0; // the greatest distance of a marked face's centre below the other surface
 };
 
@@ -41,7 +41,7 @@ struct InterpenetrationResult {
     bool cancelled = false;
     std::vector<std::shared_ptr<const TriangleTree>> trees; // per piece, built or as given
     std::vector<std::vector<std::uint32_t>> marked;         // per piece: marked faces, ascending
-    std::vector<OverlapFigures> pairs;                      // pieces that interpenetrate, in (first, second) order
+    std::vector<OverlapFigures> pairs; // pieces that interpenetrate, in (first, second) order
     std::size_t testedFaces = 0;
     double buildSeconds = 0.0; // trees that had to be built
     double querySeconds = 0.0;
@@ -51,8 +51,8 @@ struct InterpenetrationResult {
 };
 
 struct InterpenetrationControl {
-    unsigned threads = 0;                         // 0: one per core
-    const std::atomic<bool>* cancel = nullptr;    // checked between pieces of work
+    unsigned threads = 0;                          // 0: one per core
+    const std::atomic<bool>* cancel = nullptr;     // checked between pieces of work
     std::function<void(double fraction)> progress; // called on the calling thread
 };
 

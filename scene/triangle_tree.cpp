@@ -293,6 +293,7 @@ void TriangleTree::build(const Source& source) {
         tasks.push_back({left, t.begin, mid, t.depth + 1});
     }
 
+    nodes.shrink_to_fit();
     triangles.resize(n);
     faceOfSlot = std::move(order);
     for (std::uint32_t slot = 0; slot < n; ++slot) {

@@ -81,8 +81,8 @@ private:
     void build(const Source& source);
 
     std::vector<Node> nodes;
-    std::vector<Triangle> triangles;        // by slot
-    std::vector<std::uint32_t> faceOfSlot;  // by slot
+    std::vector<Triangle> triangles;       // by slot
+    std::vector<std::uint32_t> faceOfSlot; // by slot
     Point3d origin = Point3d::Zero();
     Matrix44d builtPlacement = Matrix44d::Identity();
     std::size_t sourceFaces = 0;

@@ -176,17 +176,6 @@ Misfits misfitConstraints(const BaseGraph& graph) {
     return misfits;
 }
 
-QString shortName(const GeometrObj& o) {
-    const Fragment* f = dynamic_cast<const Fragment*>(&o);
-    if (const auto* group = dynamic_cast<const FragGroup*>(&o); group && group->isWrapper())
-        f = group->wrappedFragment();
-    if (!f)
-        return o.displayName();
-    // A fragment shows its file name until the user names it.
-    const QString name = f->displayName();
-    return name == f->fileName() ? QFileInfo(name).completeBaseName() : name;
-}
-
 QString shortList(const QStringList& names) {
     constexpr int Named = 3;
     const QString list = names.mid(0, Named).join(QStringLiteral(", "));

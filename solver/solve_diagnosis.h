@@ -36,10 +36,6 @@ struct Misfits {
 };
 Misfits misfitConstraints(const BaseGraph& graph);
 
-// The name a diagnosis gives an object: a fragment's file name without its suffix (or the name
-// the user gave it), a group's display name.
-QString shortName(const GeometrObj& o);
-
 // The first few names joined by commas, then how many more: "a, b, c and 4 more".
 QString shortList(const QStringList& names);
 

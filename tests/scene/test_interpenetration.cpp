@@ -5,8 +5,8 @@
 #include "../view/closed_shapes.h"
 #include "interpenetration.h"
 
-#include <QTest>
 #include <Eigen/Geometry>
+#include <QTest>
 #include <functional>
 
 namespace {
@@ -156,8 +156,8 @@ void TestInterpenetration::shapesPushedIntoEachOtherMarkTheirInsideFaces() {
     const InterpenetrationResult r = marksOf({&box, &other}, 0.0);
     QVERIFY(!r.cancelled);
     const Expected boxInside = expectedInside(box, otherDistance, margin);
-    const Expected otherInside =
-        expectedInside(other, [&](const Point3d& p) { return boxDistance(p, lo, hi); }, 1e-12);
+    const Expected otherInside = expectedInside(
+        other, [&](const Point3d& p) { return boxDistance(p, lo, hi); }, 1e-12);
     QVERIFY(boxInside.inside.size() > 20);
     QVERIFY(otherInside.inside.size() > 20);
     QCOMPARE(decided(r.marked[0], boxInside), boxInside.inside);
@@ -275,13 +275,14 @@ void TestInterpenetration::aHoleInAScanDoesNotDecide() {
     appendSphere(whole, Point3d(1.2, 1, 1), 0.7, 48, 24);
     finishMesh(whole);
     FragMesh holed = whole;
-    holed.faces.erase(std::remove_if(holed.faces.begin(), holed.faces.end(),
-                                     [&](const FragMesh::Face& f) {
-                                         const Point3d c = (holed.vertices[f[0]] + holed.vertices[f[1]] +
-                                                            holed.vertices[f[2]]) / 3.0;
-                                         return c.x() > 1.85;
-                                     }),
-                      holed.faces.end());
+    holed.faces.erase(
+        std::remove_if(holed.faces.begin(), holed.faces.end(),
+                       [&](const FragMesh::Face& f) {
+                           const Point3d c =
+                               (holed.vertices[f[0]] + holed.vertices[f[1]] + holed.vertices[f[2]]) / 3.0;
+                           return c.x() > 1.85;
+                       }),
+        holed.faces.end());
     finishMesh(holed);
     QVERIFY(holed.faceCount() < whole.faceCount());
     QCOMPARE(marksOf({&a, &holed}, 1e-4).marked[0], marksOf({&a, &whole}, 1e-4).marked[0]);
