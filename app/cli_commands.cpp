@@ -21,12 +21,13 @@
 #include <set>
 
 namespace {
-const char* Usage = "usage:\n"
-                    "  ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
-                    "  ostrakit-cli info FILE\n"
-                    "  ostrakit-cli make-sample DIR\n"
-                    "  ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve]\n"
-                    "                                       [--marks FILE]\n";
+const char* Usage =
+    "usage:\n"
+    "  ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
+    "  ostrakit-cli info FILE\n"
+    "  ostrakit-cli make-sample DIR\n"
+    "  ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve]\n"
+    "                                       [--marks FILE]\n";
 
 QByteArray native(const QString& path) {
     return QDir::toNativeSeparators(path).toLocal8Bit();

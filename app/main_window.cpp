@@ -63,6 +63,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     resizeSettle->setInterval(ResizeSettleMs);
     connectComponents();
     ui->buildEditMenu(document->history().stack());
+    ui->buildViewMenu();
+    connect(ui->markExact, &QAction::triggered, this, [this] { views->setMarkMethod(MarkMethod::Exact); });
+    connect(ui->markPeeling, &QAction::triggered, this,
+            [this] { views->setMarkMethod(MarkMethod::GpuPasses); });
     connect(ui->undo, &QAction::triggered, this, &MainWindow::undo);
     connect(ui->redo, &QAction::triggered, this, &MainWindow::redo);
     showFileTitle(QString());
@@ -91,6 +95,9 @@ void MainWindow::connectComponents() {
         showFileError(this, tr("Undo"), tr("The project could not be put back: %1").arg(detail));
     });
     connect(views.get(), &ViewCoordinator::message, this, [this](const QString& text) { showMessage(text); });
+    // Marks that arrive after the change was recorded belong to that change's step.
+    connect(views.get(), &ViewCoordinator::marksComputed, this,
+            [this] { document->history().refreshMarks(); });
     connect(picker.get(), &ConstraintPicker::message, this, &MainWindow::showMessage);
     connect(picker.get(), &ConstraintPicker::constraintAdded, this,
             [this] { projectChanged(tr("Add Constraint")); });

@@ -106,6 +106,7 @@ public:
     const std::set<int>& solvedAreaObjects() const { return views->solvedAreaObjects(); }
     const UserTimeLog& userTimeLog() const { return timeLog; }
     const MainWindowUi& widgets() const { return *ui; }
+    ViewCoordinator& viewCoordinator() const { return *views; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picker->pendingPicks(); }
     ProjectHistory& projectHistory() const { return document->history(); }
     const QString& projectFile() const { return document->file(); }

@@ -5,6 +5,7 @@
 #include "wa_container.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QGridLayout>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -120,4 +121,25 @@ void MainWindowUi::buildEditMenu(QUndoStack& stack) {
     QObject::connect(&stack, &QUndoStack::redoTextChanged, redo, nameRedo);
     QObject::connect(&stack, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
     QObject::connect(&stack, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
+}
+
+void MainWindowUi::buildViewMenu() {
+    menuView = new QMenu(QCoreApplication::translate("MainWindow", "View"), menuBar);
+    menuView->setObjectName(QStringLiteral("menuView"));
+    menuBar->addMenu(menuView);
+    auto* methods = new QActionGroup(menuView);
+    const auto add = [&](const char* text, const char* tip) {
+        QAction* action = menuView->addAction(QCoreApplication::translate("MainWindow", text));
+        action->setStatusTip(QCoreApplication::translate("MainWindow", tip));
+        action->setCheckable(true);
+        methods->addAction(action);
+        return action;
+    };
+    markExact =
+        add("Interpenetration: exact",
+            "Mark the faces whose centres lie inside another fragment, computed exactly in the background");
+    markPeeling =
+        add("Interpenetration: GPU passes",
+            "Mark the faces found inside another fragment by depth-peeling passes on the graphics card");
+    markExact->setChecked(true);
 }

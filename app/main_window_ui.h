@@ -32,6 +32,9 @@ struct MainWindowUi {
     QMenuBar* menuBar = nullptr;
     QMenu* menuFile = nullptr;
     QMenu* menuEdit = nullptr; // built by the window with its undo stack
+    QMenu* menuView = nullptr;
+    QAction* markExact = nullptr; // checkable, one of the two
+    QAction* markPeeling = nullptr;
     QAction* undo = nullptr;
     QAction* redo = nullptr;
     QToolBar* mainToolBar = nullptr;
@@ -42,4 +45,6 @@ struct MainWindowUi {
     // "Edit" after "File": Undo and Redo, named after the step they take and enabled while there is
     // one. Their triggers are the window's to connect.
     void buildEditMenu(QUndoStack& stack);
+    // "View" after "Edit": how the interpenetration marks are found.
+    void buildViewMenu();
 };

@@ -20,6 +20,14 @@ public:
 
     const ProjectState& stateBefore() const { return *before; }
     const ProjectState& stateAfter() const { return *after; }
+    // Every reference to state old now refers to state now.
+    void replace(const std::shared_ptr<const ProjectState>& old,
+                 const std::shared_ptr<const ProjectState>& now) {
+        if (before == old)
+            before = now;
+        if (after == old)
+            after = now;
+    }
 
 private:
     ProjectHistory& history;
@@ -38,6 +46,18 @@ void ProjectHistory::record(const QString& action) {
     auto now = std::make_shared<const ProjectState>(capture());
     if (now->text != last->text)
         undoStack.push(new Step(*this, last, now, action));
+    last = std::move(now);
+}
+
+void ProjectHistory::refreshMarks() {
+    if (restoring)
+        return;
+    auto now = std::make_shared<ProjectState>(capture());
+    if (now->text != last->text)
+        return; // a change not recorded yet; recording it takes the marks
+    for (int i = 0; i < undoStack.count(); ++i)
+        if (auto* step = dynamic_cast<Step*>(const_cast<QUndoCommand*>(undoStack.command(i))))
+            step->replace(last, now);
     last = std::move(now);
 }
 

@@ -54,6 +54,10 @@ public:
     // After a change: one step named action from the last recorded state to the project as it is
     // now, unless the project text stayed the same.
     void record(const QString& action);
+    // The marks shown now replace those of the state recorded last (in the steps that lead to or
+    // from it), when the project is otherwise as recorded: marks computed in the background
+    // arrive after the change they belong to was recorded.
+    void refreshMarks();
     // Drops every step; the project as it is now is where undo stops (New, Load).
     void startOver();
     // Bytes the steps hold beyond the project in use: texts, marks and the meshes of fragments

@@ -6,6 +6,7 @@
 #include "panel_gl_area.h"
 #include "solved_container.h"
 #include "thumbnail_store.h"
+#include "tolerance_spinbox_panel.h"
 #include "total_graph.h"
 #include "wa_container.h"
 #include "wgl_area.h"
@@ -13,6 +14,11 @@
 ViewCoordinator::ViewCoordinator(const MainWindowUi& ui, TotalGraph& graph, QObject* parent)
     : QObject(parent), ui(ui), graph(graph) {
     solvedArea().setErrorView(&errorView);
+    connect(&exactRunner, &ExactMarksRunner::progress, this, [this](double fraction) {
+        emit message(tr("Interpenetration: %1 % computed…").arg(int(fraction * 100.0)));
+    });
+    connect(&exactRunner, &ExactMarksRunner::finished, this, &ViewCoordinator::showExactMarks);
+    showTolerance();
 }
 
 PanelGLArea& ViewCoordinator::solvedArea() const {
@@ -103,16 +109,76 @@ void ViewCoordinator::setPickMode(bool picking, ConstraintType type) {
 }
 
 void ViewCoordinator::updateSolvedErrors() {
+    if (method == MarkMethod::Exact) {
+        startExactMarks();
+        return;
+    }
     reportErrorRefusal(solvedArea().updateErrors());
     // The working areas show the same fragments, with the same marks.
     updateAll();
 }
 
+double ViewCoordinator::exactTolerance(const std::vector<int>& ids) {
+    if (chosenExactTolerance)
+        return *chosenExactTolerance;
+    return defaultContactTolerance(fragmentsDiagonal(&graph, ids));
+}
+
+void ViewCoordinator::showTolerance() {
+    ToleranceSpinboxPanel& panel = ui.solvedGlarea->tolerancePanel();
+    if (method == MarkMethod::Exact)
+        panel.showTolerance(lastExactTolerance, ToleranceSpinboxPanel::Units::Model);
+    else
+        panel.showTolerance(peelingTolerance, ToleranceSpinboxPanel::Units::WindowDepth);
+}
+
+void ViewCoordinator::startExactMarks() {
+    const std::vector<int> ids = shownObjects();
+    lastExactTolerance = exactTolerance(ids);
+    showTolerance();
+    if (ids.empty()) {
+        exactRunner.cancel();
+        solvedArea().setToolTip(QString());
+        return;
+    }
+    exactRunner.start(prepareExactMarks(&graph, ids, lastExactTolerance));
+    emit message(tr("Interpenetration: computing…"));
+}
+
+void ViewCoordinator::showExactMarks(const std::shared_ptr<const ExactMarksJob>& job,
+                                     const std::shared_ptr<const InterpenetrationResult>& result) {
+    applyExactMarks(&graph, *job, *result);
+    const QStringList lines = overlapLines(*job, *result, 12);
+    solvedArea().setToolTip(lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')));
+    emit message(interpenetrationSummary(*job, *result));
+    updateSolvedArea();
+    updateAll();
+    emit marksComputed();
+}
+
 void ViewCoordinator::updateGroupErrors(GeometrObj* group) {
     if (!group)
         return;
-    reportErrorRefusal(errorView.update(&graph, {group->id()}, markTolerance, Smoothing::Off));
+    if (method == MarkMethod::Exact)
+        computeExactMarksNow(&graph, {group->id()}, exactTolerance({group->id()}));
+    else
+        reportErrorRefusal(errorView.update(&graph, {group->id()}, peelingTolerance, Smoothing::Off));
     makeThumbnail(group);
+}
+
+void ViewCoordinator::setMarkMethod(MarkMethod m) {
+    if (m == method)
+        return;
+    exactRunner.cancel();
+    method = m;
+    showTolerance();
+    updateSolvedErrors();
+    updateSolvedArea();
+    updateAll();
+}
+
+float ViewCoordinator::tolerance() const {
+    return method == MarkMethod::Exact ? float(lastExactTolerance) : peelingTolerance;
 }
 
 void ViewCoordinator::reportErrorRefusal(const ErrorReport& report) {
@@ -130,7 +196,10 @@ void ViewCoordinator::setShowError(bool show) {
 }
 
 void ViewCoordinator::setTolerance(float value) {
-    markTolerance = value;
+    if (method == MarkMethod::Exact)
+        chosenExactTolerance = double(value);
+    else
+        peelingTolerance = value;
     updateSolvedErrors();
     updateSolvedArea();
     updateAll();
@@ -203,6 +272,9 @@ void ViewCoordinator::deleteGeometry(int objId) {
 }
 
 void ViewCoordinator::clear() {
+    // Marks computed for what was shown would land on the next project.
+    exactRunner.cancel();
+    solvedArea().setToolTip(QString());
     solvedArea().clearContent();
     updateSolvedArea();
     ui.wacont->clearAll();

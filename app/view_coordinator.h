@@ -5,10 +5,12 @@
 
 #include "constraint.h"
 #include "error_view.h"
+#include "exact_marks.h"
 #include "prev_gl_area.h"
 #include "solve_driver.h"
 
 #include <QObject>
+#include <optional>
 #include <set>
 
 class GeometrObj;
@@ -16,6 +18,10 @@ class PanelGLArea;
 class TotalGraph;
 struct MainWindowUi;
 struct ObjId;
+
+// How the interpenetration marks are found: exactly on the CPU, in the background (the default),
+// or by the depth-peeling passes on the GPU.
+enum class MarkMethod { Exact, GpuPasses };
 
 class ViewCoordinator : public QObject, public SolvedAreaAccess {
     Q_OBJECT
@@ -45,10 +51,18 @@ public:
     // Both working areas leave or enter picking; the solved area too.
     void setPickMode(bool picking, ConstraintType type = ConstraintType::None);
 
+    // The marks of the solved area's fragments: exact ones start in the background (a newer
+    // request cancels an older one) and are shown when ready; GPU passes are made at once.
     void updateSolvedErrors();
     void updateGroupErrors(GeometrObj* group);
     void setShowError(bool show);
+    // The tolerance of the method in use, in its units (model units for exact marks).
     void setTolerance(float value);
+    MarkMethod markMethod() const { return method; }
+    void setMarkMethod(MarkMethod m);
+    // The exact marks being computed, if any.
+    bool marksPending() const { return exactRunner.isBusy(); }
+    ExactMarksRunner& exactMarksRunner() { return exactRunner; }
     void makeThumbnail(GeometrObj* obj) override;
 
     // Constraint k goes; a root that nothing holds any more goes back where its mesh was read and
@@ -67,18 +81,30 @@ public:
     void refitAndRecomputeErrors(float tolerance) override;
     void repaint() override { updateSolvedArea(); }
     void repaintWorkingAreas() override;
-    float tolerance() const override { return markTolerance; }
+    float tolerance() const override;
 
 signals:
     // A message for the status bar (a refused interpenetration computation says why).
     void message(const QString& text);
+    // Exact marks were computed and are shown.
+    void marksComputed();
 
 private:
     void reportErrorRefusal(const ErrorReport& report);
+    double exactTolerance(const std::vector<int>& ids);
+    void showTolerance();
+    void startExactMarks();
+    void showExactMarks(const std::shared_ptr<const ExactMarksJob>& job,
+                        const std::shared_ptr<const InterpenetrationResult>& result);
 
     const MainWindowUi& ui;
     TotalGraph& graph;
     PrevGLArea thumbnailView; // renders thumbnails off screen; never shown
-    ErrorView errorView;      // the interpenetration marks of every view
-    float markTolerance = DefaultTolerance;
+    ErrorView errorView;      // the interpenetration marks of every view by depth peeling
+    ExactMarksRunner exactRunner;
+    MarkMethod method = MarkMethod::Exact;
+    float peelingTolerance = DefaultTolerance;
+    // The exact marks' tolerance the user chose; until then a part of the fragments' size.
+    std::optional<double> chosenExactTolerance;
+    double lastExactTolerance = 0.0;
 };
