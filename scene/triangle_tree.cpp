@@ -152,6 +152,22 @@ const std::array<Vec3f, 6>& voteDirections() {
 }
 } // namespace
 
+namespace {
+// Every edge of every face has exactly one face across it, which has it back.
+bool isClosed(const FragMesh& mesh) {
+    if (mesh.faces.empty() || mesh.adjacency.size() != mesh.faces.size())
+        return false;
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+        for (int e = 0; e < 3; ++e) {
+            const std::uint32_t across = mesh.adjacency[f].face[e];
+            if (across == f || across >= mesh.faces.size() ||
+                mesh.adjacency[across].face[mesh.adjacency[f].edge[e] % 3] != f)
+                return false;
+        }
+    return true;
+}
+} // namespace
+
 TriangleTree::Source TriangleTree::copyOf(const FragMesh& mesh) {
     Source s;
     Box3d box;
@@ -167,12 +183,13 @@ TriangleTree::Source TriangleTree::copyOf(const FragMesh& mesh) {
         if (f[0] < n && f[1] < n && f[2] < n)
             s.faces.push_back(f);
     s.placement = mesh.placement;
+    s.closed = isClosed(mesh);
     return s;
 }
 
 TriangleTree::TriangleTree(const Source& source)
     : origin(source.origin), builtPlacement(source.placement), sourceFaces(source.faces.size()),
-      sourceVertices(source.vertices.size()) {
+      sourceVertices(source.vertices.size()), closed(source.closed) {
     build(source);
 }
 
@@ -193,111 +210,180 @@ std::size_t TriangleTree::memoryBytes() const {
            faceOfSlot.capacity() * sizeof(std::uint32_t);
 }
 
+namespace {
+// A triangle while the tree is built: its box and its face.
+struct Item {
+    Vec3f lower, upper;
+    std::uint32_t face;
+
+    Vec3f centre() const { return (lower + upper) * 0.5f; }
+};
+
+// Spreads the low 10 bits of v so that two zero bits follow each.
+std::uint32_t spreadBits(std::uint32_t v) {
+    v = (v * 0x00010001u) & 0xFF0000FFu;
+    v = (v * 0x00000101u) & 0x0F00F00Fu;
+    v = (v * 0x00000011u) & 0xC30C30C3u;
+    v = (v * 0x00000005u) & 0x49249249u;
+    return v;
+}
+
+// The items in the order of a Z-order curve through their centres: scanned meshes come in any
+// order (shuffled files are common), and the build below reads items range by range.
+void sortAlongCurve(std::vector<Item>& items, const Bounds& centres) {
+    const Vec3f extent = (centres.upper - centres.lower).cwiseMax(1e-30f);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> keys(items.size()), other(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Vec3f unit = (items[i].centre() - centres.lower).cwiseQuotient(extent) * 1023.0f;
+        const auto cell = [&](int k) { return std::uint32_t(std::clamp(unit[k], 0.0f, 1023.0f)); };
+        keys[i] = {spreadBits(cell(0)) | (spreadBits(cell(1)) << 1) | (spreadBits(cell(2)) << 2),
+                   std::uint32_t(i)};
+    }
+    // Least significant byte first; each pass is stable, so equal codes keep their order.
+    for (int shift = 0; shift < 32; shift += 8) {
+        std::array<std::size_t, 257> start{};
+        for (const auto& k : keys)
+            ++start[((k.first >> shift) & 255u) + 1];
+        for (int b = 0; b < 256; ++b)
+            start[b + 1] += start[b];
+        for (const auto& k : keys)
+            other[start[(k.first >> shift) & 255u]++] = k;
+        keys.swap(other);
+    }
+    std::vector<Item> sorted(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i)
+        sorted[i] = items[keys[i].second];
+    items.swap(sorted);
+}
+
+struct Bin {
+    Bounds box, centres;
+    std::uint32_t count = 0;
+};
+} // namespace
+
 void TriangleTree::build(const Source& source) {
     const auto n = std::uint32_t(source.faces.size());
-    std::vector<Bounds> boxes(n);
-    std::vector<Vec3f> centres(n);
+    std::vector<Item> items(n);
+    Bounds box, centres;
     for (std::uint32_t i = 0; i < n; ++i) {
+        Bounds b;
         for (std::uint32_t k : source.faces[i])
-            boxes[i].grow(source.vertices[k]);
-        centres[i] = (boxes[i].lower + boxes[i].upper) * 0.5f;
+            b.grow(source.vertices[k]);
+        items[i] = {b.lower, b.upper, i};
+        box.grow(b);
+        centres.grow(items[i].centre());
     }
-    std::vector<std::uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    nodes.reserve(std::max<std::size_t>(1, 2 * (n / 2 + 1)));
+    sortAlongCurve(items, centres);
+    nodes.reserve(std::max<std::size_t>(1, n / 2));
     nodes.emplace_back();
 
+    // A node's box and its items' centres' box come from the bins of its parent.
     struct Task {
         std::uint32_t node, begin, end;
         int depth;
+        Bounds box, centres;
     };
-    std::vector<Task> tasks{{0, 0, n, 0}};
+    std::vector<Task> tasks{{0, 0, n, 0, box, centres}};
     while (!tasks.empty()) {
         const Task t = tasks.back();
         tasks.pop_back();
-        Bounds box, centreBox;
-        for (std::uint32_t i = t.begin; i < t.end; ++i) {
-            box.grow(boxes[order[i]]);
-            centreBox.grow(centres[order[i]]);
-        }
-        nodes[t.node].lower = n ? box.lower : Vec3f::Zero();
-        nodes[t.node].upper = n ? box.upper : Vec3f::Zero();
-        nodes[t.node].first = t.begin;
-        nodes[t.node].count = t.end - t.begin;
+        Node& node = nodes[t.node];
+        node.lower = n ? t.box.lower : Vec3f::Zero();
+        node.upper = n ? t.box.upper : Vec3f::Zero();
+        node.first = t.begin;
+        node.count = t.end - t.begin;
         const std::uint32_t count = t.end - t.begin;
         if (count <= LeafSize)
             continue;
 
         int axis = 0;
-        const Vec3f extent = centreBox.upper - centreBox.lower;
+        const Vec3f extent = t.centres.upper - t.centres.lower;
         extent.maxCoeff(&axis);
-        std::uint32_t mid = t.begin;
+        Task left{0, t.begin, t.begin, t.depth + 1, {}, {}}, right{0, t.begin, t.end, t.depth + 1, {}, {}};
         if (extent[axis] > 0.0f && t.depth < DeepestSahLevel) {
             // Binned surface-area heuristic along the widest axis of the centres.
             const float scale = float(Bins) / extent[axis];
-            const auto binOf = [&](std::uint32_t tri) {
-                return std::min(Bins - 1, int((centres[tri][axis] - centreBox.lower[axis]) * scale));
+            const float origin = t.centres.lower[axis];
+            const auto binOf = [&](const Item& item) {
+                return std::min(Bins - 1, int((item.centre()[axis] - origin) * scale));
             };
-            std::array<Bounds, Bins> binBoxes;
-            std::array<std::uint32_t, Bins> binCounts{};
+            std::array<Bin, Bins> bins;
             for (std::uint32_t i = t.begin; i < t.end; ++i) {
-                const int b = binOf(order[i]);
-                binBoxes[b].grow(boxes[order[i]]);
-                ++binCounts[b];
+                Bin& b = bins[binOf(items[i])];
+                b.box.grow(Bounds{items[i].lower, items[i].upper});
+                b.centres.grow(items[i].centre());
+                ++b.count;
             }
             std::array<float, Bins> rightCost{};
-            Bounds right;
-            std::uint32_t rightCount = 0;
+            Bounds above;
+            std::uint32_t aboveCount = 0;
             for (int b = Bins - 1; b > 0; --b) {
-                right.grow(binBoxes[b]);
-                rightCount += binCounts[b];
-                rightCost[b] = right.halfArea() * float(rightCount);
+                above.grow(bins[b].box);
+                aboveCount += bins[b].count;
+                rightCost[b] = above.halfArea() * float(aboveCount);
             }
-            Bounds left;
-            std::uint32_t leftCount = 0;
+            Bounds below;
+            std::uint32_t belowCount = 0;
             float bestCost = Inf;
             int bestBin = -1;
             for (int b = 0; b + 1 < Bins; ++b) {
-                left.grow(binBoxes[b]);
-                leftCount += binCounts[b];
-                const float cost = left.halfArea() * float(leftCount) + rightCost[b + 1];
-                if (leftCount > 0 && leftCount < count && cost < bestCost) {
+                below.grow(bins[b].box);
+                belowCount += bins[b].count;
+                const float cost = below.halfArea() * float(belowCount) + rightCost[b + 1];
+                if (belowCount > 0 && belowCount < count && cost < bestCost) {
                     bestCost = cost;
                     bestBin = b;
                 }
             }
             // Traversing a node costs about as much as testing one triangle.
-            const float leafCost = box.halfArea() * float(count);
-            if (count <= LargestCheapLeaf && (bestBin < 0 || box.halfArea() + bestCost >= leafCost))
+            const float leafCost = t.box.halfArea() * float(count);
+            if (count <= LargestCheapLeaf && (bestBin < 0 || t.box.halfArea() + bestCost >= leafCost))
                 continue;
-            if (bestBin >= 0)
-                mid = std::uint32_t(std::partition(order.begin() + t.begin, order.begin() + t.end,
-                                                   [&](std::uint32_t tri) { return binOf(tri) <= bestBin; }) -
-                                    order.begin());
+            if (bestBin >= 0) {
+                for (int b = 0; b < Bins; ++b) {
+                    Task& side = b <= bestBin ? left : right;
+                    side.box.grow(bins[b].box);
+                    side.centres.grow(bins[b].centres);
+                }
+                const auto mid = std::partition(items.begin() + t.begin, items.begin() + t.end,
+                                                [&](const Item& item) { return binOf(item) <= bestBin; });
+                left.end = right.begin = std::uint32_t(mid - items.begin());
+            }
         }
-        if (mid == t.begin || mid == t.end) {
+        if (left.end == t.begin) {
             // All centres in one place, or too deep: halves by count along the widest axis.
-            mid = t.begin + count / 2;
-            std::nth_element(order.begin() + t.begin, order.begin() + mid, order.begin() + t.end,
-                             [&](std::uint32_t x, std::uint32_t y) {
-                                 return centres[x][axis] < centres[y][axis] ||
-                                        (centres[x][axis] == centres[y][axis] && x < y);
+            const std::uint32_t mid = t.begin + count / 2;
+            std::nth_element(items.begin() + t.begin, items.begin() + mid, items.begin() + t.end,
+                             [&](const Item& x, const Item& y) {
+                                 const float cx = x.centre()[axis], cy = y.centre()[axis];
+                                 return cx < cy || (cx == cy && x.face < y.face);
                              });
+            left = {0, t.begin, mid, t.depth + 1, {}, {}};
+            right = {0, mid, t.end, t.depth + 1, {}, {}};
+            for (Task* side : {&left, &right})
+                for (std::uint32_t i = side->begin; i < side->end; ++i) {
+                    side->box.grow(Bounds{items[i].lower, items[i].upper});
+                    side->centres.grow(items[i].centre());
+                }
         }
-        const auto left = std::uint32_t(nodes.size());
-        nodes.emplace_back();
-        nodes.emplace_back();
-        nodes[t.node].first = left;
+        const auto first = std::uint32_t(nodes.size());
+        nodes[t.node].first = first;
         nodes[t.node].count = 0;
-        tasks.push_back({left + 1, mid, t.end, t.depth + 1});
-        tasks.push_back({left, t.begin, mid, t.depth + 1});
+        nodes.emplace_back();
+        nodes.emplace_back();
+        left.node = first;
+        right.node = first + 1;
+        tasks.push_back(right);
+        tasks.push_back(left);
     }
-
     nodes.shrink_to_fit();
+
     triangles.resize(n);
-    faceOfSlot = std::move(order);
+    faceOfSlot.resize(n);
     for (std::uint32_t slot = 0; slot < n; ++slot) {
-        const Face& f = source.faces[faceOfSlot[slot]];
+        faceOfSlot[slot] = items[slot].face;
+        const Face& f = source.faces[items[slot].face];
         triangles[slot] = {source.vertices[f[0]], source.vertices[f[1]], source.vertices[f[2]]};
     }
 }
@@ -385,13 +471,14 @@ bool TriangleTree::contains(const Vec3f& p) const {
         order[k] = k;
     }
     std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return exit[x] < exit[y]; });
+    const int enough = closed ? 1 : 2;
     int inside = 0, outside = 0;
     for (int k : order) {
         const int n = crossings(p, directions[k]);
         if (n < 0)
             continue;
         (n % 2 ? inside : outside) += 1;
-        if (inside == 2 || outside == 2)
+        if (inside == enough || outside == enough)
             break;
     }
     return inside > outside;

@@ -30,6 +30,8 @@ public:
         std::vector<Face> faces;     // every index below vertices.size()
         Point3d origin = Point3d::Zero();
         Matrix44d placement = Matrix44d::Identity(); // the mesh's placement when copied
+        // Every edge joins exactly two faces (face adjacency known): one ray's parity decides.
+        bool closed = false;
     };
     // The copy of a mesh a tree is built from (faces with an index out of range are left out).
     static Source copyOf(const FragMesh& mesh);
@@ -58,9 +60,9 @@ public:
     // The number of triangles a ray from p along direction crosses, or -1 when it passes exactly
     // through an edge or a vertex (the count would then not tell inside from outside).
     int crossings(const Vec3f& p, const Vec3f& direction) const;
-    // p lies inside the surface: the parity of the crossings, decided by a vote of rays in fixed
-    // directions (the shortest ways out of the tree's box first), so that one ray slipping through a
-    // hole of a nearly closed scan does not decide.
+    // p lies inside the surface: the parity of the crossings. A closed surface needs one ray; for
+    // any other, rays in fixed directions (the shortest ways out of the tree's box first) vote, so
+    // that one ray slipping through a hole of a nearly closed scan does not decide.
     bool contains(const Vec3f& p) const;
     // Some triangle lies within distance r of p.
     bool surfaceWithin(const Vec3f& p, float r) const;
@@ -87,4 +89,5 @@ private:
     Matrix44d builtPlacement = Matrix44d::Identity();
     std::size_t sourceFaces = 0;
     std::size_t sourceVertices = 0;
+    bool closed = false;
 };
