@@ -17,9 +17,12 @@ using Vec3f = TriangleTree::Vec3f;
 using Vector6d = Eigen::Matrix<double, 6, 1>;
 
 // Two sides of one break face each other: their normals are within 60 degrees of opposed.
-constexpr double kOpposedCosine = -0.5;
+constexpr double kOpposedCosine = -0.866;
 // Matches further than this many times the pair's median distance are dropped as outliers.
 constexpr double kTrimFactor = 2.5;
+// A body whose user pairs end this many times further apart than before (or than the contact distance)
+// was pulled onto the wrong surface.
+constexpr double kStrayFactor = 3.0;
 // A round in which no body moves by more than this fraction of the contact distance ends the fit.
 constexpr double kSettledFraction = 1e-3;
 // Triangles get points at a density this many times the thinning grid's, so that every voxel the
@@ -488,25 +491,13 @@ Matrix44d orthonormalised(Matrix44d m) {
     m.topLeftCorner<3, 3>() = svd.matrixU() * svd.matrixV().transpose();
     return m;
 }
-} // namespace
 
-RefineResult refineBodies(const std::vector<RefineBody>& bodies,
-                          const std::vector<std::pair<std::size_t, std::size_t>>& joined,
-                          const std::vector<RefinePointPair>& pairs, const RefineOptions& options) {
+// The rounds of the fit, from where the bodies are.
+RefineResult fit(const Problem& p, const RefineOptions& options, unsigned threads) {
+    const std::vector<RefineBody>& bodies = p.bodies;
     RefineResult result;
     result.motions.assign(bodies.size(), Matrix44d::Identity());
-    for (const RefineBody& b : bodies)
-        if (b.trees.size() != b.worldFromLocal.size() ||
-            std::any_of(b.trees.begin(), b.trees.end(), [](const auto& t) { return !t; }))
-            return result;
-    if (cancelled(options)) {
-        result.cancelled = true;
-        return result;
-    }
-    const unsigned threads =
-        options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     const double reach = std::max(0.0, options.contactDistance);
-    const Problem p = prepare(bodies, joined, pairs, options);
     std::vector<Matrix44d> motions(bodies.size(), Matrix44d::Identity());
     std::vector<Point3d> centres = centresOf(bodies);
     std::vector<Box3d> boxes;
@@ -569,5 +560,75 @@ RefineResult refineBodies(const std::vector<RefineBody>& bodies,
     for (std::size_t j = 0; j < p.joints.size(); ++j)
         if (perJoint[j] == 0)
             result.withoutContact.push_back(p.joints[j]);
+    return result;
+}
+
+// The root mean square gap of each body's user pairs under motions (0 for a body without any).
+std::vector<double> pairGaps(const std::vector<RefinePointPair>& pairs,
+                             const std::vector<Matrix44d>& motions) {
+    std::vector<double> sum(motions.size(), 0.0), count(motions.size(), 0.0);
+    for (const RefinePointPair& pair : pairs) {
+        const double gap2 =
+            (transformPoint(motions[pair.bodyA], pair.onA) - transformPoint(motions[pair.bodyB], pair.onB))
+                .squaredNorm();
+        for (std::size_t b : {pair.bodyA, pair.bodyB}) {
+            sum[b] += gap2;
+            count[b] += 1.0;
+        }
+    }
+    for (std::size_t b = 0; b < sum.size(); ++b)
+        sum[b] = count[b] > 0.0 ? std::sqrt(sum[b] / count[b]) : 0.0;
+    return sum;
+}
+
+// Bodies whose user pairs the fit pulled far apart: their surfaces were matched to the wrong places.
+std::vector<std::size_t> strayedBodies(const Problem& p, const std::vector<Matrix44d>& motions,
+                                       double contactDistance) {
+    const std::vector<double> before =
+        pairGaps(p.pairs, std::vector<Matrix44d>(motions.size(), Matrix44d::Identity()));
+    const std::vector<double> after = pairGaps(p.pairs, motions);
+    std::vector<std::size_t> strayed;
+    for (std::size_t b = 0; b < motions.size(); ++b)
+        if (after[b] > kStrayFactor * std::max(before[b], contactDistance))
+            strayed.push_back(b);
+    return strayed;
+}
+} // namespace
+
+RefineResult refineBodies(const std::vector<RefineBody>& bodies,
+                          const std::vector<std::pair<std::size_t, std::size_t>>& joined,
+                          const std::vector<RefinePointPair>& pairs, const RefineOptions& options) {
+    RefineResult result;
+    result.motions.assign(bodies.size(), Matrix44d::Identity());
+    for (const RefineBody& b : bodies)
+        if (b.trees.size() != b.worldFromLocal.size() ||
+            std::any_of(b.trees.begin(), b.trees.end(), [](const auto& t) { return !t; }))
+            return result;
+    if (cancelled(options)) {
+        result.cancelled = true;
+        return result;
+    }
+    const unsigned threads =
+        options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    result = fit(prepare(bodies, joined, pairs, options), options, threads);
+    if (result.cancelled)
+        return result;
+    // A body that strayed is fitted again without its contacts, so the user's pairs place it.
+    const Problem first = prepare(bodies, {}, pairs, options);
+    const std::vector<std::size_t> strayed = strayedBodies(first, result.motions, options.contactDistance);
+    if (strayed.empty())
+        return result;
+    std::vector<std::pair<std::size_t, std::size_t>> kept;
+    for (const auto& j : joined)
+        if (std::find(strayed.begin(), strayed.end(), j.first) == strayed.end() &&
+            std::find(strayed.begin(), strayed.end(), j.second) == strayed.end())
+            kept.push_back(j);
+    const int roundsBefore = result.rounds;
+    std::vector<double> secondsBefore = result.roundSeconds;
+    result = fit(prepare(bodies, kept, pairs, options), options, threads);
+    result.strayed = strayed;
+    result.rounds += roundsBefore;
+    secondsBefore.insert(secondsBefore.end(), result.roundSeconds.begin(), result.roundSeconds.end());
+    result.roundSeconds = secondsBefore;
     return result;
 }

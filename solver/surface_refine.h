@@ -64,6 +64,10 @@ struct RefineResult {
     // Joined pairs in which no shared surface was found at the end.
     std::vector<std::pair<std::size_t, std::size_t>> withoutContact;
     std::vector<RefineMatch> matches;
+    // Bodies whose fit pulled their user's pairs far apart (matched to the wrong surface): they were
+    // fitted again without their joined pairs, so their pairs place them (those pairs are then not in
+    // withoutContact).
+    std::vector<std::size_t> strayed;
 };
 
 // Bodies are held when marked; when none is, body 0 is. Joined pairs naming a body out of range, or a

@@ -277,6 +277,8 @@ Outcome run(const Assembly& s, double noise, unsigned seed, bool verbose) {
             std::printf(" %8.4f", 100 * v);
         std::printf("\n");
     }
+    for (std::size_t k : r.strayed)
+        std::printf("    piece %zu strayed from its picks: refined without its contacts\n", k);
     for (const auto& [a, b] : r.withoutContact)
         std::printf("    no contact found between %zu and %zu\n", a, b);
     std::printf("    worst piece: %.4f %% after Solve, %.4f %% after Refine%s\n", 100 * o.worstSolve,
