@@ -216,6 +216,21 @@ private slots:
         QVERIFY(r.largestBefore < 1e-5 * block.shape.diagonal());
     }
 
+    void theNearestPointOfATreeCarriesItsFacesNormal() {
+        const BrokenBlock block;
+        const TriangleTree& tree = *block.trees[0];
+        const Matrix44d local = tree.worldFromLocal(block.meshes[0].placement).inverse();
+        // Below the flat bottom of slab 0, which faces down.
+        const Point3d below(0.3, 0.4, -0.1);
+        const auto near = tree.closestPoint(transformPoint(local, below).cast<float>(), 0.2f);
+        QVERIFY(near.has_value());
+        const Point3d onSurface = transformPoint(local.inverse(), near->point.cast<double>());
+        QVERIFY((onSurface - Point3d(0.3, 0.4, 0.0)).norm() < 1e-6);
+        QVERIFY(std::abs(near->distance - 0.1f) < 1e-6f);
+        QVERIFY((near->normal - TriangleTree::Vec3f(0, 0, -1)).norm() < 1e-6f);
+        QVERIFY(!tree.closestPoint(transformPoint(local, below).cast<float>(), 0.05f));
+    }
+
     void badInputMovesNothingAndDoesNotFail() {
         const BrokenBlock block;
         QVERIFY(refineBodies({}, {{0, 1}}, {}, block.options()).motions.empty());
