@@ -545,3 +545,86 @@ float TriangleTree::distanceBeyond(const Vec3f& p, float bound) const {
     }
     return std::sqrt(best2);
 }
+
+namespace {
+// The point of the closed triangle abc nearest to p (the same regions as squaredDistanceToTriangle).
+Vec3f closestOnTriangle(const Vec3f& p, const Vec3f& a, const Vec3f& b, const Vec3f& c) {
+    const Vec3f ab = b - a, ac = c - a, ap = p - a;
+    const float d1 = ab.dot(ap), d2 = ac.dot(ap);
+    if (d1 <= 0.0f && d2 <= 0.0f)
+        return a;
+    const Vec3f bp = p - b;
+    const float d3 = ab.dot(bp), d4 = ac.dot(bp);
+    if (d3 >= 0.0f && d4 <= d3)
+        return b;
+    const float vc = d1 * d4 - d3 * d2;
+    if (vc <= 0.0f && d1 >= 0.0f && d3 <= 0.0f)
+        return a + (d1 / (d1 - d3)) * ab;
+    const Vec3f cp = p - c;
+    const float d5 = ab.dot(cp), d6 = ac.dot(cp);
+    if (d6 >= 0.0f && d5 <= d6)
+        return c;
+    const float vb = d5 * d2 - d1 * d6;
+    if (vb <= 0.0f && d2 >= 0.0f && d6 <= 0.0f)
+        return a + (d2 / (d2 - d6)) * ac;
+    const float va = d3 * d6 - d5 * d4;
+    if (va <= 0.0f && d4 - d3 >= 0.0f && d5 - d6 >= 0.0f)
+        return b + ((d4 - d3) / ((d4 - d3) + (d5 - d6))) * (c - b);
+    const float denom = 1.0f / (va + vb + vc);
+    return a + ab * (vb * denom) + ac * (vc * denom);
+}
+} // namespace
+
+std::optional<TriangleTree::Nearest> TriangleTree::closestPoint(const Vec3f& p, float maxDistance) const {
+    if (triangles.empty() || !(maxDistance >= 0.0f))
+        return std::nullopt;
+    float best2 = maxDistance * maxDistance;
+    std::optional<std::uint32_t> bestSlot;
+    std::array<std::uint32_t, StackSize> stack;
+    std::array<float, StackSize> near2;
+    int top = 0;
+    stack[top] = 0;
+    near2[top++] = squaredDistanceToBox(p, lower(), upper());
+    while (top > 0) {
+        --top;
+        if (near2[top] > best2)
+            continue;
+        const Node& node = nodes[stack[top]];
+        if (node.count == 0) {
+            const std::uint32_t a = node.first, b = node.first + 1;
+            const float da = squaredDistanceToBox(p, nodes[a].lower, nodes[a].upper);
+            const float db = squaredDistanceToBox(p, nodes[b].lower, nodes[b].upper);
+            const bool aFirst = da <= db;
+            stack[top] = aFirst ? b : a;
+            near2[top++] = aFirst ? db : da;
+            stack[top] = aFirst ? a : b;
+            near2[top++] = aFirst ? da : db;
+            continue;
+        }
+        for (std::uint32_t s = node.first; s < node.first + node.count; ++s) {
+            const Triangle& t = triangles[s];
+            const float d2 = squaredDistanceToTriangle(p, t.a, t.b, t.c);
+            if (d2 < best2 || (d2 == best2 && !bestSlot)) {
+                best2 = d2;
+                bestSlot = s;
+            }
+        }
+    }
+    if (!bestSlot)
+        return std::nullopt;
+    const Triangle& t = triangles[*bestSlot];
+    Nearest n;
+    n.point = closestOnTriangle(p, t.a, t.b, t.c);
+    const Eigen::Vector3d normal =
+        (t.b.cast<double>() - t.a.cast<double>()).cross(t.c.cast<double>() - t.a.cast<double>());
+    const double length = normal.norm();
+    n.normal = length > 0.0 ? Vec3f((normal / length).cast<float>()) : Vec3f::Zero();
+    n.distance = std::sqrt(best2);
+    n.slot = *bestSlot;
+    return n;
+}
+
+std::array<TriangleTree::Vec3f, 3> TriangleTree::cornersAt(std::uint32_t slot) const {
+    const Triangle& t = triangles[slot];
+    return {t.a, t.b, t.c};
+}

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct FragMesh;
@@ -69,6 +70,19 @@ public:
     // The distance from p to the surface when it exceeds bound; otherwise some value not above
     // bound (the search stops as soon as the answer cannot exceed it).
     float distanceBeyond(const Vec3f& p, float bound) const;
+
+    // The nearest point of the surface to p, with the unit normal of its triangle (by the winding of
+    // the face), when it lies within maxDistance; all in the tree's own frame. Of triangles equally
+    // near, the first met wins, so the answer is the same on every call.
+    struct Nearest {
+        Vec3f point;
+        Vec3f normal;
+        float distance = 0.0f;
+        std::uint32_t slot = 0;
+    };
+    std::optional<Nearest> closestPoint(const Vec3f& p, float maxDistance) const;
+    // The three corners of the triangle in a slot, in the face's winding order.
+    std::array<Vec3f, 3> cornersAt(std::uint32_t slot) const;
 
 private:
     struct Node {
