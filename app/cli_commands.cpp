@@ -8,6 +8,7 @@
 #include "project_reader.h"
 #include "project_writer.h"
 #include "reassembly.h"
+#include "refine_driver.h"
 #include "sample_vessel.h"
 #include "solve_diagnosis.h"
 #include "solve_driver.h"
@@ -23,7 +24,7 @@
 namespace {
 const char* Usage =
     "usage:\n"
-    "  ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
+    "  ostrakit-cli solve PROJECT [--refine] [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
     "  ostrakit-cli info FILE\n"
     "  ostrakit-cli make-sample DIR\n"
     "  ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve]\n"
@@ -161,9 +162,12 @@ bool writeAll(const std::vector<std::pair<QString, QByteArray>>& files, std::FIL
 
 int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
     QString project, output, aln;
+    bool refine = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if ((a == QLatin1String("--output") || a == QLatin1String("--aln")) && i + 1 < args.size())
+        if (a == QLatin1String("--refine"))
+            refine = true;
+        else if ((a == QLatin1String("--output") || a == QLatin1String("--aln")) && i + 1 < args.size())
             (a == QLatin1String("--output") ? output : aln) = args[++i];
         else if (!a.startsWith(QLatin1String("--")) && project.isEmpty())
             project = a;
@@ -177,8 +181,11 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
         return 2;
     }
     TotalGraph graph;
-    if (!loadCliProject(project, graph, err) || !solveCliProject(graph, project, out, err))
+    std::vector<int> shown;
+    if (!loadCliProject(project, graph, err) || !solveCliProject(graph, project, out, err, &shown))
         return 1;
+    if (refine)
+        refineCliProject(graph, shown, out);
     std::vector<std::pair<QString, QByteArray>> files;
     if (!output.isEmpty())
         files.emplace_back(output, projectFileText(graph, QFileInfo(output).absoluteDir()));
@@ -206,7 +213,8 @@ bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err) {
     return true;
 }
 
-bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err) {
+bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err,
+                     std::vector<int>* shown) {
     HeadlessSolvedArea area;
     Reassembly reassembly(graph, area);
     SolveDriver& driver = reassembly.driver();
@@ -229,7 +237,26 @@ bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, 
             native(project).constData());
         return false;
     }
+    if (shown)
+        *shown = area.shownObjects();
     return true;
+}
+
+void refineCliProject(TotalGraph& graph, const std::vector<int>& shown, std::FILE* out) {
+    const RefineJob job = prepareRefine(graph, shown);
+    const RefineOutcome outcome = runRefine(job);
+    const int moved = applyRefine(graph, job, outcome);
+    for (const QString& line : refineReport(job, outcome, moved))
+        std::fprintf(out, "%s\n", line.toLocal8Bit().constData());
+    for (std::size_t s = 0; s < outcome.stages.size(); ++s) {
+        const RefineResult& r = outcome.stages[s];
+        double seconds = 0;
+        for (double t : r.roundSeconds)
+            seconds += t;
+        std::fprintf(out, "refine stage %zu: %zu bodies, %d rounds, %.3f s\n", s, job.stages[s].objects.size(), r.rounds,
+                     seconds);
+    }
+    std::fprintf(out, "refine %.3f s\n", outcome.seconds);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <cstdio>
+#include <vector>
 
 class TotalGraph;
 
@@ -17,4 +18,7 @@ bool loadCliProject(const QString& path, TotalGraph& graph, std::FILE* err);
 // Solve as the window's button runs it: one line per level on out, then one per thing the Solve
 // left wrong (see solveDiagnosis); false, with a message on err, when a level's system could not
 // be factorised.
-bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err);
+bool solveCliProject(TotalGraph& graph, const QString& project, std::FILE* out, std::FILE* err,
+                     std::vector<int>* shown = nullptr);
+// Refine after a Solve over the objects shown, with the report on out.
+void refineCliProject(TotalGraph& graph, const std::vector<int>& shown, std::FILE* out);

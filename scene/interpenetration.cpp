@@ -150,8 +150,11 @@ void measureDepths(const std::vector<Placed>& placed, const PairWork& w,
     }
 }
 
+} // namespace
+
 void buildMissingTrees(std::vector<InterpenetrationPiece>& pieces, unsigned threads,
                        const InterpenetrationControl& control) {
+    threads = threadCount(threads);
     std::vector<std::size_t> missing;
     for (std::size_t i = 0; i < pieces.size(); ++i)
         if (!pieces[i].tree)
@@ -168,6 +171,7 @@ void buildMissingTrees(std::vector<InterpenetrationPiece>& pieces, unsigned thre
         [] {});
 }
 
+namespace {
 void sumFigures(const std::vector<PairWork>& pairs, const std::vector<std::atomic<float>>& depth,
                 const std::vector<Placed>& placed, InterpenetrationResult& result) {
     std::map<std::pair<std::size_t, std::size_t>, OverlapFigures> figures;

@@ -56,6 +56,11 @@ struct InterpenetrationControl {
     std::function<void(double fraction)> progress; // called on the calling thread
 };
 
+// Builds the trees of the pieces that have none from their sources, the pieces shared out to the
+// threads (0: one per core).
+void buildMissingTrees(std::vector<InterpenetrationPiece>& pieces, unsigned threads,
+                       const InterpenetrationControl& control);
+
 // The marks and overlap figures of the pieces at the tolerance (a depth in model units).
 InterpenetrationResult computeInterpenetration(std::vector<InterpenetrationPiece> pieces, double tolerance,
                                                const InterpenetrationControl& control = {});

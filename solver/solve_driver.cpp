@@ -22,6 +22,8 @@ GeometrObj* atLevel(GeometrObj* o, int level) {
 // The two objects a constraint moves against each other, one per side: its sides climbed to the
 // same level, then up to the nearest pair that shares a parent or lies at top level. Both null
 // when a side is missing or one side holds the other (the constraint moves nothing).
+} // namespace
+
 std::pair<GeometrObj*, GeometrObj*> carriersOf(TotalGraph& graph, Constraint* c) {
     GeometrObj* a = graph.getObject(c->frag(0)->id);
     GeometrObj* b = graph.getObject(c->frag(1)->id);
@@ -39,6 +41,7 @@ std::pair<GeometrObj*, GeometrObj*> carriersOf(TotalGraph& graph, Constraint* c)
     return {a, b};
 }
 
+namespace {
 // True when the constraint joins its own two sides, which are siblings: it is solved at their
 // level. Any other constraint moves the groups that hold its sides, at their level.
 bool joinsItsOwnSides(TotalGraph& graph, Constraint* c) {

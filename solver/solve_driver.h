@@ -21,6 +21,10 @@ class PointPairSet;
 class ReassemblySolver;
 class TotalGraph;
 
+// The two siblings (children of one group, or top-level objects) that carry a constraint: the
+// objects whose motion moves its two sides apart. Null when the sides lie in one object or are gone.
+std::pair<GeometrObj*, GeometrObj*> carriersOf(TotalGraph& graph, Constraint* c);
+
 // The solved area as the driver sees it.
 class SolvedAreaAccess {
 public:
