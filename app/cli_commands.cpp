@@ -253,8 +253,8 @@ void refineCliProject(TotalGraph& graph, const std::vector<int>& shown, std::FIL
         double seconds = 0;
         for (double t : r.roundSeconds)
             seconds += t;
-        std::fprintf(out, "refine stage %zu: %zu bodies, %d rounds, %.3f s\n", s, job.stages[s].objects.size(), r.rounds,
-                     seconds);
+        std::fprintf(out, "refine stage %zu: %zu bodies, %d rounds, %.3f s\n", s,
+                     job.stages[s].objects.size(), r.rounds, seconds);
     }
     std::fprintf(out, "refine %.3f s\n", outcome.seconds);
 }

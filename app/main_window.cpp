@@ -6,6 +6,7 @@
 #include "main_window_ui.h"
 #include "mesh_read_progress.h"
 #include "panel_gl_area.h"
+#include "refine_command.h"
 #include "save_file_dialog.h"
 #include "solve_diagnosis.h"
 #include "solve_summary.h"
@@ -64,6 +65,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     connectComponents();
     ui->buildEditMenu(document->history().stack());
     ui->buildViewMenu();
+    ui->buildToolsMenu();
+    connect(ui->showMatches, &QAction::toggled, this, [this](bool on) { views->showRefineMatches(on); });
+    connect(ui->solveAction, &QAction::triggered, this, &MainWindow::solve);
+    connect(ui->refineAction, &QAction::triggered, this, &MainWindow::refine);
     connect(ui->markExact, &QAction::triggered, this, [this] { views->setMarkMethod(MarkMethod::Exact); });
     connect(ui->markPeeling, &QAction::triggered, this,
             [this] { views->setMarkMethod(MarkMethod::GpuPasses); });
@@ -147,6 +152,33 @@ void MainWindow::solve() {
     const QStringList said =
         QStringList{solveSummary(reports, document->graph())} + solveDiagnosis(reports, document->graph());
     showMessage(said.join(QLatin1Char(' ')));
+}
+
+void MainWindow::refine() {
+    TotalGraph& graph = document->graph();
+    const RefineJob job = prepareRefine(graph, views->shownObjects());
+    if (job.stages.empty()) {
+        showMessage(refineReport(job, {}, 0).join(QLatin1Char(' ')));
+        return;
+    }
+    const RefineOutcome outcome = runRefineWithProgress(this, job);
+    if (outcome.cancelled) {
+        showMessage(tr("Refine cancelled: nothing moved"));
+        return;
+    }
+    const int moved = applyRefine(graph, job, outcome);
+    ui->listPans->reloadShownConstraint();
+    ui->listPans->markMisfitConstraints();
+    for (const RefineStage& s : job.stages)
+        for (int id : s.objects)
+            if (GeometrObj* o = graph.getObject(id))
+                views->makeThumbnail(o);
+    views->refitAndRecomputeErrors(views->tolerance());
+    views->setRefineMatches(matchDots(outcome, job.contactDistance));
+    views->updateSolvedArea();
+    views->updateAll();
+    projectChanged(tr("Refine"));
+    showMessage(refineReport(job, outcome, moved).join(QLatin1Char(' ')));
 }
 
 // --- file commands -------------------------------------------------------------------------

@@ -121,6 +121,7 @@ public:
 
 public slots:
     void solve() override;
+    void refine() override;
     void chooseOpenProject();
     void chooseSaveProject();
     void chooseImportProject();

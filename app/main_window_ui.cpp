@@ -142,4 +142,22 @@ void MainWindowUi::buildViewMenu() {
         add("Interpenetration: GPU passes",
             "Mark the faces found inside another fragment by depth-peeling passes on the graphics card");
     markExact->setChecked(true);
+    menuView->addSeparator();
+    showMatches = menuView->addAction(QCoreApplication::translate("MainWindow", "Show Refine Matches"));
+    showMatches->setStatusTip(QCoreApplication::translate(
+        "MainWindow",
+        "Dots where Refine found the surfaces to meet, green where they meet, red where they are apart"));
+    showMatches->setCheckable(true);
+}
+
+void MainWindowUi::buildToolsMenu() {
+    menuTools = new QMenu(QCoreApplication::translate("MainWindow", "Tools"), menuBar);
+    menuTools->setObjectName(QStringLiteral("menuTools"));
+    menuBar->addMenu(menuTools);
+    solveAction = menuTools->addAction(QCoreApplication::translate("MainWindow", "Solve"));
+    refineAction = menuTools->addAction(QCoreApplication::translate("MainWindow", "Refine"));
+    refineAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    refineAction->setStatusTip(QCoreApplication::translate(
+        "MainWindow",
+        "Fit the fracture surfaces of every pair of joined pieces onto each other, all pieces at once"));
 }

@@ -35,6 +35,10 @@ struct MainWindowUi {
     QMenu* menuView = nullptr;
     QAction* markExact = nullptr; // checkable, one of the two
     QAction* markPeeling = nullptr;
+    QAction* showMatches = nullptr; // checkable: the last Refine's matched samples
+    QMenu* menuTools = nullptr;
+    QAction* solveAction = nullptr;
+    QAction* refineAction = nullptr;
     QAction* undo = nullptr;
     QAction* redo = nullptr;
     QToolBar* mainToolBar = nullptr;
@@ -45,6 +49,8 @@ struct MainWindowUi {
     // "Edit" after "File": Undo and Redo, named after the step they take and enabled while there is
     // one. Their triggers are the window's to connect.
     void buildEditMenu(QUndoStack& stack);
-    // "View" after "Edit": how the interpenetration marks are found.
+    // "View" after "Edit": how the interpenetration marks are found, the matches of Refine.
     void buildViewMenu();
+    // "Tools": Solve and Refine.
+    void buildToolsMenu();
 };

@@ -271,9 +271,20 @@ void ViewCoordinator::deleteGeometry(int objId) {
     updateAll();
 }
 
+void ViewCoordinator::setRefineMatches(std::vector<PanelGLArea::Dot> dots) {
+    refineDots = std::move(dots);
+    showRefineMatches(refineDotsShown);
+}
+
+void ViewCoordinator::showRefineMatches(bool show) {
+    refineDotsShown = show;
+    solvedArea().setDots(show ? refineDots : std::vector<PanelGLArea::Dot>{});
+}
+
 void ViewCoordinator::clear() {
     // Marks computed for what was shown would land on the next project.
     exactRunner.cancel();
+    setRefineMatches({});
     solvedArea().setToolTip(QString());
     solvedArea().clearContent();
     updateSolvedArea();
@@ -286,6 +297,8 @@ std::vector<int> ViewCoordinator::shownObjects() const {
 }
 
 void ViewCoordinator::refitAndRecomputeErrors(float) {
+    // The pieces moved: where a Refine matched them no longer holds.
+    setRefineMatches({});
     solvedArea().refitBox();
     updateSolvedErrors();
 }

@@ -6,6 +6,7 @@
 #include "constraint.h"
 #include "error_view.h"
 #include "exact_marks.h"
+#include "panel_gl_area.h"
 #include "prev_gl_area.h"
 #include "solve_driver.h"
 
@@ -60,6 +61,10 @@ public:
     void setTolerance(float value);
     MarkMethod markMethod() const { return method; }
     void setMarkMethod(MarkMethod m);
+    // Where the last Refine matched the surfaces, as dots in the solved view while shown; they go
+    // when the placement changes (Solve, undo, a new project).
+    void setRefineMatches(std::vector<PanelGLArea::Dot> dots);
+    void showRefineMatches(bool show);
     // The exact marks being computed, if any.
     bool marksPending() const { return exactRunner.isBusy(); }
     ExactMarksRunner& exactMarksRunner() { return exactRunner; }
@@ -107,4 +112,6 @@ private:
     // The exact marks' tolerance the user chose; until then a part of the fragments' size.
     std::optional<double> chosenExactTolerance;
     double lastExactTolerance = 0.0;
+    std::vector<PanelGLArea::Dot> refineDots;
+    bool refineDotsShown = false;
 };

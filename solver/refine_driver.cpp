@@ -13,8 +13,8 @@
 #include <set>
 
 namespace {
-QString tr(const char* text, int n = -1) {
-    return QCoreApplication::translate("Refine", text, nullptr, n);
+QString tr(const char* text) {
+    return QCoreApplication::translate("Refine", text);
 }
 
 std::vector<Fragment*> fragmentsInside(GeometrObj* o) {
@@ -74,6 +74,18 @@ private:
     std::map<const Fragment*, std::size_t> index;
 };
 
+// A body whose surfaces meet none of the bodies it is joined to is left where it is: without a
+// surface to fit, its points alone would move it, which is Solve's work, not Refine's.
+void keepUntouchedBodies(const RefineStage& s, RefineResult& r) {
+    std::vector<bool> touches(s.objects.size(), false);
+    for (const auto& joint : s.joined)
+        if (std::find(r.withoutContact.begin(), r.withoutContact.end(), joint) == r.withoutContact.end())
+            touches[joint.first] = touches[joint.second] = true;
+    for (std::size_t b = 0; b < touches.size() && b < r.motions.size(); ++b)
+        if (!touches[b])
+            r.motions[b] = Matrix44d::Identity();
+}
+
 bool isIdentity(const Matrix44d& m) {
     return (m - Matrix44d::Identity()).cwiseAbs().maxCoeff() < 1e-12;
 }
@@ -115,7 +127,8 @@ RefineJob prepareRefine(TotalGraph& graph, const std::vector<int>& shownIds, dou
         const Constraint::PointRange side0 = c->samplePoints(0), side1 = c->samplePoints(1);
         auto p1 = side1.begin();
         for (auto p0 = side0.begin(); p0 != side0.end() && p1 != side1.end(); ++p0, ++p1)
-            s.pairs.push_back({bodyA, bodyB, *fragmentA, *fragmentB, p0->second, p1->second, double(c->stiffness())});
+            s.pairs.push_back(
+                {bodyA, bodyB, *fragmentA, *fragmentB, p0->second, p1->second, double(c->stiffness())});
     }
     for (auto& [key, s] : stages)
         job.stages.push_back(std::move(s));
@@ -168,6 +181,7 @@ RefineOutcome runRefine(RefineJob job, unsigned threads, const std::atomic<bool>
             outcome.cancelled = true;
             return outcome;
         }
+        keepUntouchedBodies(s, r);
         for (std::size_t b = 0; b < bodies.size() && b < r.motions.size(); ++b)
             for (std::size_t f : s.fragmentsOf[b])
                 moved[f] = r.motions[b] * moved[f];
@@ -223,22 +237,27 @@ QStringList refineReport(const RefineJob& job, const RefineOutcome& outcome, int
         largestAfter = std::max(largestAfter, r.largestAfter);
         ++measured;
     }
-    QString summary = moved ? tr("Refine: %n pieces moved", moved) : tr("Refine: nothing moved");
+    QString summary = moved == 0   ? tr("Refine: nothing moved")
+                      : moved == 1 ? tr("Refine: 1 piece moved")
+                                   : tr("Refine: %1 pieces moved").arg(moved);
     if (measured)
-        summary += tr("; the matched surfaces were %1 apart on average (largest %2) before, %3 (largest %4) after")
-                       .arg(number(meanBefore / measured), number(largestBefore), number(meanAfter / measured),
-                            number(largestAfter));
+        summary +=
+            tr("; the matched surfaces were %1 apart on average (largest %2) before, %3 (largest %4) after")
+                .arg(number(meanBefore / measured), number(largestBefore), number(meanAfter / measured),
+                     number(largestAfter));
     lines << summary;
     const QString percent = QLocale().toString(100.0 * job.contactFraction, 'g', 2);
     for (std::size_t si = 0; si < job.stages.size() && si < outcome.stages.size(); ++si) {
         const RefineStage& s = job.stages[si];
         const auto name = [&](std::size_t body) { return job.names.at(s.objects[body]); };
         for (const auto& [a, b] : outcome.stages[si].withoutContact)
-            lines << tr("%1 – %2: their surfaces do not meet within %3 % of their size; check their constraints")
+            lines << tr("%1 – %2: their surfaces do not meet within %3 % of their size; check their "
+                        "constraints")
                          .arg(name(a), name(b), percent);
         for (std::size_t b : outcome.stages[si].strayed)
-            lines << tr("%1: its surfaces matched nowhere near where its points put it; it follows its points")
-                         .arg(name(b));
+            lines
+                << tr("%1: its surfaces matched nowhere near where its points put it; it follows its points")
+                       .arg(name(b));
     }
     return lines;
 }

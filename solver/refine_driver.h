@@ -24,23 +24,23 @@ struct FragMesh;
 struct RefineStage {
     struct Pair {
         std::size_t bodyA = 0, bodyB = 0;
-        std::size_t fragmentA = 0, fragmentB = 0; // the fragments the points lie on
+        std::size_t fragmentA = 0, fragmentB = 0;             // the fragments the points lie on
         Point3d onA = Point3d::Zero(), onB = Point3d::Zero(); // world, when the job was taken
         double stiffness = 1.0;
     };
-    std::vector<int> objects;                           // graph ids of the bodies
-    std::vector<std::vector<std::size_t>> fragmentsOf;  // per body: indices into the job's fragments
+    std::vector<int> objects;                          // graph ids of the bodies
+    std::vector<std::vector<std::size_t>> fragmentsOf; // per body: indices into the job's fragments
     std::vector<std::pair<std::size_t, std::size_t>> joined;
     std::vector<Pair> pairs;
 };
 
 struct RefineJob {
-    std::vector<InterpenetrationPiece> fragments; // trees (or what to build them from), placements
+    std::vector<InterpenetrationPiece> fragments;  // trees (or what to build them from), placements
     std::vector<std::shared_ptr<FragMesh>> meshes; // per fragment; kept alive, matched when applying
-    std::vector<RefineStage> stages;              // in the order they run
-    std::map<int, QString> names;                 // of the stages' objects, by graph id
-    double contactDistance = 0.0;                 // model units
-    double contactFraction = 0.0;                 // of the shown fragments' diagonal
+    std::vector<RefineStage> stages;               // in the order they run
+    std::map<int, QString> names;                  // of the stages' objects, by graph id
+    double contactDistance = 0.0;                  // model units
+    double contactFraction = 0.0;                  // of the shown fragments' diagonal
 };
 
 struct RefineOutcome {

@@ -16,8 +16,8 @@
 #endif
 
 namespace {
-QString tr(const char* text, int n = -1) {
-    return QCoreApplication::translate("ExactMarks", text, nullptr, n);
+QString tr(const char* text) {
+    return QCoreApplication::translate("ExactMarks", text);
 }
 
 QString number(double v) {
@@ -112,7 +112,8 @@ QString interpenetrationSummary(const ExactMarksJob& job, const Interpenetration
             .arg(number(job.tolerance));
     QString text = tr("Interpenetration: %1").arg(overlapText(job, *worst));
     if (result.pairs.size() > 1)
-        text += tr(" (and %n more pairs)", int(result.pairs.size() - 1));
+        text += result.pairs.size() == 2 ? tr(" (and 1 more pair)")
+                                         : tr(" (and %1 more pairs)").arg(result.pairs.size() - 1);
     return text;
 }
 
@@ -122,7 +123,7 @@ QStringList overlapLines(const ExactMarksJob& job, const InterpenetrationResult&
     for (std::size_t i = 0; i < pairs.size() && int(i) < maxLines; ++i)
         lines << overlapText(job, *pairs[i]);
     if (int(pairs.size()) > maxLines)
-        lines << tr("… and %n more pairs", int(pairs.size()) - maxLines);
+        lines << tr("… and %1 more pairs").arg(int(pairs.size()) - maxLines);
     return lines;
 }
 

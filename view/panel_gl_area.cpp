@@ -4,6 +4,7 @@
 #include "constraint.h"
 #include "error_marks.h"
 #include "frag_group.h"
+#include "gl_functions.h"
 #include "scene_renderer.h"
 #include "view_listener.h"
 
@@ -55,6 +56,28 @@ void PanelGLArea::drawContent() {
     for (int id : shownObjects)
         if (GeometrObj* o = object(id); o && o->isVisible())
             o->draw(showError);
+    drawDots();
+}
+
+void PanelGLArea::setDots(std::vector<Dot> d) {
+    shownDots = std::move(d);
+    update();
+}
+
+void PanelGLArea::drawDots() {
+    QOpenGLFunctions_2_1* gl = currentFixedFunctions();
+    if (!gl || shownDots.empty())
+        return;
+    gl->glPushAttrib(GL_ENABLE_BIT | GL_POINT_BIT | GL_CURRENT_BIT);
+    gl->glDisable(GL_LIGHTING);
+    gl->glPointSize(4.0f);
+    gl->glBegin(GL_POINTS);
+    for (const Dot& d : shownDots) {
+        gl->glColor4ub(d.colour.r, d.colour.g, d.colour.b, d.colour.a);
+        gl->glVertex3d(d.at.x(), d.at.y(), d.at.z());
+    }
+    gl->glEnd();
+    gl->glPopAttrib();
 }
 
 std::pair<GeometrObj*, GeometrObj*> PanelGLArea::roots(Constraint* c) const {

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <utility>
+#include <vector>
 
 class Constraint;
 
@@ -44,8 +45,18 @@ public:
     const std::set<int>& shownObjectIds() const { return shownObjects; }
     const std::set<int>& shownConstraintIds() const { return shownConstraints; }
 
+    // Small dots drawn over the scene (world coordinates), e.g. where Refine matched two surfaces;
+    // empty: none.
+    struct Dot {
+        Point3d at;
+        Color4b colour;
+    };
+    void setDots(std::vector<Dot> d);
+    const std::vector<Dot>& dots() const { return shownDots; }
+
 private:
     GeometrObj* object(int id) const;
+    void drawDots();
     // The box of the visible objects' meshes and of the constraint ends drawn with them.
     Box3d shownBox() const;
     // Root objects of the two sides of c, null where missing.
@@ -55,4 +66,5 @@ private:
     std::set<int> shownObjects;     // graph object ids
     std::set<int> shownConstraints; // constraint ids
     ErrorView* errorView = nullptr; // not owned
+    std::vector<Dot> shownDots;
 };

@@ -3,7 +3,10 @@
 #include "view_listener.h"
 
 PanelGLAreaCont::PanelGLAreaCont(QWidget* parent)
-    : QInterfWidget(parent), solveBtn(addButton(tr("Solve"), this, SLOT(solve()))) {
+    : QInterfWidget(parent), solveBtn(addButton(tr("Solve"), this, SLOT(solve()))),
+      refineBtn(addButton(tr("Refine"), this, SLOT(refine()))) {
+    refineBtn->setToolTip(
+        tr("Fit the fracture surfaces of the joined pieces onto each other, all pieces at once"));
     buildLayout();
 }
 
@@ -15,4 +18,9 @@ void PanelGLAreaCont::setListener(ViewListener* l) {
 void PanelGLAreaCont::solve() {
     if (listener)
         listener->solve();
+}
+
+void PanelGLAreaCont::refine() {
+    if (listener)
+        listener->refine();
 }

@@ -5,7 +5,7 @@
 
 class ViewListener;
 
-// The solved area with its "Solve" button.
+// The solved area with its "Solve" button and, beside it, "Refine".
 class PanelGLAreaCont : public QInterfWidget<PanelGLArea> {
     Q_OBJECT
 public:
@@ -14,11 +14,14 @@ public:
     void setListener(ViewListener* l);
     PanelGLArea& area() { return content; }
     QPushButton* solveButton() const { return solveBtn; }
+    QPushButton* refineButton() const { return refineBtn; }
 
 private slots:
     void solve();
+    void refine();
 
 private:
     ViewListener* listener = nullptr; // not owned
     QPushButton* solveBtn;
+    QPushButton* refineBtn;
 };

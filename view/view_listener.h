@@ -23,6 +23,8 @@ public:
     virtual void pickMissed(PickMiss why) = 0;
 
     virtual void solve() = 0;
+    // Refine the placement of what the solved view shows on the fracture surfaces.
+    virtual void refine() {}
     virtual void setTolerance(float tolerance) = 0;
     virtual float getTolerance() = 0;
     // Working area wgla was cleared: the tree item shown there is no longer highlighted.

@@ -224,16 +224,22 @@ private slots:
         QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
         QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
         // "Edit" comes after "File", then "View" with the two ways of finding the marks, exact
-        // checked.
+        // checked, and the Refine matches; then "Tools".
         const QList<QAction*> menus = w.menuBar()->actions();
-        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus.size(), 4);
+        QCOMPARE(menus[3]->text(), QStringLiteral("Tools"));
+        QStringList tools;
+        for (const QAction* a : menus[3]->menu()->actions())
+            tools << a->text() + " " + a->shortcut().toString(QKeySequence::PortableText);
+        QCOMPARE(tools, (QStringList{"Solve ", "Refine Ctrl+R"}));
         QCOMPARE(menus[0]->menu(), file);
         QCOMPARE(menus[1]->text(), QStringLiteral("Edit"));
         QCOMPARE(menus[2]->text(), QStringLiteral("View"));
         QStringList methods;
         for (const QAction* a : menus[2]->menu()->actions())
             methods << a->text() + (a->isChecked() ? "*" : "");
-        QCOMPARE(methods, (QStringList{"Interpenetration: exact*", "Interpenetration: GPU passes"}));
+        QCOMPARE(methods, (QStringList{"Interpenetration: exact*", "Interpenetration: GPU passes", "",
+                                       "Show Refine Matches"}));
         QStringList keys;
         for (const QAction* a : file->actions())
             keys << a->shortcut().toString(QKeySequence::PortableText);
