@@ -10,6 +10,8 @@ ToleranceSpinboxPanel::ToleranceSpinboxPanel(QWidget* parent)
     box.setMinimum(Smallest);
     box.setValue(Smallest);
     box.setSingleStep(Smallest);
+    // A new tolerance recomputes the marks: it counts once typed, not at every key.
+    box.setKeyboardTracking(false);
     grid->setSpacing(1);
     grid->setSizeConstraint(QLayout::SetMinimumSize);
     connect(&box, &QDoubleSpinBox::valueChanged, this, &ToleranceSpinboxPanel::updTolerance);
