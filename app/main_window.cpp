@@ -23,6 +23,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -31,6 +32,8 @@
 #include <algorithm>
 
 namespace {
+// Pixels of the status bar the interpenetration line may take.
+constexpr int MarksLineWidth = 460;
 const char* const ProjectFilter = QT_TRANSLATE_NOOP("MainWindow", "xml (*.xml);;prproj (*.prproj)");
 } // namespace
 
@@ -100,6 +103,14 @@ void MainWindow::connectComponents() {
         showFileError(this, tr("Undo"), tr("The project could not be put back: %1").arg(detail));
     });
     connect(views.get(), &ViewCoordinator::message, this, [this](const QString& text) { showMessage(text); });
+    // The marks' line takes at most part of the status bar, leaving the rest to the messages; a
+    // longer line is cut, and whole in its tool tip.
+    marksLabel = new QLabel(statusBar());
+    statusBar()->addPermanentWidget(marksLabel);
+    connect(views.get(), &ViewCoordinator::marksStatus, this, [this](const QString& text) {
+        marksLabel->setText(marksLabel->fontMetrics().elidedText(text, Qt::ElideRight, MarksLineWidth));
+        marksLabel->setToolTip(text);
+    });
     // Marks that arrive after the change was recorded belong to that change's step.
     connect(views.get(), &ViewCoordinator::marksComputed, this,
             [this] { document->history().refreshMarks(); });
@@ -158,7 +169,7 @@ void MainWindow::refine() {
     TotalGraph& graph = document->graph();
     const RefineJob job = prepareRefine(graph, views->shownObjects());
     if (job.stages.empty()) {
-        showMessage(refineReport(job, {}, 0).join(QLatin1Char(' ')));
+        showMessage(refineReport(job, {}, 0).join(QStringLiteral(". ")) + QLatin1Char('.'));
         return;
     }
     const RefineOutcome outcome = runRefineWithProgress(this, job);
@@ -178,7 +189,7 @@ void MainWindow::refine() {
     views->updateSolvedArea();
     views->updateAll();
     projectChanged(tr("Refine"));
-    showMessage(refineReport(job, outcome, moved).join(QLatin1Char(' ')));
+    showMessage(refineReport(job, outcome, moved).join(QStringLiteral(". ")) + QLatin1Char('.'));
 }
 
 // --- file commands -------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 
+class QLabel;
 class QTimer;
 struct MainWindowUi;
 
@@ -107,6 +108,8 @@ public:
     const UserTimeLog& userTimeLog() const { return timeLog; }
     const MainWindowUi& widgets() const { return *ui; }
     ViewCoordinator& viewCoordinator() const { return *views; }
+    // The line of the exact marks at the right of the status bar.
+    const QLabel& marksLine() const { return *marksLabel; }
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picker->pendingPicks(); }
     ProjectHistory& projectHistory() const { return document->history(); }
     const QString& projectFile() const { return document->file(); }
@@ -169,5 +172,6 @@ private:
     UserTimeLog timeLog;
     UserTimeKey* timeKey = nullptr; // child of the window
     QTimer* resizeSettle = nullptr; // child of the window
+    QLabel* marksLabel = nullptr;   // child of the status bar
     bool closing = false;           // the user agreed to let the project go
 };

@@ -15,7 +15,7 @@ ViewCoordinator::ViewCoordinator(const MainWindowUi& ui, TotalGraph& graph, QObj
     : QObject(parent), ui(ui), graph(graph) {
     solvedArea().setErrorView(&errorView);
     connect(&exactRunner, &ExactMarksRunner::progress, this, [this](double fraction) {
-        emit message(tr("Interpenetration: %1 % computed…").arg(int(fraction * 100.0)));
+        emit marksStatus(tr("Interpenetration: %1 % computed…").arg(int(fraction * 100.0)));
     });
     connect(&exactRunner, &ExactMarksRunner::finished, this, &ViewCoordinator::showExactMarks);
     showTolerance();
@@ -139,10 +139,11 @@ void ViewCoordinator::startExactMarks() {
     if (ids.empty()) {
         exactRunner.cancel();
         solvedArea().setToolTip(QString());
+        emit marksStatus(QString());
         return;
     }
     exactRunner.start(prepareExactMarks(&graph, ids, lastExactTolerance));
-    emit message(tr("Interpenetration: computing…"));
+    emit marksStatus(tr("Interpenetration: computing…"));
 }
 
 void ViewCoordinator::showExactMarks(const std::shared_ptr<const ExactMarksJob>& job,
@@ -150,7 +151,7 @@ void ViewCoordinator::showExactMarks(const std::shared_ptr<const ExactMarksJob>&
     applyExactMarks(&graph, *job, *result);
     const QStringList lines = overlapLines(*job, *result, 12);
     solvedArea().setToolTip(lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')));
-    emit message(interpenetrationSummary(*job, *result));
+    emit marksStatus(interpenetrationSummary(*job, *result));
     updateSolvedArea();
     updateAll();
     emit marksComputed();
@@ -170,6 +171,7 @@ void ViewCoordinator::setMarkMethod(MarkMethod m) {
     if (m == method)
         return;
     exactRunner.cancel();
+    emit marksStatus(QString());
     method = m;
     showTolerance();
     updateSolvedErrors();
@@ -284,6 +286,7 @@ void ViewCoordinator::showRefineMatches(bool show) {
 void ViewCoordinator::clear() {
     // Marks computed for what was shown would land on the next project.
     exactRunner.cancel();
+    emit marksStatus(QString());
     setRefineMatches({});
     solvedArea().setToolTip(QString());
     solvedArea().clearContent();

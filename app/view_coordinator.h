@@ -93,6 +93,9 @@ signals:
     void message(const QString& text);
     // Exact marks were computed and are shown.
     void marksComputed();
+    // How the exact marks stand: progress, then the worst pair; a line of its own beside the
+    // status bar's messages, so that it never hides what a Solve or a Refine said.
+    void marksStatus(const QString& text);
 
 private:
     void reportErrorRefusal(const ErrorReport& report);

@@ -1,5 +1,7 @@
 #include "interpenetration.h"
 
+#include "frag_mesh.h"
+
 #include <Eigen/LU>
 #include <algorithm>
 #include <chrono>
@@ -203,6 +205,16 @@ void sumFigures(const std::vector<PairWork>& pairs, const std::vector<std::atomi
         result.pairs.push_back(f);
 }
 } // namespace
+
+InterpenetrationPiece pieceOf(const FragMesh& mesh) {
+    InterpenetrationPiece piece;
+    if (mesh.tree && mesh.tree->builtFrom(mesh))
+        piece.tree = mesh.tree;
+    else
+        piece.source = TriangleTree::copyOf(mesh);
+    piece.placement = mesh.placement;
+    return piece;
+}
 
 const OverlapFigures* InterpenetrationResult::worst() const {
     const OverlapFigures* w = nullptr;

@@ -14,6 +14,8 @@
 #include "geometry_types.h"
 #include "triangle_tree.h"
 
+struct FragMesh;
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -28,6 +30,9 @@ struct InterpenetrationPiece {
     std::optional<TriangleTree::Source> source;
     Matrix44d placement = Matrix44d::Identity(); // the mesh's placement now (rigid)
 };
+
+// The piece of a mesh: the tree the mesh keeps while it still fits, else a copy to build one from.
+InterpenetrationPiece pieceOf(const FragMesh& mesh);
 
 // The overlap of two pieces (first < second, indices into the pieces).
 struct OverlapFigures {

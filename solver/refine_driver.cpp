@@ -34,15 +34,8 @@ public:
     std::size_t fragmentIndex(Fragment* f) {
         const auto [it, added] = index.emplace(f, job.fragments.size());
         if (added) {
-            const std::shared_ptr<FragMesh>& mesh = f->sharedMesh();
-            InterpenetrationPiece piece;
-            if (mesh->tree && mesh->tree->builtFrom(*mesh))
-                piece.tree = mesh->tree;
-            else
-                piece.source = TriangleTree::copyOf(*mesh);
-            piece.placement = mesh->placement;
-            job.fragments.push_back(std::move(piece));
-            job.meshes.push_back(mesh);
+            job.fragments.push_back(pieceOf(f->mesh()));
+            job.meshes.push_back(f->sharedMesh());
         }
         return it->second;
     }

@@ -48,15 +48,8 @@ ExactMarksJob prepareExactMarks(BaseGraph* graph, const std::vector<int>& object
     job.objectIds = objectIds;
     job.tolerance = tolerance;
     for (Fragment* f : fragmentsOf(graph, objectIds)) {
-        const std::shared_ptr<FragMesh>& mesh = f->sharedMesh();
-        InterpenetrationPiece piece;
-        if (mesh->tree && mesh->tree->builtFrom(*mesh))
-            piece.tree = mesh->tree;
-        else
-            piece.source = TriangleTree::copyOf(*mesh);
-        piece.placement = mesh->placement;
-        job.pieces.push_back(std::move(piece));
-        job.meshes.push_back(mesh);
+        job.pieces.push_back(pieceOf(f->mesh()));
+        job.meshes.push_back(f->sharedMesh());
         job.names.push_back(shortName(*f));
     }
     return job;

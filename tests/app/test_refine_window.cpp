@@ -17,8 +17,10 @@
 #include "ply_writer.h"
 #include "solved_container.h"
 #include "total_graph.h"
+#include "view_coordinator.h"
 
 #include <Eigen/Geometry>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>

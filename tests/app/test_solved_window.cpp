@@ -19,6 +19,7 @@
 #include "wgl_area.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -198,7 +199,7 @@ private slots:
             // status bar and every pair in the view's tool tip.
             QCOMPARE(tolerance.caption().text(), QStringLiteral("Tolerance (model units)"));
             QVERIFY(std::abs(tolerance.spinBox().value() - 1e-4 * Point3d(3.3, 2.1, 2).norm()) < 1e-6);
-            const QString summary = w.statusBar()->currentMessage();
+            const QString summary = w.marksLine().toolTip();
             QVERIFY2(summary.startsWith("Interpenetration: sphere_0 – sphere_1: ") &&
                          summary.contains(
                              QStringLiteral("%1 faces inside each other")

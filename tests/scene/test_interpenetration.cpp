@@ -17,13 +17,6 @@ FragMesh boxMesh(const Point3d& lo, const Point3d& hi, int n) {
     return m;
 }
 
-InterpenetrationPiece pieceOf(const FragMesh& m) {
-    InterpenetrationPiece p;
-    p.source = TriangleTree::copyOf(m);
-    p.placement = m.placement;
-    return p;
-}
-
 InterpenetrationResult marksOf(const std::vector<const FragMesh*>& meshes, double tolerance,
                                unsigned threads = 0) {
     std::vector<InterpenetrationPiece> pieces;
