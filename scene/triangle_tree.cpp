@@ -304,9 +304,9 @@ void TriangleTree::build(const Source& source) {
         if (extent[axis] > 0.0f && t.depth < DeepestSahLevel) {
             // Binned surface-area heuristic along the widest axis of the centres.
             const float scale = float(Bins) / extent[axis];
-            const float origin = t.centres.lower[axis];
+            const float binStart = t.centres.lower[axis];
             const auto binOf = [&](const Item& item) {
-                return std::min(Bins - 1, int((item.centre()[axis] - origin) * scale));
+                return std::min(Bins - 1, int((item.centre()[axis] - binStart) * scale));
             };
             std::array<Bin, Bins> bins;
             for (std::uint32_t i = t.begin; i < t.end; ++i) {
