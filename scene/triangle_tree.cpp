@@ -509,11 +509,8 @@ bool TriangleTree::surfaceWithin(const Vec3f& p, float r) const {
     return false;
 }
 
-float TriangleTree::distanceBeyond(const Vec3f& p, float bound) const {
-    if (triangles.empty())
-        return Inf;
-    const float bound2 = bound * bound;
-    float best2 = Inf;
+template <typename OnLeaf>
+void TriangleTree::visitNearestFirst(const Vec3f& p, float& best2, bool pruneTies, OnLeaf&& onLeaf) const {
     std::array<std::uint32_t, StackSize> stack;
     std::array<float, StackSize> near2;
     int top = 0;
@@ -521,7 +518,7 @@ float TriangleTree::distanceBeyond(const Vec3f& p, float bound) const {
     near2[top++] = squaredDistanceToBox(p, lower(), upper());
     while (top > 0) {
         --top;
-        if (near2[top] >= best2)
+        if (near2[top] > best2 || (pruneTies && near2[top] == best2))
             continue;
         const Node& node = nodes[stack[top]];
         if (node.count == 0) {
@@ -536,13 +533,23 @@ float TriangleTree::distanceBeyond(const Vec3f& p, float bound) const {
             near2[top++] = aFirst ? da : db;
             continue;
         }
-        for (std::uint32_t s = node.first; s < node.first + node.count; ++s) {
+        if (onLeaf(node.first, node.first + node.count))
+            return;
+    }
+}
+
+float TriangleTree::distanceBeyond(const Vec3f& p, float bound) const {
+    if (triangles.empty())
+        return Inf;
+    const float bound2 = bound * bound;
+    float best2 = Inf;
+    visitNearestFirst(p, best2, true, [&](std::uint32_t first, std::uint32_t end) {
+        for (std::uint32_t s = first; s < end; ++s) {
             const Triangle& t = triangles[s];
             best2 = std::min(best2, squaredDistanceToTriangle(p, t.a, t.b, t.c));
         }
-        if (best2 <= bound2)
-            break;
-    }
+        return best2 <= bound2;
+    });
     return std::sqrt(best2);
 }
 
@@ -580,28 +587,8 @@ std::optional<TriangleTree::Nearest> TriangleTree::closestPoint(const Vec3f& p, 
         return std::nullopt;
     float best2 = maxDistance * maxDistance;
     std::optional<std::uint32_t> bestSlot;
-    std::array<std::uint32_t, StackSize> stack;
-    std::array<float, StackSize> near2;
-    int top = 0;
-    stack[top] = 0;
-    near2[top++] = squaredDistanceToBox(p, lower(), upper());
-    while (top > 0) {
-        --top;
-        if (near2[top] > best2)
-            continue;
-        const Node& node = nodes[stack[top]];
-        if (node.count == 0) {
-            const std::uint32_t a = node.first, b = node.first + 1;
-            const float da = squaredDistanceToBox(p, nodes[a].lower, nodes[a].upper);
-            const float db = squaredDistanceToBox(p, nodes[b].lower, nodes[b].upper);
-            const bool aFirst = da <= db;
-            stack[top] = aFirst ? b : a;
-            near2[top++] = aFirst ? db : da;
-            stack[top] = aFirst ? a : b;
-            near2[top++] = aFirst ? da : db;
-            continue;
-        }
-        for (std::uint32_t s = node.first; s < node.first + node.count; ++s) {
+    visitNearestFirst(p, best2, false, [&](std::uint32_t first, std::uint32_t end) {
+        for (std::uint32_t s = first; s < end; ++s) {
             const Triangle& t = triangles[s];
             const float d2 = squaredDistanceToTriangle(p, t.a, t.b, t.c);
             if (d2 < best2 || (d2 == best2 && !bestSlot)) {
@@ -609,7 +596,8 @@ std::optional<TriangleTree::Nearest> TriangleTree::closestPoint(const Vec3f& p, 
                 bestSlot = s;
             }
         }
-    }
+        return false;
+    });
     if (!bestSlot)
         return std::nullopt;
     const Triangle& t = triangles[*bestSlot];

@@ -95,6 +95,11 @@ private:
         Vec3f a, b, c;
     };
     void build(const Source& source);
+    // Visits the leaves nearest p first, skipping nodes farther than best2 (squared; also those
+    // as far, with pruneTies); onLeaf(first, end) takes a leaf's slots, may lower best2, and
+    // returns true to stop.
+    template <typename OnLeaf>
+    void visitNearestFirst(const Vec3f& p, float& best2, bool pruneTies, OnLeaf&& onLeaf) const;
 
     std::vector<Node> nodes;
     std::vector<Triangle> triangles;       // by slot
