@@ -1,6 +1,7 @@
 #include "frag_mesh.h"
 
 #include "large_arrays.h"
+#include "mesh_texture.h"
 
 #include <Eigen/Geometry>
 
@@ -283,6 +284,7 @@ void FragMesh::clear() {
     fileCentroid = Point3d::Zero();
     changes = Positions | Colors | Marks | Topology;
     tree.reset();
+    texture.reset();
 }
 
 void FragMesh::allocateAttributes() {
@@ -431,5 +433,5 @@ std::size_t FragMesh::memoryBytes() const {
     return capacityBytes(vertices) + capacityBytes(vertexNormals) + capacityBytes(fileColors) +
            capacityBytes(displayColors) + capacityBytes(highlightColors) + capacityBytes(faces) +
            capacityBytes(faceNormals) + capacityBytes(adjacency) + capacityBytes(marked) +
-           capacityBytes(hitCounts) + capacityBytes(pickColors);
+           capacityBytes(hitCounts) + capacityBytes(pickColors) + (texture ? texture->memoryBytes() : 0);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 class TriangleTree;
+struct MeshTexture;
 
 // Face-face adjacency of one face: for edge e (from corner e to corner (e+1)%3), the face across
 // that edge and the index of the shared edge in that face. A border edge points at the face itself;
@@ -56,6 +57,9 @@ struct FragMesh {
     // The search tree of the exact interpenetration marks, built once in a frame of its own and
     // kept while only the placement changes (TriangleTree::builtFrom); null until first needed.
     std::shared_ptr<const TriangleTree> tree;
+    // Texture coordinates and images, when the file has texture coordinates; null otherwise. Set
+    // by the reader and never changed afterwards, so meshes kept by undo steps share it.
+    std::shared_ptr<const MeshTexture> texture;
 
     std::size_t vertexCount() const { return vertices.size(); }
     std::size_t faceCount() const { return faces.size(); }
