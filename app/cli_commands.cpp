@@ -4,6 +4,7 @@
 #include "fragment.h"
 #include "mesh_formats.h"
 #include "mesh_readers.h"
+#include "mesh_texture.h"
 #include "placement_export.h"
 #include "project_reader.h"
 #include "project_writer.h"
@@ -60,6 +61,28 @@ bool loadProject(const QString& path, TotalGraph& graph, ProjectReadReport& repo
     return true;
 }
 
+// One line for the texture coordinates, then one per material: its image and size, or why it has
+// none.
+void printTexture(std::FILE* out, const MeshTexture* texture) {
+    if (!texture) {
+        std::fprintf(out, "texture none\n");
+        return;
+    }
+    std::fprintf(out, "texture %zu materials, %zu drawn vertices (%zu seam copies)\n",
+                 texture->materials.size(), texture->drawnVertexCount(), texture->seamCopies.size());
+    for (const TextureMaterial& m : texture->materials) {
+        const QByteArray name = m.name.isEmpty() ? QByteArray("(unnamed)") : m.name.toLocal8Bit();
+        if (m.image)
+            std::fprintf(out, "material %s: image %s, %d x %d pixels\n", name.constData(),
+                         m.imageName.toLocal8Bit().constData(), m.image->width(), m.image->height());
+        else if (!m.problem.isEmpty())
+            std::fprintf(out, "material %s: no image: %s\n", name.constData(),
+                         m.problem.toLocal8Bit().constData());
+        else
+            std::fprintf(out, "material %s: no image\n", name.constData());
+    }
+}
+
 int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
     FragMesh mesh;
     QString error;
@@ -81,6 +104,7 @@ int meshInfo(const QString& path, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "vertices %zu\nfaces %zu\ncolours %s\n", mesh.vertexCount(), mesh.faceCount(),
                  mesh.hasVertexColors ? "yes" : "no");
     std::fprintf(out, "read %.3f s\nprepare for drawing %.3f s\n", readSeconds, prepareSeconds);
+    printTexture(out, mesh.texture.get());
     return 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include "frag_mesh.h"
 #include "large_arrays.h"
+#include "mesh_texture.h"
+#include "mtl_reader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,10 +13,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -25,14 +29,36 @@ struct Problem {
     QString before, after;
 };
 
+// A corner that names no texture coordinate.
+constexpr std::uint32_t NoTexCoord = std::numeric_limits<std::uint32_t>::max();
+
+// A usemtl line: the material of the faces after it.
+struct MaterialSwitch {
+    std::size_t face; // the faces of the part before it
+    std::string name;
+};
+
 // What one part of the file holds.
 struct ObjPart {
     std::vector<Point3d> vertices;
     std::vector<Color4b> colors;
     bool everyVertexColored = true;
     std::vector<FragMesh::Face> faces;
+    // Only in a file with texture coordinates: the vt lines, and per triangle corner the file's
+    // texture coordinate (counted from 0) or NoTexCoord.
+    std::vector<Eigen::Vector2f> texCoords;
+    std::vector<std::uint32_t> cornerTexCoords;
+    bool anyCornerTextured = false;
+    std::vector<MaterialSwitch> materialSwitches;
     std::uint64_t lines = 0;        // physical lines begun in the part
     std::optional<Problem> problem; // the first one in the part
+};
+
+// What the first pass finds in one part.
+struct PartCount {
+    std::size_t vertices = 0, texCoords = 0;
+    std::vector<std::string> libraries; // what follows mtllib, in order
+    std::vector<std::string> materials; // the names of usemtl lines, each once, in order
 };
 
 inline bool isBlank(char c) {
@@ -109,30 +135,71 @@ const char* nextLineStart(const char* b, const char* e, const char* from) {
     return e;
 }
 
-// What a line declares: only vertices and faces are read; texture coordinates, normals, groups,
-// comments and the rest are skipped.
-enum class LineKind { Vertex, Face, Other };
+// What a line declares: only vertices, texture coordinates, faces and materials are read; normals,
+// groups, comments and the rest are skipped. A keyword with nothing after it declares nothing.
+enum class LineKind { Vertex, TexCoord, Face, UseMaterial, MaterialLibrary, Other };
 
 // The kind of line, and in rest what follows its keyword.
 LineKind kindOf(std::string_view line, std::string_view& rest) {
     std::size_t i = 0;
     while (i < line.size() && isBlank(line[i]))
         ++i;
-    if (i + 1 >= line.size() || !isBlank(line[i + 1]))
+    std::size_t end = i;
+    while (end < line.size() && !isBlank(line[end]))
+        ++end;
+    if (end == line.size())
         return LineKind::Other;
-    rest = line.substr(i + 2);
-    return line[i] == 'v' ? LineKind::Vertex : line[i] == 'f' ? LineKind::Face : LineKind::Other;
+    rest = line.substr(end + 1);
+    const std::string_view keyword = line.substr(i, end - i);
+    if (keyword.size() == 1)
+        return keyword[0] == 'v' ? LineKind::Vertex : keyword[0] == 'f' ? LineKind::Face : LineKind::Other;
+    if (keyword == "vt")
+        return LineKind::TexCoord;
+    if (keyword == "usemtl")
+        return LineKind::UseMaterial;
+    if (keyword == "mtllib")
+        return LineKind::MaterialLibrary;
+    return LineKind::Other;
 }
 
-// The number of vertex lines in [b, e), which begins at the start of a line.
-std::size_t countVertexLines(const char* b, const char* e) {
+// A name after a keyword (usemtl, mtllib): the rest of the line without the blanks around it.
+std::string_view nameIn(std::string_view rest) {
+    std::size_t b = 0, e = rest.size();
+    while (b < e && isBlank(rest[b]))
+        ++b;
+    while (e > b && isBlank(rest[e - 1]))
+        --e;
+    return rest.substr(b, e - b);
+}
+
+// The first pass over [b, e), which begins at the start of a line: its vertex and texture
+// coordinate lines counted, its material libraries and materials named.
+PartCount countPart(const char* b, const char* e) {
     Lines lines(b, e);
     std::string_view line, rest;
     std::uint64_t spanned = 0;
-    std::size_t n = 0;
-    while (lines.next(line, spanned))
-        n += kindOf(line, rest) == LineKind::Vertex;
-    return n;
+    PartCount count;
+    std::unordered_set<std::string> named;
+    while (lines.next(line, spanned)) {
+        switch (kindOf(line, rest)) {
+        case LineKind::Vertex:
+            ++count.vertices;
+            break;
+        case LineKind::TexCoord:
+            ++count.texCoords;
+            break;
+        case LineKind::UseMaterial:
+            if (const std::string_view name = nameIn(rest); named.emplace(name).second)
+                count.materials.emplace_back(name);
+            break;
+        case LineKind::MaterialLibrary:
+            count.libraries.emplace_back(nameIn(rest));
+            break;
+        default:
+            break;
+        }
+    }
+    return count;
 }
 
 std::uint8_t colorByte(double v) {
@@ -202,13 +269,46 @@ QString quoted(std::string_view tok) {
     return QString::fromUtf8(tok.data(), qsizetype(std::min<std::size_t>(tok.size(), 40)));
 }
 
-// Parses one part of the file, knowing how many vertices the file has in all and before the part,
-// so that every face index is resolved and checked on its own line.
+// Where a part begins in the file: the vertices and texture coordinates before it, and how many the
+// file and the part have.
+struct PartPlace {
+    std::size_t verticesBefore = 0, fileVertices = 0, vertexLines = 0;
+    std::size_t texCoordsBefore = 0, fileTexCoords = 0, texCoordLines = 0;
+};
+
+// One corner of a face, as written: "v", "v/vt", "v/vt/vn" or "v//vn" (vt empty when absent).
+struct CornerText {
+    std::string_view vertex, texCoord;
+};
+
+bool splitCorner(std::string_view tok, CornerText& corner) {
+    const std::size_t slash = tok.find('/');
+    corner.vertex = tok.substr(0, slash);
+    corner.texCoord = {};
+    if (slash == std::string_view::npos)
+        return true;
+    const std::string_view rest = tok.substr(slash + 1);
+    const std::size_t second = rest.find('/');
+    corner.texCoord = rest.substr(0, second);
+    if (second == std::string_view::npos)
+        return !corner.texCoord.empty();
+    std::int64_t normal = 0;
+    return parseIndex(rest.substr(second + 1), normal);
+}
+
+// A corner resolved: the vertex and the texture coordinate, counted from 0.
+struct Corner {
+    std::uint32_t vertex = 0;
+    std::uint32_t texCoord = NoTexCoord;
+};
+
+// Parses one part of the file, knowing how many vertices and texture coordinates the file has in
+// all and before the part, so that every face index is resolved and checked on its own line.
 class PartParser {
 public:
-    PartParser(ObjPart& out, std::size_t verticesBefore, std::size_t fileVertices, std::size_t vertexLines)
-        : out_(out), verticesBefore_(verticesBefore), fileVertices_(fileVertices) {
-        out_.vertices.reserve(vertexLines);
+    PartParser(ObjPart& out, const PartPlace& place) : out_(out), place_(place) {
+        out_.vertices.reserve(place.vertexLines);
+        out_.texCoords.reserve(place.texCoordLines);
     }
 
     // Parses [b, e), which begins at the start of a line and ends after a line ending that does
@@ -220,18 +320,46 @@ public:
         while (!out_.problem && lines.next(line, spanned)) {
             const std::uint64_t lineNumber = out_.lines + 1;
             out_.lines += spanned;
-            const LineKind kind = kindOf(line, rest);
-            if (kind == LineKind::Vertex)
+            switch (kindOf(line, rest)) {
+            case LineKind::Vertex:
                 parseVertex(rest, lineNumber);
-            else if (kind == LineKind::Face)
+                break;
+            case LineKind::Face:
                 parseFace(rest, lineNumber);
+                break;
+            case LineKind::TexCoord:
+                parseTexCoord(rest, lineNumber);
+                break;
+            case LineKind::UseMaterial:
+                if (textured())
+                    out_.materialSwitches.push_back({out_.faces.size(), std::string(nameIn(rest))});
+                break;
+            default:
+                break;
+            }
         }
     }
 
 private:
+    // Texture coordinates are kept only when the file has some; a file without vt lines is read
+    // as before they were read at all, whatever its corners name.
+    bool textured() const { return place_.fileTexCoords > 0; }
+
     void fail(std::uint64_t line, const QString& after) {
         out_.problem =
             Problem{line, QStringLiteral("the file cannot be parsed (line "), after + QLatin1Char(')')};
+    }
+
+    // what and whats: the item in the singular and the plural.
+    void outOfRange(std::uint64_t line, const char* what, const char* whats, std::string_view written,
+                    std::size_t count) {
+        out_.problem =
+            Problem{line, QStringLiteral("line "),
+                    QStringLiteral(": a face refers to %1 %2, which is out of range (the file has %3 "
+                                   "%4, counted from 1)")
+                        .arg(QLatin1String(what), quoted(written))
+                        .arg(count)
+                        .arg(QLatin1String(whats))};
     }
 
     void parseVertex(std::string_view rest, std::uint64_t lineNumber) {
@@ -253,33 +381,35 @@ private:
             out_.everyVertexColored = false;
     }
 
-    // One corner of a face: "v", "v/vt", "v/vt/vn" or "v//vn"; only v is kept, and its text in
-    // written.
-    static bool parseCorner(std::string_view tok, std::string_view& written, std::int64_t& v) {
-        const std::size_t slash = tok.find('/');
-        written = tok.substr(0, slash);
-        if (!parseIndex(written, v))
-            return false;
-        if (slash == std::string_view::npos)
-            return true;
-        std::string_view rest = tok.substr(slash + 1);
-        const std::size_t second = rest.find('/');
-        std::int64_t other = 0;
-        const std::string_view vt = rest.substr(0, second);
-        if (!vt.empty() && !parseIndex(vt, other))
-            return false;
-        if (second == std::string_view::npos)
-            return !vt.empty();
-        return parseIndex(rest.substr(second + 1), other);
+    // "vt u [v [w]]": v is 0 when absent, w is not used.
+    void parseTexCoord(std::string_view rest, std::uint64_t lineNumber) {
+        Tokens tokens(rest);
+        double uv[2] = {0.0, 0.0};
+        int n = 0;
+        std::string_view tok;
+        while (n < 2 && tokens.next(tok) && parseReal(tok, uv[n]))
+            ++n;
+        if (n == 0) {
+            fail(lineNumber, QStringLiteral(": a texture coordinate needs a number"));
+            return;
+        }
+        out_.texCoords.emplace_back(float(uv[0]), float(uv[1]));
     }
 
-    // The vertex a corner names, counted from 0: positive indices count from the file's first
-    // vertex, negative ones back from the latest vertex. False, with the problem, when there is no
-    // such vertex or the corner cannot be read.
-    bool resolveCorner(std::string_view tok, std::uint64_t lineNumber, std::uint32_t& vertex) {
-        std::string_view written;
-        std::int64_t v = 0;
-        if (!parseCorner(tok, written, v)) {
+    // The index counted from 0 that a face index names: positive ones count from the file's first
+    // item, negative ones back from the latest (seen is the number of items up to this line).
+    static std::int64_t fromWritten(std::int64_t written, std::size_t seen) {
+        // Both sides stay far from the limits of 64 bits: the counts fit in 32 bits.
+        return written > 0 ? written - 1 : std::int64_t(seen) + written;
+    }
+
+    // The vertex and texture coordinate a corner names. False, with the problem, when there is no
+    // such vertex or texture coordinate or the corner cannot be read.
+    bool resolveCorner(std::string_view tok, std::uint64_t lineNumber, Corner& corner) {
+        CornerText text;
+        std::int64_t v = 0, vt = 0;
+        if (!splitCorner(tok, text) || !parseIndex(text.vertex, v) ||
+            (!text.texCoord.empty() && !parseIndex(text.texCoord, vt))) {
             fail(lineNumber,
                  QStringLiteral(": \"") + quoted(tok) + QStringLiteral("\" is not a face corner"));
             return false;
@@ -288,32 +418,52 @@ private:
             fail(lineNumber, QStringLiteral(": a face refers to vertex 0 (vertices count from 1)"));
             return false;
         }
-        // Both sides stay far from the limits of 64 bits: vertex counts fit in 32 bits.
-        const std::int64_t index = v > 0 ? v - 1 : std::int64_t(verticesBefore_ + out_.vertices.size()) + v;
-        if (index < 0 || std::uint64_t(index) >= fileVertices_) {
-            out_.problem = Problem{lineNumber, QStringLiteral("line "),
-                                   QStringLiteral(": a face refers to vertex %1, which is out of range (the "
-                                                  "file has %2 vertices, counted from 1)")
-                                       .arg(quoted(written))
-                                       .arg(fileVertices_)};
+        const std::int64_t index = fromWritten(v, place_.verticesBefore + out_.vertices.size());
+        if (index < 0 || std::uint64_t(index) >= place_.fileVertices) {
+            outOfRange(lineNumber, "vertex", "vertices", text.vertex, place_.fileVertices);
             return false;
         }
-        vertex = std::uint32_t(index);
+        corner.vertex = std::uint32_t(index);
+        corner.texCoord = NoTexCoord;
+        if (text.texCoord.empty() || !textured())
+            return true;
+        if (vt == 0) {
+            fail(
+                lineNumber,
+                QStringLiteral(": a face refers to texture coordinate 0 (texture coordinates count from 1)"));
+            return false;
+        }
+        const std::int64_t t = fromWritten(vt, place_.texCoordsBefore + out_.texCoords.size());
+        if (t < 0 || std::uint64_t(t) >= place_.fileTexCoords) {
+            outOfRange(lineNumber, "texture coordinate", "texture coordinates", text.texCoord,
+                       place_.fileTexCoords);
+            return false;
+        }
+        corner.texCoord = std::uint32_t(t);
         return true;
     }
 
-    // Calls fn(vertex) for each corner of the face in order; false, with the problem, at the first
-    // corner that cannot be read or names no vertex.
+    // Calls fn(corner) for each corner of the face in order; false, with the problem, at the first
+    // corner that cannot be read or names nothing.
     template <typename Fn> bool forEachCorner(std::string_view rest, std::uint64_t lineNumber, Fn&& fn) {
         Tokens tokens(rest);
         std::string_view tok;
         while (tokens.next(tok)) {
-            std::uint32_t v = 0;
-            if (!resolveCorner(tok, lineNumber, v))
+            Corner corner;
+            if (!resolveCorner(tok, lineNumber, corner))
                 return false;
-            fn(v);
+            fn(corner);
         }
         return true;
+    }
+
+    void addTriangle(const Corner& a, const Corner& b, const Corner& c) {
+        out_.faces.push_back({a.vertex, b.vertex, c.vertex});
+        if (!textured())
+            return;
+        out_.cornerTexCoords.insert(out_.cornerTexCoords.end(), {a.texCoord, b.texCoord, c.texCoord});
+        out_.anyCornerTextured = out_.anyCornerTextured || a.texCoord != NoTexCoord ||
+                                 b.texCoord != NoTexCoord || c.texCoord != NoTexCoord;
     }
 
     // Adds the face's triangle fan. A long face is checked whole first, so that a bad corner at its
@@ -322,19 +472,22 @@ private:
         constexpr std::size_t longFace = 4096; // bytes
         std::size_t corners = 0;
         if (rest.size() > longFace) {
-            if (!forEachCorner(rest, lineNumber, [&](std::uint32_t) { ++corners; }))
+            if (!forEachCorner(rest, lineNumber, [&](const Corner&) { ++corners; }))
                 return;
-            if (corners >= 3)
+            if (corners >= 3) {
                 out_.faces.reserve(out_.faces.size() + corners - 2);
+                if (textured())
+                    out_.cornerTexCoords.reserve(out_.cornerTexCoords.size() + 3 * (corners - 2));
+            }
             corners = 0;
         }
-        std::uint32_t first = 0, previous = 0;
-        const bool read = forEachCorner(rest, lineNumber, [&](std::uint32_t v) {
+        Corner first, previous;
+        const bool read = forEachCorner(rest, lineNumber, [&](const Corner& c) {
             if (corners == 0)
-                first = v;
+                first = c;
             else if (corners >= 2)
-                out_.faces.push_back({first, previous, v});
-            previous = v;
+                addTriangle(first, previous, c);
+            previous = c;
             ++corners;
         });
         if (read && corners < 3)
@@ -344,8 +497,7 @@ private:
     }
 
     ObjPart& out_;
-    const std::size_t verticesBefore_;
-    const std::size_t fileVertices_;
+    const PartPlace place_;
 };
 
 // Runs fn(k) for every part k in [0, parts) on as many threads as there are cores.
@@ -386,77 +538,237 @@ std::optional<QString> firstProblem(const std::vector<ObjPart>& parts) {
     return std::nullopt;
 }
 
-// Moves the parts into mesh; returns an empty string on success, else the problem.
-QString joinParts(std::vector<ObjPart>& parts, const std::vector<std::size_t>& vertexBase, std::size_t nv,
-                  FragMesh& mesh) {
-    if (std::optional<QString> problem = firstProblem(parts))
-        return *problem;
-    std::size_t nf = 0;
-    bool colored = true;
-    std::vector<std::size_t> faceBase;
+// The faces before each part, and in all; a problem when there are none or too many.
+QString countFaces(const std::vector<ObjPart>& parts, std::vector<std::size_t>& faceBase, std::size_t& nf) {
+    nf = 0;
     for (const ObjPart& part : parts) {
         faceBase.push_back(nf);
         nf += part.faces.size();
-        colored = colored && part.everyVertexColored;
     }
     if (nf == 0)
         return QStringLiteral("the file contains no faces");
     if (nf > std::numeric_limits<std::uint32_t>::max())
         return QStringLiteral("the file has too many faces");
+    return {};
+}
 
+// Moves the parts' vertices, colours and faces into mesh.
+void joinGeometry(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
+                  const std::vector<std::size_t>& faceBase, std::size_t nf, FragMesh& mesh) {
+    const std::size_t nv = places.front().fileVertices;
+    const bool colored =
+        std::all_of(parts.begin(), parts.end(), [](const ObjPart& part) { return part.everyVertexColored; });
     large_arrays::assignFresh(mesh.vertices, nv, Point3d(Point3d::Zero()));
     large_arrays::assignFresh(mesh.faces, nf, FragMesh::Face{});
     if (colored)
         large_arrays::assignFresh(mesh.fileColors, nv, Color4b{});
     forEachPart(parts.size(), [&](std::size_t k) {
         ObjPart& part = parts[k];
-        std::copy(part.vertices.begin(), part.vertices.end(),
-                  mesh.vertices.begin() + std::ptrdiff_t(vertexBase[k]));
+        const std::ptrdiff_t vertexBase = std::ptrdiff_t(places[k].verticesBefore);
+        std::copy(part.vertices.begin(), part.vertices.end(), mesh.vertices.begin() + vertexBase);
         std::copy(part.faces.begin(), part.faces.end(), mesh.faces.begin() + std::ptrdiff_t(faceBase[k]));
         if (colored)
-            std::copy(part.colors.begin(), part.colors.end(),
-                      mesh.fileColors.begin() + std::ptrdiff_t(vertexBase[k]));
+            std::copy(part.colors.begin(), part.colors.end(), mesh.fileColors.begin() + vertexBase);
         part = ObjPart();
     });
     mesh.hasVertexColors = colored;
+}
+
+// The materials the file names, from the first pass: its mtllib lines and its usemtl names, each
+// once, in file order.
+struct NamedMaterials {
+    QStringList libraries;
+    QStringList used;
+    std::unordered_map<std::string, std::uint16_t> index; // of each name in used
+};
+
+NamedMaterials namedMaterials(const std::vector<PartCount>& counts) {
+    NamedMaterials named;
+    for (const PartCount& count : counts) {
+        for (const std::string& library : count.libraries)
+            named.libraries << QString::fromStdString(library);
+        for (const std::string& name : count.materials)
+            if (named.index.try_emplace(name, std::uint16_t(named.used.size())).second)
+                named.used << QString::fromStdString(name);
+    }
+    return named;
+}
+
+// At most this many materials fit the faces' material numbers, one of them for faces before any
+// usemtl line.
+constexpr std::size_t MaxNamedMaterials = std::numeric_limits<std::uint16_t>::max();
+
+// The texture of the joined parts, before its images are attached.
+struct ObjTexture {
+    std::vector<Eigen::Vector2f> cornerCoords; // 3 per face
+    std::vector<std::uint16_t> faceMaterials;  // empty when every face has material 0
+    bool unnamedMaterial = false;              // faces come before the first usemtl: material 0 has no name
+};
+
+// Per triangle corner, its texture coordinate; (0, 0) for a corner that names none.
+std::vector<Eigen::Vector2f> cornerCoords(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
+                                          const std::vector<std::size_t>& faceBase, std::size_t nf) {
+    std::vector<Eigen::Vector2f> texCoords;
+    large_arrays::assignFresh(texCoords, places.front().fileTexCoords,
+                              Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    forEachPart(parts.size(), [&](std::size_t k) {
+        std::copy(parts[k].texCoords.begin(), parts[k].texCoords.end(),
+                  texCoords.begin() + std::ptrdiff_t(places[k].texCoordsBefore));
+        parts[k].texCoords = {};
+    });
+    std::vector<Eigen::Vector2f> corners;
+    large_arrays::assignFresh(corners, 3 * nf, Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    forEachPart(parts.size(), [&](std::size_t k) {
+        Eigen::Vector2f* out = corners.data() + 3 * faceBase[k];
+        for (std::uint32_t t : parts[k].cornerTexCoords) {
+            if (t != NoTexCoord)
+                *out = texCoords[t];
+            ++out;
+        }
+        parts[k].cornerTexCoords = {};
+    });
+    return corners;
+}
+
+// Per face, the material of the latest usemtl line before it; faces before the first one have
+// material 0 without name, and the named materials follow it.
+std::vector<std::uint16_t> faceMaterials(const std::vector<ObjPart>& parts,
+                                         const std::vector<std::size_t>& faceBase, std::size_t nf,
+                                         const NamedMaterials& named, bool& unnamedMaterial) {
+    const auto withSwitches = std::find_if(
+        parts.begin(), parts.end(), [](const ObjPart& part) { return !part.materialSwitches.empty(); });
+    unnamedMaterial =
+        withSwitches == parts.end() ||
+        faceBase[std::size_t(withSwitches - parts.begin())] + withSwitches->materialSwitches[0].face > 0;
+    const std::uint16_t first = unnamedMaterial ? 1 : 0;
+    std::vector<std::uint16_t> materials(nf, 0);
+    std::size_t from = 0;
+    std::uint16_t current = 0;
+    for (std::size_t k = 0; k < parts.size(); ++k)
+        for (const MaterialSwitch& s : parts[k].materialSwitches) {
+            const std::size_t face = faceBase[k] + s.face;
+            std::fill(materials.begin() + std::ptrdiff_t(from), materials.begin() + std::ptrdiff_t(face),
+                      current);
+            current = std::uint16_t(first + named.index.at(s.name));
+            from = face;
+        }
+    std::fill(materials.begin() + std::ptrdiff_t(from), materials.end(), current);
+    if (std::all_of(materials.begin(), materials.end(), [](std::uint16_t m) { return m == 0; }))
+        materials = {};
+    return materials;
+}
+
+ObjTexture joinTexture(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
+                       const std::vector<std::size_t>& faceBase, std::size_t nf,
+                       const NamedMaterials& named) {
+    ObjTexture texture;
+    texture.faceMaterials = faceMaterials(parts, faceBase, nf, named, texture.unnamedMaterial);
+    texture.cornerCoords = cornerCoords(parts, places, faceBase, nf);
+    return texture;
+}
+
+// The parts' places in the file, from what the first pass counted; a problem when the file has no
+// vertex or too many.
+QString placeParts(const std::vector<PartCount>& counts, std::vector<PartPlace>& places) {
+    places.resize(counts.size());
+    std::size_t vertices = 0, texCoords = 0;
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        places[k].verticesBefore = vertices;
+        places[k].vertexLines = counts[k].vertices;
+        places[k].texCoordsBefore = texCoords;
+        places[k].texCoordLines = counts[k].texCoords;
+        vertices += counts[k].vertices;
+        texCoords += counts[k].texCoords;
+    }
+    for (PartPlace& place : places) {
+        place.fileVertices = vertices;
+        place.fileTexCoords = texCoords;
+    }
+    if (vertices == 0)
+        return QStringLiteral("the file contains no vertices (is it an OBJ file?)");
+    if (vertices > std::numeric_limits<std::uint32_t>::max())
+        return QStringLiteral("the file has too many vertices");
+    if (texCoords >= NoTexCoord)
+        return QStringLiteral("the file has too many texture coordinates");
     return {};
 }
 
-// Parses [b, e) on all cores in two passes over its parts: the first counts the vertices, so that
-// a file without any is refused at once and the second resolves and checks every face index on its
-// own line.
-QString parseFile(const char* b, const char* e, const ObjReadOptions& options, FragMesh& mesh) {
-    const std::vector<const char*> cuts = cutIntoParts(b, e, options);
+// The first pass on all cores.
+QString countParts(const std::vector<const char*>& cuts, std::vector<PartCount>& counts) {
     const std::size_t parts = cuts.size() - 1;
-    std::vector<std::size_t> vertexLines(parts);
+    counts.resize(parts);
     std::vector<char> outOfMemory(parts, 0);
     forEachPart(parts, [&](std::size_t k) {
         try {
-            vertexLines[k] = countVertexLines(cuts[k], cuts[k + 1]);
+            counts[k] = countPart(cuts[k], cuts[k + 1]);
         } catch (const std::bad_alloc&) {
             outOfMemory[k] = 1;
         }
     });
     if (std::find(outOfMemory.begin(), outOfMemory.end(), 1) != outOfMemory.end())
         return noMemory();
-    std::vector<std::size_t> verticesBefore(parts, 0);
-    for (std::size_t k = 1; k < parts; ++k)
-        verticesBefore[k] = verticesBefore[k - 1] + vertexLines[k - 1];
-    const std::size_t nv = verticesBefore.back() + vertexLines.back();
-    if (nv == 0)
-        return QStringLiteral("the file contains no vertices (is it an OBJ file?)");
-    if (nv > std::numeric_limits<std::uint32_t>::max())
-        return QStringLiteral("the file has too many vertices");
+    return {};
+}
 
-    std::vector<ObjPart> out(parts);
-    forEachPart(parts, [&](std::size_t k) {
+// The materials the file names with their images, found and decoded on a thread of their own
+// while the file is parsed.
+std::future<std::vector<TextureMaterial>> findMaterials(const QString& path, const NamedMaterials& named) {
+    return std::async(std::launch::async | std::launch::deferred,
+                      [path, libraries = named.libraries, used = named.used] {
+                          std::vector<TextureMaterial> materials = objTextureMaterials(path, libraries, used);
+                          findTextureImages(path, materials);
+                          return materials;
+                      });
+}
+
+// Parses [b, e) on all cores in two passes over its parts: the first counts the vertices and
+// texture coordinates, so that a file without vertices is refused at once and the second resolves
+// and checks every face index on its own line. The first also finds the materials, whose images
+// are read during the second.
+QString parseFile(const QString& path, const char* b, const char* e, const ObjReadOptions& options,
+                  FragMesh& mesh) {
+    const std::vector<const char*> cuts = cutIntoParts(b, e, options);
+    std::vector<PartCount> counts;
+    std::vector<PartPlace> places;
+    if (QString problem = countParts(cuts, counts); !problem.isEmpty())
+        return problem;
+    if (QString problem = placeParts(counts, places); !problem.isEmpty())
+        return problem;
+    const bool textured = places.front().fileTexCoords > 0;
+    const NamedMaterials named = textured ? namedMaterials(counts) : NamedMaterials();
+    if (std::size_t(named.used.size()) > MaxNamedMaterials)
+        return QStringLiteral("the file names more than %1 materials").arg(MaxNamedMaterials);
+    std::future<std::vector<TextureMaterial>> materials;
+    if (textured)
+        materials = findMaterials(path, named);
+
+    std::vector<ObjPart> out(cuts.size() - 1);
+    forEachPart(out.size(), [&](std::size_t k) {
         try {
-            PartParser(out[k], verticesBefore[k], nv, vertexLines[k]).parse(cuts[k], cuts[k + 1]);
+            PartParser(out[k], places[k]).parse(cuts[k], cuts[k + 1]);
         } catch (const std::bad_alloc&) {
             out[k].problem = Problem{0, noMemory(), {}};
         }
     });
-    return joinParts(out, verticesBefore, nv, mesh);
+    if (std::optional<QString> problem = firstProblem(out))
+        return *problem;
+    std::vector<std::size_t> faceBase;
+    std::size_t nf = 0;
+    if (QString problem = countFaces(out, faceBase, nf); !problem.isEmpty())
+        return problem;
+    const bool hasTexture =
+        std::any_of(out.begin(), out.end(), [](const ObjPart& part) { return part.anyCornerTextured; });
+    ObjTexture texture;
+    if (hasTexture)
+        texture = joinTexture(out, places, faceBase, nf, named);
+    joinGeometry(out, places, faceBase, nf, mesh);
+    if (hasTexture) {
+        std::vector<TextureMaterial> found = materials.get();
+        if (texture.unnamedMaterial)
+            found.insert(found.begin(), TextureMaterial{});
+        attachFoundTexture(mesh, texture.cornerCoords, std::move(texture.faceMaterials), std::move(found));
+    }
+    return {};
 }
 
 QString readInto(const QString& path, const ObjReadOptions& options, FragMesh& mesh) {
@@ -473,7 +785,7 @@ QString readInto(const QString& path, const ObjReadOptions& options, FragMesh& m
         data = copy.constData();
         size = copy.size();
     }
-    return parseFile(data, data + size, options, mesh);
+    return parseFile(path, data, data + size, options, mesh);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "frag_mesh.h"
 #include "large_arrays.h"
+#include "mesh_texture.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -105,6 +107,15 @@ struct Header {
     Format format = Format::Ascii;
     std::vector<Element> elements;
     std::size_t bodyOffset = 0;
+    std::vector<std::string> textureFiles; // "comment TextureFile name", in order
+
+    // The first element of that name, or null.
+    const Element* find(std::string_view name) const {
+        for (const Element& e : elements)
+            if (e.name == name)
+                return &e;
+        return nullptr;
+    }
 };
 
 std::string quote(std::string_view s) {
@@ -117,6 +128,29 @@ std::string quote(std::string_view s) {
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The image a "comment TextureFile name" line names (the name may contain blanks), given the line
+// and its words; empty for any other comment.
+std::string textureFileOf(std::string_view line, const std::vector<std::string_view>& w) {
+    if (w.size() < 3 || w[0] != "comment" || !equalsIgnoringCase(w[1], "TextureFile"))
+        return {};
+    return std::string(trimmed(line.substr(std::size_t(w[1].data() + w[1].size() - line.data()))));
 }
 
 std::vector<std::string_view> splitWords(std::string_view line) {
@@ -163,8 +197,11 @@ Header parseHeader(const char* data, std::size_t size) {
             h.bodyOffset = pos;
             break;
         }
-        if (w[0] == "comment" || w[0] == "obj_info")
+        if (w[0] == "comment" || w[0] == "obj_info") {
+            if (std::string image = textureFileOf(line, w); !image.empty())
+                h.textureFiles.push_back(std::move(image));
             continue;
+        }
         if (w[0] == "format") {
             if (w.size() < 2)
                 fail("malformed format line");
@@ -340,11 +377,33 @@ bool parseInteger(std::string_view tok, std::int64_t& out) {
 // Body
 
 // What a vertex property is used for.
-enum class Role : std::uint8_t { None, X, Y, Z, Red, Green, Blue, Alpha };
+enum class Role : std::uint8_t { None, X, Y, Z, Red, Green, Blue, Alpha, U, V };
 
 struct VertexLayout {
     int x = -1, y = -1, z = -1, r = -1, g = -1, b = -1, a = -1;
+    int u = -1, v = -1; // texture coordinates
     bool hasColor() const { return r >= 0 && g >= 0 && b >= 0; }
+    bool hasTexCoords() const { return u >= 0 && v >= 0; }
+};
+
+// The scalar properties that hold a vertex's texture coordinates, under the names writers give
+// them; -1, -1 when there are none.
+std::pair<int, int> vertexTexCoordProperties(const Element& e) {
+    static const std::pair<const char*, const char*> names[] = {
+        {"s", "t"}, {"u", "v"}, {"texture_u", "texture_v"}};
+    for (const auto& [u, v] : names) {
+        const int i = e.find(u), j = e.find(v);
+        if (i >= 0 && j >= 0 && !e.properties[i].isList && !e.properties[j].isList)
+            return {i, j};
+    }
+    return {-1, -1};
+}
+
+// The properties of a face record that are read.
+struct FaceLayout {
+    int indices = -1;
+    int texcoord = -1;  // list of 2 numbers a corner
+    int texnumber = -1; // which texture file
 };
 
 VertexLayout vertexLayout(const Element& e) {
@@ -367,6 +426,7 @@ VertexLayout vertexLayout(const Element& e) {
     l.g = color("green", "diffuse_green");
     l.b = color("blue", "diffuse_blue");
     l.a = color("alpha", "diffuse_alpha");
+    std::tie(l.u, l.v) = vertexTexCoordProperties(e);
     return l;
 }
 
@@ -382,6 +442,10 @@ std::vector<Role> vertexRoles(const Element& e, const VertexLayout& l) {
         if (l.a >= 0)
             roles[l.a] = Role::Alpha;
     }
+    if (l.hasTexCoords()) {
+        roles[l.u] = Role::U;
+        roles[l.v] = Role::V;
+    }
     return roles;
 }
 
@@ -394,14 +458,58 @@ int faceIndexProperty(const Element& e) {
     return k;
 }
 
+FaceLayout faceLayout(const Element& e) {
+    FaceLayout f;
+    f.indices = faceIndexProperty(e);
+    const int t = e.find("texcoord");
+    f.texcoord = t >= 0 && e.properties[t].isList ? t : -1;
+    const int n = e.find("texnumber");
+    f.texnumber = n >= 0 && !e.properties[n].isList ? n : -1;
+    return f;
+}
+
+// Whether the file has texture coordinates: per face corner (texcoord) or per vertex.
+bool hasTexCoords(const Header& h) {
+    const Element* face = h.find("face");
+    const Element* vertex = h.find("vertex");
+    const bool perCorner =
+        face && face->find("texcoord") >= 0 && face->properties[face->find("texcoord")].isList;
+    return perCorner || (vertex && vertexTexCoordProperties(*vertex).first >= 0);
+}
+
+// The texture read with the mesh: 3 coordinates per triangle, a material per triangle (empty when
+// all are 0).
+struct PlyTexture {
+    std::vector<Eigen::Vector2f> cornerCoords;
+    std::vector<std::uint16_t> faceMaterials;
+};
+
+// One material per TextureFile comment, or one without image when there is none.
+std::vector<TextureMaterial> plyMaterials(const Header& h) {
+    std::vector<TextureMaterial> materials;
+    for (const std::string& image : h.textureFiles) {
+        TextureMaterial m;
+        m.imageName = QString::fromStdString(image);
+        materials.push_back(std::move(m));
+    }
+    if (materials.empty())
+        materials.emplace_back();
+    return materials;
+}
+
 constexpr std::uint64_t maxElements = std::numeric_limits<std::uint32_t>::max();
 
 class BodyReader {
 public:
     BodyReader(const Header& h, const unsigned char* begin, const unsigned char* end, FragMesh& mesh)
-        : header_(h), p_(begin), end_(end), mesh_(mesh) {
+        : header_(h), p_(begin), end_(end), mesh_(mesh), textured_(hasTexCoords(h)),
+          materialCount_(std::max<std::size_t>(h.textureFiles.size(), 1)) {
         swap_ = (h.format == Format::BinaryLittleEndian) != (std::endian::native == std::endian::little);
     }
+
+    // After read(): whether the faces have texture coordinates, and what they are.
+    bool hasTexture() const { return textured_ && !mesh_.faces.empty(); }
+    PlyTexture takeTexture() { return std::move(texture_); }
 
     void read() {
         bool haveVertices = false, haveFaces = false;
@@ -430,6 +538,8 @@ public:
         if (mesh_.vertices.empty())
             fail("the file contains no vertices");
         checkIndices();
+        if (hasTexture())
+            finishTexture();
     }
 
 private:
@@ -539,6 +649,8 @@ private:
             large_arrays::assignFresh(mesh_.fileColors, n, Color4b{});
             mesh_.hasVertexColors = true;
         }
+        if (l.hasTexCoords())
+            large_arrays::assignFresh(vertexUv_, n, Eigen::Vector2f(Eigen::Vector2f::Zero()));
         if (e.hasLists()) {
             readBinaryVerticesVariable(e, l);
             return;
@@ -596,6 +708,12 @@ private:
                 }
             }
         }
+        if (l.hasTexCoords())
+            for (std::size_t i = 0; i < n; ++i) {
+                const unsigned char* rec = base + i * size;
+                vertexUv_[i] = Eigen::Vector2f(float(loadReal(rec + offset[l.u], props[l.u].type, swap_)),
+                                               float(loadReal(rec + offset[l.v], props[l.v].type, swap_)));
+            }
         p_ += n * size;
     }
 
@@ -605,6 +723,7 @@ private:
         for (std::size_t i = 0; i < e.count; ++i) {
             Point3d& pos = mesh_.vertices[i];
             Color4b c;
+            Eigen::Vector2f uv = Eigen::Vector2f::Zero();
             for (std::size_t j = 0; j < e.properties.size(); ++j) {
                 const Property& prop = e.properties[j];
                 if (prop.isList) {
@@ -636,6 +755,12 @@ private:
                 case Role::Alpha:
                     c.a = loadColor(p_, prop.type, swap_);
                     break;
+                case Role::U:
+                    uv.x() = float(loadReal(p_, prop.type, swap_));
+                    break;
+                case Role::V:
+                    uv.y() = float(loadReal(p_, prop.type, swap_));
+                    break;
                 case Role::None:
                     break;
                 }
@@ -643,19 +768,21 @@ private:
             }
             if (l.hasColor())
                 mesh_.fileColors[i] = c;
+            if (l.hasTexCoords())
+                vertexUv_[i] = uv;
         }
     }
 
     void readBinaryFaces(const Element& e) {
-        const int k = faceIndexProperty(e);
-        const Property& list = e.properties[k];
+        const FaceLayout layout = faceLayout(e);
+        const Property& list = e.properties[layout.indices];
         faceIndexSigned_ = list.type == Scalar::Int32;
         const bool fast = !swap_ && e.properties.size() == 1 && list.countType == Scalar::UInt8 &&
                           (list.type == Scalar::Int32 || list.type == Scalar::UInt32);
         if (fast)
             readBinaryFacesFast(e);
         else
-            readBinaryFacesGeneric(e, k);
+            readBinaryFacesGeneric(e, layout);
     }
 
     [[noreturn]] void tooFewIndices(std::uint64_t face, std::int64_t n) const {
@@ -704,56 +831,130 @@ private:
         p_ = q;
     }
 
-    void readBinaryFacesGeneric(const Element& e, int k) {
-        const Property& list = e.properties[k];
-        const std::size_t cs = scalarSize(list.countType);
-        const std::size_t is = scalarSize(list.type);
-        // First pass: lengths, bounds and the triangle count.
+    // Where the lists of one binary face record lie.
+    struct BinaryFace {
+        const unsigned char* indices = nullptr;
+        std::int64_t corners = 0;
+        const unsigned char* texcoords = nullptr;
+        std::int64_t texcoordCount = -1; // -1 without a texcoord list
+        std::int64_t texnumber = 0;
+        const unsigned char* end = nullptr;
+    };
+
+    // The record at q, checked against the end of the file.
+    BinaryFace scanBinaryFace(const unsigned char* q, const Element& e, const FaceLayout& layout) const {
+        BinaryFace face;
+        for (std::size_t j = 0; j < e.properties.size(); ++j) {
+            const Property& prop = e.properties[j];
+            const unsigned char* next = skipBinaryProperty(q, prop, e);
+            const int property = static_cast<int>(j);
+            if (property == layout.indices) {
+                face.corners = listCount(q, prop, e);
+                face.indices = q + scalarSize(prop.countType);
+            } else if (property == layout.texcoord) {
+                face.texcoordCount = listCount(q, prop, e);
+                face.texcoords = q + scalarSize(prop.countType);
+            } else if (property == layout.texnumber && !loadInteger(q, prop.type, swap_, face.texnumber)) {
+                fail("a texnumber is not an integer");
+            }
+            q = next;
+        }
+        face.end = q;
+        return face;
+    }
+
+    // Two passes: the first checks every record and counts the triangles, so that the arrays are
+    // sized exactly; the second reads the records (each known to be complete).
+    void readBinaryFacesGeneric(const Element& e, const FaceLayout& layout) {
+        const Property& list = e.properties[layout.indices];
+        const Property* texcoords = layout.texcoord >= 0 ? &e.properties[layout.texcoord] : nullptr;
         const unsigned char* q = p_;
         std::uint64_t triangles = 0;
         for (std::uint64_t i = 0; i < e.count; ++i) {
-            for (std::size_t j = 0; j < e.properties.size(); ++j) {
-                if (static_cast<int>(j) == k) {
-                    if (static_cast<std::size_t>(end_ - q) < cs)
-                        truncated(e);
-                    const std::int64_t n = listCount(q, list, e);
-                    if (n < 3)
-                        tooFewIndices(i, n);
-                    triangles += n - 2;
-                }
-                q = skipBinaryProperty(q, e.properties[j], e);
-            }
+            const BinaryFace face = scanBinaryFace(q, e, layout);
+            checkFace(i, face.corners, face.texcoordCount, face.texnumber, layout);
+            triangles += std::uint64_t(face.corners) - 2;
+            q = face.end;
         }
         if (triangles > maxElements)
             fail("the file has too many faces");
-        large_arrays::assignFresh(mesh_.faces, triangles, FragMesh::Face{});
-        FragMesh::Face* out = mesh_.faces.data();
-        // Second pass: the indices (every record is known to be complete).
+        reserveFaces(triangles, layout);
         q = p_;
         for (std::uint64_t i = 0; i < e.count; ++i) {
-            for (std::size_t j = 0; j < e.properties.size(); ++j) {
-                if (static_cast<int>(j) == k) {
-                    const std::int64_t n = listCount(q, list, e);
-                    const unsigned char* rec = q + cs;
-                    std::uint32_t v[3] = {0, 0, 0};
-                    for (std::int64_t m = 0; m < n; ++m) {
-                        std::int64_t idx = 0;
-                        if (!loadInteger(rec + m * is, list.type, swap_, idx))
-                            fail("a vertex index is not an integer");
-                        trackIndex(idx);
-                        const auto w = static_cast<std::uint32_t>(idx);
-                        if (m < 2) {
-                            v[m] = w;
-                        } else {
-                            *out++ = {v[0], v[1], w};
-                            v[1] = w;
-                        }
-                    }
-                }
-                q = skipBinaryProperty(q, e.properties[j], e);
+            const BinaryFace face = scanBinaryFace(q, e, layout);
+            corners_.clear();
+            for (std::int64_t m = 0; m < face.corners; ++m) {
+                std::int64_t idx = 0;
+                if (!loadInteger(face.indices + m * scalarSize(list.type), list.type, swap_, idx))
+                    fail("a vertex index is not an integer");
+                trackIndex(idx);
+                corners_.push_back(static_cast<std::uint32_t>(idx));
             }
+            uvs_.clear();
+            for (std::int64_t m = 0; texcoords && m < face.texcoordCount; m += 2) {
+                const std::size_t size = scalarSize(texcoords->type);
+                uvs_.emplace_back(float(loadReal(face.texcoords + m * size, texcoords->type, swap_)),
+                                  float(loadReal(face.texcoords + (m + 1) * size, texcoords->type, swap_)));
+            }
+            addFace(face.texnumber, layout);
+            q = face.end;
         }
         p_ = q;
+    }
+
+    // Texture --------------------------------------------------------------------------------
+
+    // Refuses a face with fewer than three corners, with a texcoord list that is not two numbers a
+    // corner (texcoordCount -1 without a list) or with a texnumber naming no texture file.
+    void checkFace(std::uint64_t face, std::int64_t corners, std::int64_t texcoordCount,
+                   std::int64_t texnumber, const FaceLayout& layout) const {
+        if (corners < 3)
+            tooFewIndices(face, corners);
+        if (layout.texcoord >= 0 && texcoordCount != 2 * corners)
+            fail("face " + std::to_string(face) + " has " + std::to_string(texcoordCount) +
+                 " texture coordinate numbers for " + std::to_string(corners) + " corners (two a corner)");
+        if (textured_ && layout.texnumber >= 0 &&
+            (texnumber < 0 || std::uint64_t(texnumber) >= materialCount_))
+            fail("face " + std::to_string(face) + " has texnumber " + std::to_string(texnumber) +
+                 ", but the file names " + std::to_string(header_.textureFiles.size()) +
+                 " texture files (comment TextureFile)");
+    }
+
+    void reserveFaces(std::uint64_t triangles, const FaceLayout& layout) {
+        mesh_.faces.reserve(triangles);
+        if (textured_ && layout.texcoord >= 0)
+            texture_.cornerCoords.reserve(3 * triangles);
+        if (textured_ && layout.texnumber >= 0)
+            texture_.faceMaterials.reserve(triangles);
+    }
+
+    // The triangle fan of the face in corners_ (and uvs_, one per corner, with a texcoord list).
+    void addFace(std::int64_t texnumber, const FaceLayout& layout) {
+        const bool coords = textured_ && layout.texcoord >= 0;
+        const bool materials = textured_ && layout.texnumber >= 0;
+        for (std::size_t m = 2; m < corners_.size(); ++m) {
+            mesh_.faces.push_back({corners_[0], corners_[m - 1], corners_[m]});
+            if (coords)
+                texture_.cornerCoords.insert(texture_.cornerCoords.end(), {uvs_[0], uvs_[m - 1], uvs_[m]});
+            if (materials)
+                texture_.faceMaterials.push_back(static_cast<std::uint16_t>(texnumber));
+        }
+    }
+
+    // The corner coordinates from the vertices' when the faces have none; every face material 0
+    // stands for none.
+    void finishTexture() {
+        if (texture_.cornerCoords.empty()) {
+            const std::vector<Eigen::Vector2f>& uv = vertexUv_;
+            large_arrays::assignFresh(texture_.cornerCoords, 3 * mesh_.faces.size(),
+                                      Eigen::Vector2f(Eigen::Vector2f::Zero()));
+            for (std::size_t f = 0; f < mesh_.faces.size(); ++f)
+                for (int c = 0; c < 3; ++c)
+                    texture_.cornerCoords[3 * f + std::size_t(c)] = uv[mesh_.faces[f][c]];
+        }
+        std::vector<std::uint16_t>& materials = texture_.faceMaterials;
+        if (std::all_of(materials.begin(), materials.end(), [](std::uint16_t m) { return m == 0; }))
+            materials = {};
     }
 
     // ASCII --------------------------------------------------------------------------------
@@ -831,9 +1032,12 @@ private:
             large_arrays::assignFresh(mesh_.fileColors, e.count, Color4b{});
             mesh_.hasVertexColors = true;
         }
+        if (l.hasTexCoords())
+            large_arrays::assignFresh(vertexUv_, e.count, Eigen::Vector2f(Eigen::Vector2f::Zero()));
         for (std::uint64_t i = 0; i < e.count; ++i) {
             Point3d& pos = mesh_.vertices[i];
             Color4b c;
+            Eigen::Vector2f uv = Eigen::Vector2f::Zero();
             for (std::size_t j = 0; j < e.properties.size(); ++j) {
                 const Property& prop = e.properties[j];
                 if (prop.isList) {
@@ -862,6 +1066,12 @@ private:
                 case Role::Alpha:
                     c.a = asciiColor(prop.type, e);
                     break;
+                case Role::U:
+                    uv.x() = float(asciiValue(prop.type, e));
+                    break;
+                case Role::V:
+                    uv.y() = float(asciiValue(prop.type, e));
+                    break;
                 case Role::None:
                     asciiValue(prop.type, e);
                     break;
@@ -869,44 +1079,65 @@ private:
             }
             if (l.hasColor())
                 mesh_.fileColors[i] = c;
+            if (l.hasTexCoords())
+                vertexUv_[i] = uv;
         }
     }
 
     void readAsciiFaces(const Element& e) {
-        const int k = faceIndexProperty(e);
-        auto& faces = mesh_.faces;
-        faces.reserve(e.count);
+        const FaceLayout layout = faceLayout(e);
+        reserveFaces(e.count, layout);
         for (std::uint64_t i = 0; i < e.count; ++i) {
+            corners_.clear();
+            uvs_.clear();
+            std::int64_t texcoordCount = -1, texnumber = 0;
             for (std::size_t j = 0; j < e.properties.size(); ++j) {
                 const Property& prop = e.properties[j];
-                if (static_cast<int>(j) != k) {
-                    if (prop.isList)
-                        skipAsciiList(prop, e);
-                    else
-                        asciiValue(prop.type, e);
-                    continue;
-                }
-                const std::int64_t n = asciiInteger(e);
-                if (n < 3)
-                    tooFewIndices(i, n);
-                std::uint32_t v[3] = {0, 0, 0};
-                for (std::int64_t m = 0; m < n; ++m) {
-                    const std::int64_t idx = asciiInteger(e);
-                    trackIndex(idx);
-                    const auto w = static_cast<std::uint32_t>(idx);
-                    if (m < 2) {
-                        v[m] = w;
-                    } else {
-                        faces.push_back({v[0], v[1], w});
-                        v[1] = w;
-                    }
-                }
+                const int property = static_cast<int>(j);
+                if (property == layout.indices)
+                    readAsciiCorners(i, e);
+                else if (property == layout.texcoord)
+                    texcoordCount = readAsciiTexcoords(prop, e);
+                else if (property == layout.texnumber)
+                    texnumber = asciiInteger(e);
+                else if (prop.isList)
+                    skipAsciiList(prop, e);
+                else
+                    asciiValue(prop.type, e);
             }
-            if (faces.size() > maxElements)
+            checkFace(i, std::int64_t(corners_.size()), texcoordCount, texnumber, layout);
+            addFace(texnumber, layout);
+            if (mesh_.faces.size() > maxElements)
                 fail("the file has too many faces");
         }
-        if (faces.capacity() != faces.size())
-            faces.shrink_to_fit();
+        mesh_.faces.shrink_to_fit();
+        texture_.cornerCoords.shrink_to_fit();
+        texture_.faceMaterials.shrink_to_fit();
+    }
+
+    void readAsciiCorners(std::uint64_t face, const Element& e) {
+        const std::int64_t n = asciiInteger(e);
+        if (n < 3)
+            tooFewIndices(face, n);
+        for (std::int64_t m = 0; m < n; ++m) {
+            const std::int64_t idx = asciiInteger(e);
+            trackIndex(idx);
+            corners_.push_back(static_cast<std::uint32_t>(idx));
+        }
+    }
+
+    // Reads a texcoord list into uvs_ (a last odd number is read and dropped); returns its length.
+    std::int64_t readAsciiTexcoords(const Property& prop, const Element& e) {
+        const std::int64_t n = asciiInteger(e);
+        if (n < 0)
+            fail("invalid list length in element " + quote(e.name));
+        double pair[2] = {0.0, 0.0};
+        for (std::int64_t m = 0; m < n; ++m) {
+            pair[m % 2] = asciiValue(prop.type, e);
+            if (m % 2 == 1)
+                uvs_.emplace_back(float(pair[0]), float(pair[1]));
+        }
+        return n;
     }
 
     const Header& header_;
@@ -916,7 +1147,26 @@ private:
     bool swap_ = false;
     bool faceIndexSigned_ = false;
     std::uint32_t maxIndex_ = 0;
+    const bool textured_;                   // the file has texture coordinates (hasTexCoords)
+    const std::size_t materialCount_;       // one per TextureFile comment, at least one
+    std::vector<Eigen::Vector2f> vertexUv_; // per vertex, when the vertices have texture coordinates
+    PlyTexture texture_;
+    // The face being read.
+    std::vector<std::uint32_t> corners_;
+    std::vector<Eigen::Vector2f> uvs_;
 };
+
+// The texture files that fit the faces' material numbers.
+constexpr std::size_t MaxTextureFiles = std::size_t(std::numeric_limits<std::uint16_t>::max()) + 1;
+
+// The file's materials with their images, found and decoded on a thread of their own.
+std::future<std::vector<TextureMaterial>> findMaterials(const QString& path, const Header& header) {
+    return std::async(std::launch::async | std::launch::deferred,
+                      [path, materials = plyMaterials(header)]() mutable {
+                          findTextureImages(path, materials);
+                          return std::move(materials);
+                      });
+}
 
 } // namespace
 
@@ -947,8 +1197,18 @@ bool readPly(const QString& path, FragMesh& mesh, QString& error) {
     }
     try {
         const Header header = parseHeader(reinterpret_cast<const char*>(data), bytes);
+        if (header.textureFiles.size() > MaxTextureFiles)
+            fail("the file names more than " + std::to_string(MaxTextureFiles) + " texture files");
+        // The images are decoded while the body is read.
+        std::future<std::vector<TextureMaterial>> materials;
+        if (hasTexCoords(header))
+            materials = findMaterials(path, header);
         BodyReader body(header, data + header.bodyOffset, data + bytes, mesh);
         body.read();
+        if (body.hasTexture()) {
+            PlyTexture texture = body.takeTexture();
+            attachFoundTexture(mesh, texture.cornerCoords, std::move(texture.faceMaterials), materials.get());
+        }
     } catch (const PlyError& e) {
         return refuse(QString::fromStdString(e.message));
     } catch (const std::bad_alloc&) {

@@ -2,19 +2,25 @@
 
 #include "frag_mesh.h"
 
+#include "large_arrays.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
 
-#include <limits>
+#include <atomic>
+#include <bit>
+#include <optional>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
 template <class T> std::size_t capacityBytes(const std::vector<T>& v) {
     return v.capacity() * sizeof(T);
 }
-
-constexpr std::uint32_t NoCopy = std::numeric_limits<std::uint32_t>::max();
 
 // Whether a file name written in a mesh file is absolute, also as written on Windows ("C:/x.jpg",
 // "\\server\x.jpg").
@@ -49,6 +55,34 @@ std::size_t MeshTexture::memoryBytes() const {
     return bytes;
 }
 
+namespace {
+
+// A drawn vertex's key: the mesh vertex and the bits of its coordinate.
+struct CopyKey {
+    std::uint32_t vertex;
+    std::uint32_t u, v;
+    bool operator==(const CopyKey&) const = default;
+};
+
+struct CopyKeyHash {
+    std::size_t operator()(const CopyKey& k) const {
+        const std::uint64_t a = (std::uint64_t(k.u) << 32 | k.v) * 0x9e3779b97f4a7c15ULL;
+        return std::size_t(a ^ (a >> 29) ^ (std::uint64_t(k.vertex) * 0xbf58476d1ce4e5b9ULL));
+    }
+};
+
+// The coordinate with -0 made 0, so that equal coordinates have equal bits.
+Eigen::Vector2f canonical(const Eigen::Vector2f& uv) {
+    return {uv.x() + 0.0f, uv.y() + 0.0f};
+}
+
+bool sameBits(const Eigen::Vector2f& a, const Eigen::Vector2f& b) {
+    return std::bit_cast<std::uint32_t>(a.x()) == std::bit_cast<std::uint32_t>(b.x()) &&
+           std::bit_cast<std::uint32_t>(a.y()) == std::bit_cast<std::uint32_t>(b.y());
+}
+
+} // namespace
+
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials) {
     MeshTexture t;
@@ -59,27 +93,26 @@ MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Ve
     t.coords.assign(nv, Eigen::Vector2f::Zero());
     t.faces.resize(nf);
     std::vector<bool> seen(nv, false);
-    // The copies of one vertex form a chain: firstCopy[v], then nextCopy[k] after copy k.
-    std::vector<std::uint32_t> firstCopy(nv, NoCopy), nextCopy;
+    // Only corners that differ from their vertex's first coordinate are looked up here: seams are
+    // a small share of the corners.
+    std::unordered_map<CopyKey, std::uint32_t, CopyKeyHash> copies;
     for (std::size_t f = 0; f < nf; ++f)
         for (int c = 0; c < 3; ++c) {
             const std::uint32_t v = mesh.faces[f][c];
-            const Eigen::Vector2f& uv = cornerCoords[3 * f + std::size_t(c)];
+            const Eigen::Vector2f uv = canonical(cornerCoords[3 * f + std::size_t(c)]);
             std::uint32_t drawn = v;
             if (!seen[v]) {
                 seen[v] = true;
                 t.coords[v] = uv;
-            } else if (t.coords[v] != uv) {
-                std::uint32_t* link = &firstCopy[v];
-                while (*link != NoCopy && t.coords[nv + *link] != uv)
-                    link = &nextCopy[*link];
-                if (*link == NoCopy) {
-                    *link = std::uint32_t(t.seamCopies.size());
+            } else if (!sameBits(t.coords[v], uv)) {
+                const CopyKey key{v, std::bit_cast<std::uint32_t>(uv.x()),
+                                  std::bit_cast<std::uint32_t>(uv.y())};
+                const auto [it, added] = copies.try_emplace(key, std::uint32_t(t.coords.size()));
+                if (added) {
                     t.seamCopies.push_back(v);
-                    nextCopy.push_back(NoCopy);
                     t.coords.push_back(uv);
                 }
-                drawn = std::uint32_t(nv + *link);
+                drawn = it->second;
             }
             t.faces[f][c] = drawn;
         }
@@ -88,29 +121,65 @@ MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Ve
     return t;
 }
 
+namespace {
+
+bool withinTextureBounds(qint64 width, qint64 height) {
+    return width <= MaxTextureSide && height <= MaxTextureSide && width * height <= MaxTexturePixels;
+}
+
+QString tooLarge(const QString& name, qint64 width, qint64 height) {
+    return QStringLiteral(
+               "%1: the image is %2 × %3 pixels; Ostrakit reads images of at most %4 pixels a side")
+        .arg(name)
+        .arg(width)
+        .arg(height)
+        .arg(MaxTextureSide);
+}
+
+// The width and height a PNG file's header declares, as written (the decoder refuses sizes past
+// its own limits without saying what they were); nothing for another kind of file.
+std::optional<std::pair<qint64, qint64>> declaredPngSize(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = file.read(24);
+    if (head.size() < 24 || !head.startsWith("\x89PNG\r\n\x1a\n") || head.mid(12, 4) != "IHDR")
+        return std::nullopt;
+    const auto* bytes = reinterpret_cast<const uchar*>(head.constData());
+    return std::make_pair(qint64(qFromBigEndian<quint32>(bytes + 16)),
+                          qint64(qFromBigEndian<quint32>(bytes + 20)));
+}
+
+} // namespace
+
 std::shared_ptr<const QImage> readTextureImage(const QString& path, QString& problem) {
     const QString name = QFileInfo(path).fileName();
     if (!QFileInfo(path).isFile()) {
         problem = QStringLiteral("%1: no such image").arg(name);
         return nullptr;
     }
+    if (const auto declared = declaredPngSize(path);
+        declared && !withinTextureBounds(declared->first, declared->second)) {
+        problem = tooLarge(name, declared->first, declared->second);
+        return nullptr;
+    }
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() && (size.width() > MaxTextureSide || size.height() > MaxTextureSide ||
-                           qint64(size.width()) * size.height() > MaxTexturePixels)) {
+    if (!size.isValid()) {
         problem = QStringLiteral(
-                      "%1: the image is %2 × %3 pixels; Ostrakit reads images of at most %4 pixels a side")
-                      .arg(name)
-                      .arg(size.width())
-                      .arg(size.height())
-                      .arg(MaxTextureSide);
+                      "%1: the image cannot be read (it is damaged, or of a kind Ostrakit does not read)")
+                      .arg(name);
+        return nullptr;
+    }
+    if (!withinTextureBounds(size.width(), size.height())) {
+        problem = tooLarge(name, size.width(), size.height());
         return nullptr;
     }
     // Four bytes a pixel at most, once the size is known to be within bounds.
     reader.setAllocationLimit(int(MaxTexturePixels * 4 / (1024 * 1024)));
     QImage image;
-    if (!size.isValid() || !reader.read(&image) || image.isNull()) {
+    if (!reader.read(&image) || image.isNull()) {
         problem = QStringLiteral("%1: the image cannot be read (%2)").arg(name, reader.errorString());
         return nullptr;
     }
@@ -121,37 +190,106 @@ std::shared_ptr<const QImage> readTextureImage(const QString& path, QString& pro
     return std::make_shared<const QImage>(std::move(image));
 }
 
-void findTextureImage(const QString& meshPath, TextureMaterial& material) {
-    const QFileInfo meshFile(meshPath);
-    QString name = material.imageName.trimmed();
+QString fileBesideMesh(const QString& meshPath, const QString& fileName) {
+    QString name = fileName.trimmed();
     name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (name.isEmpty()) {
-        material.problem = QStringLiteral("%1: a material names no image").arg(meshFile.fileName());
-        return;
-    }
     if (isAbsoluteName(name)) {
         name = name.section(QLatin1Char('/'), -1);
     } else {
         name = QDir::cleanPath(name);
-        if (name == QLatin1String("..") || name.startsWith(QLatin1String("../"))) {
-            material.problem =
-                QStringLiteral("%1: the image %2 lies outside the mesh's folder; it was not read")
-                    .arg(meshFile.fileName(), material.imageName);
-            return;
-        }
+        if (name == QLatin1String("..") || name.startsWith(QLatin1String("../")))
+            return {};
     }
-    material.imagePath = meshFile.absoluteDir().filePath(name);
-    material.image = readTextureImage(material.imagePath, material.problem);
-    if (!material.image)
-        material.problem = QStringLiteral("%1: %2").arg(meshFile.fileName(), material.problem);
+    return QFileInfo(meshPath).absoluteDir().filePath(name);
+}
+
+namespace {
+
+// Sets material.imagePath, or material.problem when the image is not to be read.
+bool locateImage(const QString& meshPath, TextureMaterial& material) {
+    const QString meshName = QFileInfo(meshPath).fileName();
+    if (material.imageName.trimmed().isEmpty()) {
+        material.problem = QStringLiteral("%1: a material names no image").arg(meshName);
+        return false;
+    }
+    material.imagePath = fileBesideMesh(meshPath, material.imageName);
+    if (material.imagePath.isEmpty()) {
+        material.problem = QStringLiteral("%1: the image %2 lies outside the mesh's folder; it was not read")
+                               .arg(meshName, material.imageName);
+        return false;
+    }
+    return true;
+}
+
+struct ReadImage {
+    std::shared_ptr<const QImage> image;
+    QString problem;
+};
+
+ReadImage readImageNoThrow(const QString& path) {
+    ReadImage r;
+    try {
+        r.image = readTextureImage(path, r.problem);
+    } catch (const std::bad_alloc&) {
+        r.image.reset();
+        r.problem = QStringLiteral("%1: not enough memory to read the image").arg(QFileInfo(path).fileName());
+    }
+    return r;
+}
+
+// Reads every path, as many at the same time as there are cores (each worker takes the next one).
+std::vector<ReadImage> readImages(const std::vector<QString>& paths) {
+    std::vector<ReadImage> images(paths.size());
+    std::atomic<std::size_t> next{0};
+    large_arrays::forParts(paths.size(), large_arrays::partsFor(paths.size(), 1),
+                           [&](unsigned, std::size_t, std::size_t) {
+                               for (std::size_t i; (i = next++) < paths.size();)
+                                   images[i] = readImageNoThrow(paths[i]);
+                           });
+    return images;
+}
+
+void takeImage(const QString& meshPath, const ReadImage& read, TextureMaterial& material) {
+    material.image = read.image;
+    if (!read.image)
+        material.problem = QStringLiteral("%1: %2").arg(QFileInfo(meshPath).fileName(), read.problem);
+}
+
+} // namespace
+
+void findTextureImage(const QString& meshPath, TextureMaterial& material) {
+    if (locateImage(meshPath, material))
+        takeImage(meshPath, readImageNoThrow(material.imagePath), material);
+}
+
+void findTextureImages(const QString& meshPath, std::vector<TextureMaterial>& materials) {
+    std::vector<QString> paths;
+    std::vector<std::size_t> pathOf(materials.size(), std::size_t(-1));
+    std::unordered_map<QString, std::size_t> known;
+    for (std::size_t m = 0; m < materials.size(); ++m) {
+        if (materials[m].imageName.trimmed().isEmpty() || !locateImage(meshPath, materials[m]))
+            continue;
+        const auto [it, added] = known.try_emplace(materials[m].imagePath, paths.size());
+        if (added)
+            paths.push_back(materials[m].imagePath);
+        pathOf[m] = it->second;
+    }
+    const std::vector<ReadImage> images = readImages(paths);
+    for (std::size_t m = 0; m < materials.size(); ++m)
+        if (pathOf[m] != std::size_t(-1))
+            takeImage(meshPath, images[pathOf[m]], materials[m]);
+}
+
+void attachFoundTexture(FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
+                        std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials) {
+    auto texture =
+        std::make_shared<MeshTexture>(weldTextureCorners(mesh, cornerCoords, std::move(faceMaterials)));
+    texture->materials = std::move(materials);
+    mesh.texture = std::move(texture);
 }
 
 void attachTexture(FragMesh& mesh, const QString& meshPath, const std::vector<Eigen::Vector2f>& cornerCoords,
                    std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials) {
-    auto texture =
-        std::make_shared<MeshTexture>(weldTextureCorners(mesh, cornerCoords, std::move(faceMaterials)));
-    for (TextureMaterial& m : materials)
-        findTextureImage(meshPath, m);
-    texture->materials = std::move(materials);
-    mesh.texture = std::move(texture);
+    findTextureImages(meshPath, materials);
+    attachFoundTexture(mesh, cornerCoords, std::move(faceMaterials), std::move(materials));
 }

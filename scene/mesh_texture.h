@@ -60,27 +60,42 @@ struct MeshTexture {
 // Builds the drawn vertices of mesh (its faces and vertex count) from coordinates given per face
 // corner (three per face, in face order) and a material per face (empty for all 0). The result
 // depends only on the input: the first coordinate met at a vertex keeps the vertex's own index,
-// later different ones get copies in the order they are met.
+// later different ones get copies in the order they are met. Coordinates are told apart by their
+// bits (-0 taken as 0), so that a vertex met with the same NaN twice is drawn once; the time is
+// linear in the corners however many copies one vertex has.
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials);
 
 // What a reader ends with for a file with texture coordinates: mesh.texture set from the corner
 // coordinates (weldTextureCorners) and the materials, each image found and read beside the mesh
-// file at meshPath (findTextureImage; materials come with name and imageName set). Needs the
+// file at meshPath (findTextureImages; materials come with name and imageName set). Needs the
 // mesh's faces; a missing or unreadable image leaves its material without image and with a problem.
 void attachTexture(FragMesh& mesh, const QString& meshPath, const std::vector<Eigen::Vector2f>& cornerCoords,
                    std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials);
+// The same with materials whose images were looked for already (findTextureImages), so that a
+// reader can have the images decoded while it parses.
+void attachFoundTexture(FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
+                        std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials);
 
 // The largest image side read, and the largest number of pixels.
 constexpr int MaxTextureSide = 16384;
 constexpr qint64 MaxTexturePixels = qint64(16384) * 16384;
 
-// Finds the image `name`, as the mesh file at meshPath names it, relative to the mesh's folder. A
-// name that climbs out of that folder ("../x.jpg") is refused; an absolute name (written on
-// another machine, as a rule) is looked for by its file name beside the mesh. Sets
-// material.imagePath and reads the image, or sets material.problem.
+// Where a file that the mesh file at meshPath names (an image, a material library) is looked for:
+// relative to the mesh's folder, and an absolute name (written on another machine, as a rule) by
+// its file name beside the mesh. Empty for a name that climbs out of that folder ("../x.jpg"),
+// which is never read: a mesh from elsewhere must not make Ostrakit open files around it.
+QString fileBesideMesh(const QString& meshPath, const QString& name);
+
+// Finds the image `name`, as the mesh file at meshPath names it (fileBesideMesh), and reads it.
+// Sets material.imagePath and material.image, or material.problem.
 void findTextureImage(const QString& meshPath, TextureMaterial& material);
+// findTextureImage for every material that names an image; the others keep the problem their
+// reader gave them. Each image file is read once however many materials name it, and different
+// files are decoded at the same time; the result does not depend on the number of cores.
+void findTextureImages(const QString& meshPath, std::vector<TextureMaterial>& materials);
 
 // Reads the image at path, refusing one larger than MaxTextureSide or MaxTexturePixels before it is
-// decoded. Null with problem set on failure (problem names the image).
+// decoded (a PNG's size is taken from its header as written, so that a size beyond what the
+// decoder accepts is named too). Null with problem set on failure (problem names the image).
 std::shared_ptr<const QImage> readTextureImage(const QString& path, QString& problem);
