@@ -773,6 +773,62 @@ private slots:
         QTest::newRow("obj-garbage") << "garbage.obj"
                                      << QByteArray("\x89PNG\r\n\x1a\n\x00\x00 not a mesh at all\n", 30)
                                      << "no vertices";
+
+        // Texture coordinates: an index out of range refuses the file as a vertex index does.
+        const QString vtOutOfRange =
+            "%1: line %2: a face refers to texture coordinate %3, which is out of range "
+            "(the file has %4 texture coordinates, counted from 1)";
+        const QByteArray twoVt = triangle + "vt 0 0\nvt 1 0\n";
+        const QList<std::tuple<const char*, QByteArray, int, QString, int>> vtRanges = {
+            {"obj-vt-index-out-of-range", twoVt + "f 1/1 2/2 3/3\n", 6, "3", 2},
+            {"obj-vt-index-out-of-range-with-normal", twoVt + "vn 0 0 1\nf 1/1/1 2/2/1 3/+03/1\n", 7, "+03",
+             2},
+            {"obj-vt-relative-before-start", twoVt + "f 1/-1 2/-2 3/-3\n", 6, "-3", 2},
+            {"obj-vt-relative-after-later-vt", twoVt + "f 1/-1 2/-2 3/-2\nvt 1 1\nf 1/-1 2/-3 3/-4\n", 8,
+             "-4", 3},
+            {"obj-vt-out-of-range-on-second-fan-corner", twoVt + "f 1/1 2/2 3/1 1/9\n", 6, "9", 2},
+        };
+        for (const auto& [tag, content, line, index, texCoords] : vtRanges)
+            QTest::newRow(tag) << QStringLiteral("range.obj") << content
+                               << vtOutOfRange.arg("range.obj").arg(line).arg(index).arg(texCoords);
+        QTest::newRow("obj-vt-index-zero") << "vtzero.obj" << twoVt + "f 1/1 2/0 3/2\n"
+                                           << "cannot be parsed (line 6: a face refers to texture coordinate "
+                                              "0 (texture coordinates count from 1))";
+        QTest::newRow("obj-vt-without-number")
+            << "vtword.obj" << triangle + "vt u v\nf 1/1 2/1 3/1\n"
+            << "cannot be parsed (line 4: a texture coordinate needs a number)";
+        QTest::newRow("obj-bad-vt-corner") << "vtcorner.obj" << twoVt + "f 1/1 2/x 3/2\n"
+                                           << "cannot be parsed (line 6: \"2/x\" is not a face corner)";
+
+        // A texcoord list of other than two numbers a corner, a texnumber naming no texture file.
+        const PlyElem plyVertices{"vertex",
+                                  {{"float", "x", {}}, {"float", "y", {}}, {"float", "z", {}}},
+                                  {{{0}, {0}, {0}}, {{1}, {0}, {0}}, {{0}, {1}, {0}}, {{1}, {1}, {0}}}};
+        auto texturedPly = [&](const QByteArray& format, const QList<double>& texcoords, double texnumber) {
+            PlyElem faces{"face",
+                          {{"int", "vertex_indices", "uchar"},
+                           {"float", "texcoord", "uchar"},
+                           {"short", "texnumber", {}}},
+                          {}};
+            faces.rows << QList<QList<double>>{{0, 1, 2}, {0, 0, 1, 0, 0, 1}, {0}}
+                       << QList<QList<double>>{{0, 2, 3, 1}, texcoords, {texnumber}};
+            return writePly(format, {plyVertices, faces}, false, "comment TextureFile one image.png\n");
+        };
+        for (const QByteArray& format : allFormats) {
+            const QByteArray f = shortFormat(format);
+            QTest::newRow(("ply-texcoords-short-" + f).constData())
+                << "texcoords.ply" << texturedPly(format, {0, 0, 1, 0, 0, 1}, 0)
+                << "face 1 has 6 texture coordinate numbers for 4 corners (two a corner)";
+            QTest::newRow(("ply-texcoords-long-" + f).constData())
+                << "texcoords.ply" << texturedPly(format, QList<double>(10, 0.5), 0)
+                << "face 1 has 10 texture coordinate numbers for 4 corners";
+            QTest::newRow(("ply-texnumber-out-of-range-" + f).constData())
+                << "texnumber.ply" << texturedPly(format, QList<double>(8, 0.5), 1)
+                << "face 1 has texnumber 1, but the file names 1 texture files";
+            QTest::newRow(("ply-negative-texnumber-" + f).constData())
+                << "texnumber.ply" << texturedPly(format, QList<double>(8, 0.5), -1)
+                << "face 1 has texnumber -1";
+        }
     }
 
     void refusesMalformedFiles() {
