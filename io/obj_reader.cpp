@@ -5,8 +5,10 @@
 #include "mesh_texture.h"
 #include "mtl_reader.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
 
 #include <algorithm>
 #include <charconv>
@@ -29,9 +31,6 @@ struct Problem {
     QString before, after;
 };
 
-// A corner that names no texture coordinate.
-constexpr std::uint32_t NoTexCoord = std::numeric_limits<std::uint32_t>::max();
-
 // A usemtl line: the material of the faces after it.
 struct MaterialSwitch {
     std::size_t face; // the faces of the part before it
@@ -45,7 +44,7 @@ struct ObjPart {
     bool everyVertexColored = true;
     std::vector<FragMesh::Face> faces;
     // Only in a file with texture coordinates: the vt lines, and per triangle corner the file's
-    // texture coordinate (counted from 0) or NoTexCoord.
+    // texture coordinate (counted from 0) or NoTextureCoord.
     std::vector<Eigen::Vector2f> texCoords;
     std::vector<std::uint32_t> cornerTexCoords;
     bool anyCornerTextured = false;
@@ -56,7 +55,7 @@ struct ObjPart {
 
 // What the first pass finds in one part.
 struct PartCount {
-    std::size_t vertices = 0, texCoords = 0;
+    std::size_t vertices = 0, texCoords = 0, faces = 0;
     std::vector<std::string> libraries; // what follows mtllib, in order
     std::vector<std::string> materials; // the names of usemtl lines, each once, in order
 };
@@ -65,8 +64,21 @@ inline bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The first "\n" or "\r" in [p, e), or e.
+// Whether one of the eight bytes of w is zero (exact: no false answers either way).
+inline bool hasZeroByte(std::uint64_t w) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    return ((w - ones) & ~w & highs) != 0;
+}
+
+// The first "\n" or "\r" in [p, e), or e. Eight bytes are looked at a time: most of the file's
+// time is spent finding where its lines end.
 inline const char* findLineEnd(const char* p, const char* e) {
+    constexpr std::uint64_t newlines = 0x0a0a0a0a0a0a0a0aULL, returns = 0x0d0d0d0d0d0d0d0dULL;
+    for (std::uint64_t w; e - p >= 8; p += 8) {
+        std::memcpy(&w, p, 8);
+        if (hasZeroByte(w ^ newlines) || hasZeroByte(w ^ returns))
+            break;
+    }
     while (p < e && *p != '\n' && *p != '\r')
         ++p;
     return p;
@@ -188,6 +200,9 @@ PartCount countPart(const char* b, const char* e) {
         case LineKind::TexCoord:
             ++count.texCoords;
             break;
+        case LineKind::Face:
+            ++count.faces;
+            break;
         case LineKind::UseMaterial:
             if (const std::string_view name = nameIn(rest); named.emplace(name).second)
                 count.materials.emplace_back(name);
@@ -233,15 +248,6 @@ bool parseReal(std::string_view tok, double& out) {
     return true;
 }
 
-bool parseIndex(std::string_view tok, std::int64_t& out) {
-    const char* b = tok.data();
-    const char* e = b + tok.size();
-    if (b != e && *b == '+')
-        ++b;
-    const auto [ptr, ec] = std::from_chars(b, e, out);
-    return b != e && ptr == e && ec == std::errc();
-}
-
 // Splits a line into blank-separated tokens, one at a time; a "#" token ends the line.
 class Tokens {
 public:
@@ -274,41 +280,76 @@ QString quoted(std::string_view tok) {
 struct PartPlace {
     std::size_t verticesBefore = 0, fileVertices = 0, vertexLines = 0;
     std::size_t texCoordsBefore = 0, fileTexCoords = 0, texCoordLines = 0;
+    std::size_t faceLines = 0; // a triangle each, as a rule: the part's arrays are sized for that
 };
 
-// One corner of a face, as written: "v", "v/vt", "v/vt/vn" or "v//vn" (vt empty when absent).
+// One index of a face corner at [p, e), up to a "/" or the end: an optional sign and digits, as
+// parseIndex reads them. After it, or null when there is none.
+const char* readIndex(const char* p, const char* e, std::int64_t& out) {
+    const char* digits = p < e && *p == '+' ? p + 1 : p;
+    const auto [end, ec] = std::from_chars(digits, e, out);
+    return ec == std::errc() && end != digits ? end : nullptr;
+}
+
+// One corner of a face as written: "v", "v/vt", "v/vt/vn" or "v//vn", read left to right with the
+// text of v and vt kept for messages (vt empty when absent).
 struct CornerText {
     std::string_view vertex, texCoord;
+    std::int64_t v = 0, vt = 0;
 };
 
-bool splitCorner(std::string_view tok, CornerText& corner) {
-    const std::size_t slash = tok.find('/');
-    corner.vertex = tok.substr(0, slash);
-    corner.texCoord = {};
-    if (slash == std::string_view::npos)
+bool readCorner(std::string_view tok, CornerText& c) {
+    const char* p = tok.data();
+    const char* e = p + tok.size();
+    const char* end = readIndex(p, e, c.v);
+    if (!end)
+        return false;
+    c.vertex = std::string_view(p, std::size_t(end - p));
+    c.texCoord = {};
+    if (end == e)
         return true;
-    const std::string_view rest = tok.substr(slash + 1);
-    const std::size_t second = rest.find('/');
-    corner.texCoord = rest.substr(0, second);
-    if (second == std::string_view::npos)
-        return !corner.texCoord.empty();
+    if (*end != '/')
+        return false;
+    p = end + 1;
+    if (p < e && *p != '/') {
+        if (!(end = readIndex(p, e, c.vt)))
+            return false;
+        c.texCoord = std::string_view(p, std::size_t(end - p));
+        if (end == e)
+            return true;
+        if (*end != '/')
+            return false;
+        p = end;
+    }
+    if (p == e) // "v/"
+        return false;
     std::int64_t normal = 0;
-    return parseIndex(rest.substr(second + 1), normal);
+    end = readIndex(p + 1, e, normal);
+    return end == e;
 }
 
 // A corner resolved: the vertex and the texture coordinate, counted from 0.
 struct Corner {
     std::uint32_t vertex = 0;
-    std::uint32_t texCoord = NoTexCoord;
+    std::uint32_t texCoord = NoTextureCoord;
 };
+
+// Room for n items, on huge pages where the system has them: the part's arrays are filled once.
+template <typename T> void reserve(std::vector<T>& v, std::size_t n) {
+    v.reserve(n);
+    large_arrays::adviseHugePages(v.data(), n * sizeof(T));
+}
 
 // Parses one part of the file, knowing how many vertices and texture coordinates the file has in
 // all and before the part, so that every face index is resolved and checked on its own line.
 class PartParser {
 public:
     PartParser(ObjPart& out, const PartPlace& place) : out_(out), place_(place) {
-        out_.vertices.reserve(place.vertexLines);
-        out_.texCoords.reserve(place.texCoordLines);
+        reserve(out_.vertices, place.vertexLines);
+        reserve(out_.texCoords, place.texCoordLines);
+        reserve(out_.faces, place.faceLines);
+        if (textured())
+            reserve(out_.cornerTexCoords, 3 * place.faceLines);
     }
 
     // Parses [b, e), which begins at the start of a line and ends after a line ending that does
@@ -407,33 +448,31 @@ private:
     // such vertex or texture coordinate or the corner cannot be read.
     bool resolveCorner(std::string_view tok, std::uint64_t lineNumber, Corner& corner) {
         CornerText text;
-        std::int64_t v = 0, vt = 0;
-        if (!splitCorner(tok, text) || !parseIndex(text.vertex, v) ||
-            (!text.texCoord.empty() && !parseIndex(text.texCoord, vt))) {
+        if (!readCorner(tok, text)) {
             fail(lineNumber,
                  QStringLiteral(": \"") + quoted(tok) + QStringLiteral("\" is not a face corner"));
             return false;
         }
-        if (v == 0) {
+        if (text.v == 0) {
             fail(lineNumber, QStringLiteral(": a face refers to vertex 0 (vertices count from 1)"));
             return false;
         }
-        const std::int64_t index = fromWritten(v, place_.verticesBefore + out_.vertices.size());
+        const std::int64_t index = fromWritten(text.v, place_.verticesBefore + out_.vertices.size());
         if (index < 0 || std::uint64_t(index) >= place_.fileVertices) {
             outOfRange(lineNumber, "vertex", "vertices", text.vertex, place_.fileVertices);
             return false;
         }
         corner.vertex = std::uint32_t(index);
-        corner.texCoord = NoTexCoord;
+        corner.texCoord = NoTextureCoord;
         if (text.texCoord.empty() || !textured())
             return true;
-        if (vt == 0) {
+        if (text.vt == 0) {
             fail(
                 lineNumber,
                 QStringLiteral(": a face refers to texture coordinate 0 (texture coordinates count from 1)"));
             return false;
         }
-        const std::int64_t t = fromWritten(vt, place_.texCoordsBefore + out_.texCoords.size());
+        const std::int64_t t = fromWritten(text.vt, place_.texCoordsBefore + out_.texCoords.size());
         if (t < 0 || std::uint64_t(t) >= place_.fileTexCoords) {
             outOfRange(lineNumber, "texture coordinate", "texture coordinates", text.texCoord,
                        place_.fileTexCoords);
@@ -462,8 +501,8 @@ private:
         if (!textured())
             return;
         out_.cornerTexCoords.insert(out_.cornerTexCoords.end(), {a.texCoord, b.texCoord, c.texCoord});
-        out_.anyCornerTextured = out_.anyCornerTextured || a.texCoord != NoTexCoord ||
-                                 b.texCoord != NoTexCoord || c.texCoord != NoTexCoord;
+        out_.anyCornerTextured = out_.anyCornerTextured || a.texCoord != NoTextureCoord ||
+                                 b.texCoord != NoTextureCoord || c.texCoord != NoTextureCoord;
     }
 
     // Adds the face's triangle fan. A long face is checked whole first, so that a bad corner at its
@@ -598,36 +637,27 @@ NamedMaterials namedMaterials(const std::vector<PartCount>& counts) {
 // usemtl line.
 constexpr std::size_t MaxNamedMaterials = std::numeric_limits<std::uint16_t>::max();
 
-// The texture of the joined parts, before its images are attached.
+// The texture of the joined parts, before its corners are welded and its images attached.
 struct ObjTexture {
-    std::vector<Eigen::Vector2f> cornerCoords; // 3 per face
-    std::vector<std::uint16_t> faceMaterials;  // empty when every face has material 0
-    bool unnamedMaterial = false;              // faces come before the first usemtl: material 0 has no name
+    std::vector<Eigen::Vector2f> texCoords;     // the vt lines
+    std::vector<std::uint32_t> cornerTexCoords; // 3 per face: a vt, or NoTextureCoord
+    std::vector<std::uint16_t> faceMaterials;   // empty when every face has material 0
+    bool unnamedMaterial = false;               // faces come before the first usemtl: material 0 has no name
 };
 
-// Per triangle corner, its texture coordinate; (0, 0) for a corner that names none.
-std::vector<Eigen::Vector2f> cornerCoords(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
-                                          const std::vector<std::size_t>& faceBase, std::size_t nf) {
-    std::vector<Eigen::Vector2f> texCoords;
-    large_arrays::assignFresh(texCoords, places.front().fileTexCoords,
-                              Eigen::Vector2f(Eigen::Vector2f::Zero()));
+// Moves the parts' pieces of an array into one, part k's at base[k] (times itemsPerBase).
+template <typename T>
+std::vector<T> joined(std::vector<ObjPart>& parts, std::vector<T> ObjPart::*piece,
+                      const std::vector<std::size_t>& base, std::size_t itemsPerBase, std::size_t size,
+                      const T& value) {
+    std::vector<T> all;
+    large_arrays::assignFresh(all, size, value);
     forEachPart(parts.size(), [&](std::size_t k) {
-        std::copy(parts[k].texCoords.begin(), parts[k].texCoords.end(),
-                  texCoords.begin() + std::ptrdiff_t(places[k].texCoordsBefore));
-        parts[k].texCoords = {};
+        std::vector<T>& mine = parts[k].*piece;
+        std::copy(mine.begin(), mine.end(), all.begin() + std::ptrdiff_t(itemsPerBase * base[k]));
+        mine = {};
     });
-    std::vector<Eigen::Vector2f> corners;
-    large_arrays::assignFresh(corners, 3 * nf, Eigen::Vector2f(Eigen::Vector2f::Zero()));
-    forEachPart(parts.size(), [&](std::size_t k) {
-        Eigen::Vector2f* out = corners.data() + 3 * faceBase[k];
-        for (std::uint32_t t : parts[k].cornerTexCoords) {
-            if (t != NoTexCoord)
-                *out = texCoords[t];
-            ++out;
-        }
-        parts[k].cornerTexCoords = {};
-    });
-    return corners;
+    return all;
 }
 
 // Per face, the material of the latest usemtl line before it; faces before the first one have
@@ -663,8 +693,27 @@ ObjTexture joinTexture(std::vector<ObjPart>& parts, const std::vector<PartPlace>
                        const NamedMaterials& named) {
     ObjTexture texture;
     texture.faceMaterials = faceMaterials(parts, faceBase, nf, named, texture.unnamedMaterial);
-    texture.cornerCoords = cornerCoords(parts, places, faceBase, nf);
+    std::vector<std::size_t> texCoordBase;
+    for (const PartPlace& place : places)
+        texCoordBase.push_back(place.texCoordsBefore);
+    texture.texCoords = joined(parts, &ObjPart::texCoords, texCoordBase, 1, places.front().fileTexCoords,
+                               Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    texture.cornerTexCoords = joined(parts, &ObjPart::cornerTexCoords, faceBase, 3, 3 * nf, NoTextureCoord);
     return texture;
+}
+
+// mesh.texture from the joined texture and the materials, once the images are read (welding the
+// corners meanwhile).
+void attachObjTexture(FragMesh& mesh, ObjTexture texture,
+                      std::future<std::vector<TextureMaterial>>& materials) {
+    MeshTexture welded = weldIndexedTextureCorners(mesh, texture.texCoords, texture.cornerTexCoords,
+                                                   std::move(texture.faceMaterials));
+    texture.texCoords = {};
+    texture.cornerTexCoords = {};
+    std::vector<TextureMaterial> found = materials.get();
+    if (texture.unnamedMaterial)
+        found.insert(found.begin(), TextureMaterial{});
+    attachFoundTexture(mesh, std::move(welded), std::move(found));
 }
 
 // The parts' places in the file, from what the first pass counted; a problem when the file has no
@@ -677,6 +726,7 @@ QString placeParts(const std::vector<PartCount>& counts, std::vector<PartPlace>&
         places[k].vertexLines = counts[k].vertices;
         places[k].texCoordsBefore = texCoords;
         places[k].texCoordLines = counts[k].texCoords;
+        places[k].faceLines = counts[k].faces;
         vertices += counts[k].vertices;
         texCoords += counts[k].texCoords;
     }
@@ -688,7 +738,7 @@ QString placeParts(const std::vector<PartCount>& counts, std::vector<PartPlace>&
         return QStringLiteral("the file contains no vertices (is it an OBJ file?)");
     if (vertices > std::numeric_limits<std::uint32_t>::max())
         return QStringLiteral("the file has too many vertices");
-    if (texCoords >= NoTexCoord)
+    if (texCoords >= NoTextureCoord)
         return QStringLiteral("the file has too many texture coordinates");
     return {};
 }
@@ -762,12 +812,8 @@ QString parseFile(const QString& path, const char* b, const char* e, const ObjRe
     if (hasTexture)
         texture = joinTexture(out, places, faceBase, nf, named);
     joinGeometry(out, places, faceBase, nf, mesh);
-    if (hasTexture) {
-        std::vector<TextureMaterial> found = materials.get();
-        if (texture.unnamedMaterial)
-            found.insert(found.begin(), TextureMaterial{});
-        attachFoundTexture(mesh, texture.cornerCoords, std::move(texture.faceMaterials), std::move(found));
-    }
+    if (hasTexture)
+        attachObjTexture(mesh, std::move(texture), materials);
     return {};
 }
 

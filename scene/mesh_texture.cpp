@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <bit>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -83,42 +84,120 @@ bool sameBits(const Eigen::Vector2f& a, const Eigen::Vector2f& b) {
 
 } // namespace
 
-MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
-                               std::vector<std::uint16_t> faceMaterials) {
+namespace {
+
+constexpr std::uint32_t NoFace = std::numeric_limits<std::uint32_t>::max();
+
+// Per vertex, the first face that uses it (NoFace for none): the smallest, whichever thread finds
+// it first.
+std::vector<std::uint32_t> firstFaces(const FragMesh& mesh) {
+    std::vector<std::uint32_t> first;
+    large_arrays::assignFresh(first, mesh.vertices.size(), NoFace);
+    large_arrays::forRange(mesh.faces.size(), [&](std::size_t b, std::size_t e) {
+        for (std::size_t f = b; f < e; ++f)
+            for (std::uint32_t v : mesh.faces[f]) {
+                std::atomic_ref<std::uint32_t> firstOfV(first[v]);
+                std::uint32_t seen = firstOfV.load(std::memory_order_relaxed);
+                while (f < seen &&
+                       !firstOfV.compare_exchange_weak(seen, std::uint32_t(f), std::memory_order_relaxed)) {
+                }
+            }
+    });
+    return first;
+}
+
+// The weld of weldTextureCorners, with corners.coord(i) the coordinate of corner i (3 f + c) and
+// corners.key(i) a number that is equal for two corners only if their coordinates are (cheaper to
+// compare than the coordinates, whose loads dominate the time on a shuffled mesh). Each vertex
+// keeps the coordinate of its first corner; the corners that differ from it (the seams, a small
+// share as a rule) are then given their copies one after the other in face order, so that the
+// result is the one a single pass over the faces gives, on any number of cores.
+template <typename Corners>
+MeshTexture weld(const FragMesh& mesh, const Corners& corners, std::vector<std::uint16_t> faceMaterials) {
+    using Key = decltype(corners.key(0));
     MeshTexture t;
     const std::size_t nv = mesh.vertices.size();
     const std::size_t nf = mesh.faces.size();
     t.vertexCount = nv;
     t.faceMaterials = std::move(faceMaterials);
-    t.coords.assign(nv, Eigen::Vector2f::Zero());
-    t.faces.resize(nf);
-    std::vector<bool> seen(nv, false);
-    // Only corners that differ from their vertex's first coordinate are looked up here: seams are
-    // a small share of the corners.
-    std::unordered_map<CopyKey, std::uint32_t, CopyKeyHash> copies;
-    for (std::size_t f = 0; f < nf; ++f)
-        for (int c = 0; c < 3; ++c) {
-            const std::uint32_t v = mesh.faces[f][c];
-            const Eigen::Vector2f uv = canonical(cornerCoords[3 * f + std::size_t(c)]);
-            std::uint32_t drawn = v;
-            if (!seen[v]) {
-                seen[v] = true;
-                t.coords[v] = uv;
-            } else if (!sameBits(t.coords[v], uv)) {
-                const CopyKey key{v, std::bit_cast<std::uint32_t>(uv.x()),
-                                  std::bit_cast<std::uint32_t>(uv.y())};
-                const auto [it, added] = copies.try_emplace(key, std::uint32_t(t.coords.size()));
-                if (added) {
-                    t.seamCopies.push_back(v);
-                    t.coords.push_back(uv);
-                }
-                drawn = it->second;
+    const std::vector<std::uint32_t> first = firstFaces(mesh);
+    large_arrays::assignFresh(t.coords, nv, Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    std::vector<Key> firstKey;
+    large_arrays::assignFresh(firstKey, nv, Key{});
+    large_arrays::forRange(nv, [&](std::size_t b, std::size_t e) {
+        for (std::size_t v = b; v < e; ++v)
+            if (first[v] != NoFace) {
+                const FragMesh::Face& face = mesh.faces[first[v]];
+                const std::size_t corner = 3 * std::size_t(first[v]) + (face[0] == v   ? 0
+                                                                        : face[1] == v ? 1
+                                                                                       : 2);
+                t.coords[v] = canonical(corners.coord(corner));
+                firstKey[v] = corners.key(corner);
             }
-            t.faces[f][c] = drawn;
+    });
+    large_arrays::assignFresh(t.faces, nf, MeshTexture::Face{});
+    const unsigned parts = large_arrays::partsFor(nf);
+    std::vector<std::vector<std::size_t>> seams(parts); // corners, per part of the faces
+    large_arrays::forParts(nf, parts, [&](unsigned part, std::size_t b, std::size_t e) {
+        for (std::size_t f = b; f < e; ++f)
+            for (std::size_t c = 0; c < 3; ++c) {
+                const std::uint32_t v = mesh.faces[f][c];
+                t.faces[f][c] = v;
+                const std::size_t i = 3 * f + c;
+                if (corners.key(i) != firstKey[v] && !sameBits(t.coords[v], canonical(corners.coord(i))))
+                    seams[part].push_back(i);
+            }
+    });
+    std::unordered_map<CopyKey, std::uint32_t, CopyKeyHash> copies;
+    for (const std::vector<std::size_t>& inPart : seams)
+        for (std::size_t i : inPart) {
+            const std::uint32_t v = mesh.faces[i / 3][i % 3];
+            const Eigen::Vector2f uv = canonical(corners.coord(i));
+            const CopyKey key{v, std::bit_cast<std::uint32_t>(uv.x()), std::bit_cast<std::uint32_t>(uv.y())};
+            const auto [it, added] = copies.try_emplace(key, std::uint32_t(t.coords.size()));
+            if (added) {
+                t.seamCopies.push_back(v);
+                t.coords.push_back(uv);
+            }
+            t.faces[i / 3][i % 3] = it->second;
         }
     t.coords.shrink_to_fit();
     t.seamCopies.shrink_to_fit();
     return t;
+}
+
+// A coordinate per corner; the key is its bits.
+struct CornerCoords {
+    const std::vector<Eigen::Vector2f>& coords;
+    Eigen::Vector2f coord(std::size_t i) const { return coords[i]; }
+    std::uint64_t key(std::size_t i) const {
+        const Eigen::Vector2f uv = canonical(coords[i]);
+        return std::uint64_t(std::bit_cast<std::uint32_t>(uv.x())) << 32 |
+               std::bit_cast<std::uint32_t>(uv.y());
+    }
+};
+
+// An index into a table per corner; the key is the index.
+struct IndexedCornerCoords {
+    const std::vector<Eigen::Vector2f>& table;
+    const std::vector<std::uint32_t>& index;
+    Eigen::Vector2f coord(std::size_t i) const {
+        return index[i] == NoTextureCoord ? Eigen::Vector2f(Eigen::Vector2f::Zero()) : table[index[i]];
+    }
+    std::uint32_t key(std::size_t i) const { return index[i]; }
+};
+
+} // namespace
+
+MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
+                               std::vector<std::uint16_t> faceMaterials) {
+    return weld(mesh, CornerCoords{cornerCoords}, std::move(faceMaterials));
+}
+
+MeshTexture weldIndexedTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& coords,
+                                      const std::vector<std::uint32_t>& cornerCoords,
+                                      std::vector<std::uint16_t> faceMaterials) {
+    return weld(mesh, IndexedCornerCoords{coords, cornerCoords}, std::move(faceMaterials));
 }
 
 namespace {
@@ -150,6 +229,18 @@ std::optional<std::pair<qint64, qint64>> declaredPngSize(const QString& path) {
                           qint64(qFromBigEndian<quint32>(bytes + 20)));
 }
 
+// An image of the size and format a reader decodes into, which it then fills in place, backed by
+// huge pages: a photo of 8192 x 8192 pixels is 256 MB, and the first touch of each small page costs
+// as much as decoding it. Null when the reader does not say its format.
+QImage hugePagedImage(const QSize& size, QImage::Format format) {
+    if (format == QImage::Format_Invalid)
+        return {};
+    QImage image(size, format);
+    if (!image.isNull())
+        large_arrays::adviseHugePages(image.bits(), std::size_t(image.sizeInBytes()));
+    return image;
+}
+
 } // namespace
 
 std::shared_ptr<const QImage> readTextureImage(const QString& path, QString& problem) {
@@ -178,7 +269,7 @@ std::shared_ptr<const QImage> readTextureImage(const QString& path, QString& pro
     }
     // Four bytes a pixel at most, once the size is known to be within bounds.
     reader.setAllocationLimit(int(MaxTexturePixels * 4 / (1024 * 1024)));
-    QImage image;
+    QImage image = hugePagedImage(size, reader.imageFormat());
     if (!reader.read(&image) || image.isNull()) {
         problem = QStringLiteral("%1: the image cannot be read (%2)").arg(name, reader.errorString());
         return nullptr;
@@ -280,12 +371,15 @@ void findTextureImages(const QString& meshPath, std::vector<TextureMaterial>& ma
             takeImage(meshPath, images[pathOf[m]], materials[m]);
 }
 
+void attachFoundTexture(FragMesh& mesh, MeshTexture welded, std::vector<TextureMaterial> materials) {
+    welded.materials = std::move(materials);
+    mesh.texture = std::make_shared<const MeshTexture>(std::move(welded));
+}
+
 void attachFoundTexture(FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                         std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials) {
-    auto texture =
-        std::make_shared<MeshTexture>(weldTextureCorners(mesh, cornerCoords, std::move(faceMaterials)));
-    texture->materials = std::move(materials);
-    mesh.texture = std::move(texture);
+    attachFoundTexture(mesh, weldTextureCorners(mesh, cornerCoords, std::move(faceMaterials)),
+                       std::move(materials));
 }
 
 void attachTexture(FragMesh& mesh, const QString& meshPath, const std::vector<Eigen::Vector2f>& cornerCoords,

@@ -62,9 +62,19 @@ struct MeshTexture {
 // depends only on the input: the first coordinate met at a vertex keeps the vertex's own index,
 // later different ones get copies in the order they are met. Coordinates are told apart by their
 // bits (-0 taken as 0), so that a vertex met with the same NaN twice is drawn once; the time is
-// linear in the corners however many copies one vertex has.
+// linear in the corners however many copies one vertex has. Runs on all cores; the result does not
+// depend on their number.
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials);
+
+// A corner without texture coordinate, for weldIndexedTextureCorners: (0, 0).
+constexpr std::uint32_t NoTextureCoord = 0xffffffffu;
+
+// weldTextureCorners with the coordinates given as a table and, per face corner, an index into it
+// (or NoTextureCoord), as an OBJ file gives them: the same result without a coordinate per corner.
+MeshTexture weldIndexedTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& coords,
+                                      const std::vector<std::uint32_t>& cornerCoords,
+                                      std::vector<std::uint16_t> faceMaterials);
 
 // What a reader ends with for a file with texture coordinates: mesh.texture set from the corner
 // coordinates (weldTextureCorners) and the materials, each image found and read beside the mesh
@@ -73,9 +83,10 @@ MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Ve
 void attachTexture(FragMesh& mesh, const QString& meshPath, const std::vector<Eigen::Vector2f>& cornerCoords,
                    std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials);
 // The same with materials whose images were looked for already (findTextureImages), so that a
-// reader can have the images decoded while it parses.
+// reader can have the images decoded while it parses; and with the corners already welded.
 void attachFoundTexture(FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                         std::vector<std::uint16_t> faceMaterials, std::vector<TextureMaterial> materials);
+void attachFoundTexture(FragMesh& mesh, MeshTexture welded, std::vector<TextureMaterial> materials);
 
 // The largest image side read, and the largest number of pixels.
 constexpr int MaxTextureSide = 16384;

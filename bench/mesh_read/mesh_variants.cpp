@@ -135,7 +135,7 @@ FragMesh shuffled(const FragMesh& m, unsigned seed) {
     return permuted(m, inverse(vorder), forder);
 }
 
-bool writeObjFile(const QString& path, const FragMesh& m, QString& error) {
+bool writeObjFile(const QString& path, const FragMesh& m, QString& error, const ObjTexCoords* texture) {
     std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
     if (!f) {
         error = QStringLiteral("cannot write %1").arg(path);
@@ -155,6 +155,8 @@ bool writeObjFile(const QString& path, const FragMesh& m, QString& error) {
         }
     };
     buf += "# subdivided scan\n";
+    if (texture)
+        buf += "mtllib " + texture->library.toStdString() + "\n";
     for (std::size_t v = 0; v < m.vertices.size(); ++v) {
         buf += 'v';
         for (int k = 0; k < 3; ++k) {
@@ -171,11 +173,26 @@ bool writeObjFile(const QString& path, const FragMesh& m, QString& error) {
         buf += '\n';
         flushIfFull();
     }
-    for (const FragMesh::Face& t : m.faces) {
-        buf += 'f';
-        for (std::uint32_t i : t) {
+    if (texture) {
+        for (const Eigen::Vector2f& uv : texture->vt) {
+            buf += "vt ";
+            number(uv.x());
             buf += ' ';
-            number(i + 1);
+            number(uv.y());
+            buf += '\n';
+            flushIfFull();
+        }
+        buf += "usemtl " + texture->material.toStdString() + "\n";
+    }
+    for (std::size_t f = 0; f < m.faces.size(); ++f) {
+        buf += 'f';
+        for (int c = 0; c < 3; ++c) {
+            buf += ' ';
+            number(m.faces[f][c] + 1);
+            if (texture) {
+                buf += '/';
+                number(texture->cornerVt[f][c] + 1);
+            }
         }
         buf += '\n';
         flushIfFull();

@@ -6,6 +6,11 @@
 
 #include <QString>
 
+#include <Eigen/Core>
+#include <array>
+#include <cstdint>
+#include <vector>
+
 // Each level splits every triangle into four at its edge midpoints (colours averaged). The new
 // vertices follow the old ones in the order their edges are met, face by face; the four children
 // of a face follow each other: the order a subdivision tool writes.
@@ -18,5 +23,15 @@ FragMesh alongCurve(const FragMesh& mesh);
 // Vertices and faces in a random order: the worst case for memory locality.
 FragMesh shuffled(const FragMesh& mesh, unsigned seed);
 
-// Vertex positions with float precision and colours in 0..1, as scanning tools write OBJ.
-bool writeObjFile(const QString& path, const FragMesh& mesh, QString& error);
+// Texture coordinates for writeObjFile: the vt lines, and per face the vt of its corners (from 0);
+// every face has the one material of the library.
+struct ObjTexCoords {
+    std::vector<Eigen::Vector2f> vt;
+    std::vector<std::array<std::uint32_t, 3>> cornerVt;
+    QString library, material;
+};
+
+// Vertex positions with float precision and colours in 0..1, as scanning tools write OBJ; with
+// texture, also its mtllib, usemtl and vt lines and faces "v/vt".
+bool writeObjFile(const QString& path, const FragMesh& mesh, QString& error,
+                  const ObjTexCoords* texture = nullptr);
