@@ -5,10 +5,8 @@
 #include "mesh_texture.h"
 #include "mtl_reader.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <cstdio>
 
 #include <algorithm>
 #include <charconv>
