@@ -3,6 +3,7 @@
 // process first; and a mesh that was read must hold together.
 
 #include "frag_mesh.h"
+#include "mesh_texture.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +25,27 @@ inline QString writeInput(const std::uint8_t* data, std::size_t size, const char
     return path;
 }
 
-// Aborts (which the fuzzer reports with the input) unless every face names a vertex and the colours
-// are one per vertex or none.
+// Aborts unless the texture, when there is one, has a drawn vertex for each corner of each face,
+// standing for the corner's own vertex, and a material for each face.
+inline void checkTextureHoldsTogether(const FragMesh& mesh) {
+    if (!mesh.texture)
+        return;
+    const MeshTexture& t = *mesh.texture;
+    if (t.faces.size() != mesh.faceCount() || t.vertexCount != mesh.vertexCount() ||
+        t.coords.size() != t.vertexCount + t.seamCopies.size() ||
+        !(t.faceMaterials.empty() || t.faceMaterials.size() == mesh.faceCount()))
+        std::abort();
+    for (std::size_t f = 0; f < t.faces.size(); ++f) {
+        for (int c = 0; c < 3; ++c)
+            if (t.faces[f][c] >= t.coords.size() || t.meshVertexOf(t.faces[f][c]) != mesh.faces[f][c])
+                std::abort();
+        if (t.materialOf(f) >= t.materials.size())
+            std::abort();
+    }
+}
+
+// Aborts (which the fuzzer reports with the input) unless every face names a vertex, the colours
+// are one per vertex or none, and the texture holds together.
 inline void checkMeshHoldsTogether(const FragMesh& mesh) {
     for (const FragMesh::Face& f : mesh.faces)
         for (std::uint32_t v : f)
@@ -33,6 +53,7 @@ inline void checkMeshHoldsTogether(const FragMesh& mesh) {
                 std::abort();
     if (mesh.hasVertexColors ? mesh.fileColors.size() != mesh.vertexCount() : !mesh.fileColors.empty())
         std::abort();
+    checkTextureHoldsTogether(mesh);
 }
 
 // Prepares a mesh that was read as a fragment's mesh is prepared: normals, adjacency and box.

@@ -800,6 +800,12 @@ private slots:
         QTest::newRow("obj-bad-vt-corner") << "vtcorner.obj" << twoVt + "f 1/1 2/x 3/2\n"
                                            << "cannot be parsed (line 6: \"2/x\" is not a face corner)";
 
+        QByteArray manyMaterials = twoVt;
+        for (int m = 0; m <= 65535; ++m)
+            manyMaterials += "usemtl m" + QByteArray::number(m) + "\nf 1/1 2/2 3/1\n";
+        QTest::newRow("obj-too-many-materials")
+            << "materials.obj" << manyMaterials << "materials.obj: the file names more than 65535 materials";
+
         // A texcoord list of other than two numbers a corner, a texnumber naming no texture file.
         const PlyElem plyVertices{"vertex",
                                   {{"float", "x", {}}, {"float", "y", {}}, {"float", "z", {}}},
@@ -825,6 +831,12 @@ private slots:
             QTest::newRow(("ply-texnumber-out-of-range-" + f).constData())
                 << "texnumber.ply" << texturedPly(format, QList<double>(8, 0.5), 1)
                 << "face 1 has texnumber 1, but the file names 1 texture files";
+            QTest::newRow(("ply-too-many-texture-files-" + f).constData())
+                << "texturefiles.ply"
+                << texturedPly(format, QList<double>(8, 0.5), 0)
+                       .replace("end_header",
+                                QByteArray("comment TextureFile x.png\n").repeated(65536) + "end_header")
+                << "the file names more than 65536 texture files";
             QTest::newRow(("ply-negative-texnumber-" + f).constData())
                 << "texnumber.ply" << texturedPly(format, QList<double>(8, 0.5), -1)
                 << "face 1 has texnumber -1";
