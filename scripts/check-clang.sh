@@ -21,7 +21,7 @@ else
   cmake "$build" -DOSTRAKIT_STRICT=ON >/dev/null
 fi
 suites=(test_geometry_objects test_fragment_graph test_group_moves test_interpenetration test_mesh_io test_frag_mesh
-  test_project_file)
+  test_project_file test_texture_io)
 if [ "$tests" = 0 ]; then
   cmake --build "$build" -j "$(nproc)" --target ostrakit_scene ostrakit_io
   exit
