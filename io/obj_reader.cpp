@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -62,21 +63,23 @@ inline bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Whether one of the eight bytes of w is zero (exact: no false answers either way).
-inline bool hasZeroByte(std::uint64_t w) {
+// A mask with the high bit of each zero byte of w set. The lowest set bit is exact (bits above a
+// zero byte may be set falsely).
+inline std::uint64_t zeroBytes(std::uint64_t w) {
     constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-    return ((w - ones) & ~w & highs) != 0;
+    return (w - ones) & ~w & highs;
 }
 
 // The first "\n" or "\r" in [p, e), or e. Eight bytes are looked at a time: most of the file's
 // time is spent finding where its lines end.
 inline const char* findLineEnd(const char* p, const char* e) {
     constexpr std::uint64_t newlines = 0x0a0a0a0a0a0a0a0aULL, returns = 0x0d0d0d0d0d0d0d0dULL;
-    for (std::uint64_t w; e - p >= 8; p += 8) {
-        std::memcpy(&w, p, 8);
-        if (hasZeroByte(w ^ newlines) || hasZeroByte(w ^ returns))
-            break;
-    }
+    if constexpr (std::endian::native == std::endian::little)
+        for (std::uint64_t w; e - p >= 8; p += 8) {
+            std::memcpy(&w, p, 8);
+            if (const std::uint64_t found = zeroBytes(w ^ newlines) | zeroBytes(w ^ returns))
+                return p + std::countr_zero(found) / 8;
+        }
     while (p < e && *p != '\n' && *p != '\r')
         ++p;
     return p;
