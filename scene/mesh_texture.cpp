@@ -88,22 +88,26 @@ namespace {
 
 constexpr std::uint32_t NoFace = std::numeric_limits<std::uint32_t>::max();
 
-// Per vertex, the first face that uses it (NoFace for none): the smallest, whichever thread finds
-// it first.
+// Per vertex, the first face that uses it (NoFace for none). Each thread owns a range of vertices
+// and walks all faces in order, so that the first face it meets is the first one, without atomic
+// operations (whose barriers would stall the scattered loads one after the other).
 std::vector<std::uint32_t> firstFaces(const FragMesh& mesh) {
     std::vector<std::uint32_t> first;
     large_arrays::assignFresh(first, mesh.vertices.size(), NoFace);
-    large_arrays::forRange(mesh.faces.size(), [&](std::size_t b, std::size_t e) {
-        for (std::size_t f = b; f < e; ++f)
-            for (std::uint32_t v : mesh.faces[f]) {
-                std::atomic_ref<std::uint32_t> firstOfV(first[v]);
-                std::uint32_t seen = firstOfV.load(std::memory_order_relaxed);
-                while (f < seen &&
-                       !firstOfV.compare_exchange_weak(seen, std::uint32_t(f), std::memory_order_relaxed)) {
-                }
-            }
+    large_arrays::forRange(first.size(), [&](std::size_t b, std::size_t e) {
+        const std::size_t count = e - b;
+        for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+            for (std::uint32_t v : mesh.faces[f])
+                if (std::size_t(v) - b < count && first[v] == NoFace)
+                    first[v] = std::uint32_t(f);
     });
     return first;
+}
+
+// The first corner of vertex v, in its first face.
+std::size_t firstCorner(const FragMesh& mesh, std::uint32_t face, std::size_t v) {
+    const FragMesh::Face& corners = mesh.faces[face];
+    return 3 * std::size_t(face) + (corners[0] == v ? 0 : corners[1] == v ? 1 : 2);
 }
 
 // The weld of weldTextureCorners, with corners.coord(i) the coordinate of corner i (3 f + c) and
@@ -111,7 +115,8 @@ std::vector<std::uint32_t> firstFaces(const FragMesh& mesh) {
 // compare than the coordinates, whose loads dominate the time on a shuffled mesh). Each vertex
 // keeps the coordinate of its first corner; the corners that differ from it (the seams, a small
 // share as a rule) are then given their copies one after the other in face order, so that the
-// result is the one a single pass over the faces gives, on any number of cores.
+// result is the one a single pass over the faces gives, on any number of cores. The coordinates
+// are stored once their number is known.
 template <typename Corners>
 MeshTexture weld(const FragMesh& mesh, const Corners& corners, std::vector<std::uint16_t> faceMaterials) {
     using Key = decltype(corners.key(0));
@@ -121,20 +126,18 @@ MeshTexture weld(const FragMesh& mesh, const Corners& corners, std::vector<std::
     t.vertexCount = nv;
     t.faceMaterials = std::move(faceMaterials);
     const std::vector<std::uint32_t> first = firstFaces(mesh);
-    large_arrays::assignFresh(t.coords, nv, Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    const auto firstCoord = [&](std::size_t v) {
+        return first[v] == NoFace ? Eigen::Vector2f(Eigen::Vector2f::Zero())
+                                  : canonical(corners.coord(firstCorner(mesh, first[v], v)));
+    };
     std::vector<Key> firstKey;
     large_arrays::assignFresh(firstKey, nv, Key{});
     large_arrays::forRange(nv, [&](std::size_t b, std::size_t e) {
         for (std::size_t v = b; v < e; ++v)
-            if (first[v] != NoFace) {
-                const FragMesh::Face& face = mesh.faces[first[v]];
-                const std::size_t corner = 3 * std::size_t(first[v]) + (face[0] == v   ? 0
-                                                                        : face[1] == v ? 1
-                                                                                       : 2);
-                t.coords[v] = canonical(corners.coord(corner));
-                firstKey[v] = corners.key(corner);
-            }
+            if (first[v] != NoFace)
+                firstKey[v] = corners.key(firstCorner(mesh, first[v], v));
     });
+
     large_arrays::assignFresh(t.faces, nf, MeshTexture::Face{});
     const unsigned parts = large_arrays::partsFor(nf);
     std::vector<std::vector<std::size_t>> seams(parts); // corners, per part of the faces
@@ -144,25 +147,33 @@ MeshTexture weld(const FragMesh& mesh, const Corners& corners, std::vector<std::
                 const std::uint32_t v = mesh.faces[f][c];
                 t.faces[f][c] = v;
                 const std::size_t i = 3 * f + c;
-                if (corners.key(i) != firstKey[v] && !sameBits(t.coords[v], canonical(corners.coord(i))))
+                if (corners.key(i) != firstKey[v] && !sameBits(firstCoord(v), canonical(corners.coord(i))))
                     seams[part].push_back(i);
             }
     });
+
+    std::vector<Eigen::Vector2f> copyCoords;
     std::unordered_map<CopyKey, std::uint32_t, CopyKeyHash> copies;
     for (const std::vector<std::size_t>& inPart : seams)
         for (std::size_t i : inPart) {
             const std::uint32_t v = mesh.faces[i / 3][i % 3];
             const Eigen::Vector2f uv = canonical(corners.coord(i));
             const CopyKey key{v, std::bit_cast<std::uint32_t>(uv.x()), std::bit_cast<std::uint32_t>(uv.y())};
-            const auto [it, added] = copies.try_emplace(key, std::uint32_t(t.coords.size()));
+            const auto [it, added] = copies.try_emplace(key, std::uint32_t(nv + copyCoords.size()));
             if (added) {
                 t.seamCopies.push_back(v);
-                t.coords.push_back(uv);
+                copyCoords.push_back(uv);
             }
             t.faces[i / 3][i % 3] = it->second;
         }
-    t.coords.shrink_to_fit();
     t.seamCopies.shrink_to_fit();
+
+    large_arrays::assignFresh(t.coords, nv + copyCoords.size(), Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    large_arrays::forRange(nv, [&](std::size_t b, std::size_t e) {
+        for (std::size_t v = b; v < e; ++v)
+            t.coords[v] = firstCoord(v);
+    });
+    std::copy(copyCoords.begin(), copyCoords.end(), t.coords.begin() + std::ptrdiff_t(nv));
     return t;
 }
 

@@ -20,6 +20,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <random>
+#include <tuple>
 
 namespace {
 
@@ -527,6 +530,84 @@ private slots:
                 QCOMPARE(t.meshVertexOf(t.faces[f][c]), mesh.faces[f][c]);
             }
         QCOMPARE(drawn, drawnCorners);
+    }
+
+    // A mesh large enough to be welded on several threads, its faces in random order and most
+    // vertices on a seam: the OBJ reader and weldTextureCorners give what one pass over the faces
+    // in order gives (the first coordinate met keeps the vertex, the others get copies in the
+    // order they are met).
+    void weldMatchesOneOrderedPass() {
+        const std::uint32_t nv = 40000;
+        const std::size_t nf = 150000;
+        std::mt19937 rng(3);
+        FragMesh mesh;
+        for (std::uint32_t v = 0; v < nv; ++v)
+            mesh.vertices.emplace_back(v, v % 7, 0);
+        // Up to three coordinates a vertex; vt 3 v + k holds coordinate k of vertex v.
+        auto coordOf = [](std::uint32_t v, std::uint32_t k) {
+            return Eigen::Vector2f(float(v % 101) / 100.0f + float(k), k == 2 ? -0.0f : float(v % 13));
+        };
+        QByteArray obj;
+        for (std::uint32_t v = 0; v < nv; ++v) {
+            obj += "v " + QByteArray::number(v) + " " + QByteArray::number(v % 7) + " 0\n";
+            for (std::uint32_t k = 0; k < 3; ++k)
+                obj += "vt " + number(coordOf(v, k).x()) + " " + number(coordOf(v, k).y()) + "\n";
+        }
+        std::vector<Eigen::Vector2f> corners;
+        for (std::size_t f = 0; f < nf; ++f) {
+            FragMesh::Face face;
+            obj += "f";
+            for (std::uint32_t& v : face) {
+                v = rng() % nv;
+                const std::uint32_t k = rng() % 3 == 0 ? rng() % 3 : 0;
+                corners.push_back(coordOf(v, k));
+                obj += " " + QByteArray::number(v + 1) + "/" + QByteArray::number(3 * v + k + 1);
+            }
+            obj += "\n";
+            mesh.faces.push_back(face);
+        }
+        // The pass in order.
+        std::vector<Eigen::Vector2f> coords(nv, Eigen::Vector2f::Zero());
+        std::vector<bool> seen(nv, false);
+        std::vector<std::uint32_t> copies, drawn;
+        std::map<std::tuple<std::uint32_t, float, float>, std::uint32_t> copyOf;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const std::uint32_t v = mesh.faces[i / 3][i % 3];
+            const Eigen::Vector2f uv(corners[i].x() + 0.0f, corners[i].y() + 0.0f);
+            if (!seen[v]) {
+                seen[v] = true;
+                coords[v] = uv;
+                drawn.push_back(v);
+                continue;
+            }
+            if (coords[v] == uv) {
+                drawn.push_back(v);
+                continue;
+            }
+            const auto [copy, added] =
+                copyOf.try_emplace(std::make_tuple(v, uv.x(), uv.y()), std::uint32_t(coords.size()));
+            if (added) {
+                copies.push_back(v);
+                coords.push_back(uv);
+            }
+            drawn.push_back(copy->second);
+        }
+        QVERIFY(copies.size() > nv / 2);
+
+        FragMesh read;
+        QString error;
+        QVERIFY2(readMeshFile(write(QStringLiteral("many-seams.obj"), obj), read, error), qPrintable(error));
+        QCOMPARE(read.faces, mesh.faces);
+        const MeshTexture welded = weldTextureCorners(mesh, corners, {});
+        for (const MeshTexture* t : {read.texture.get(), &welded}) {
+            QVERIFY(t);
+            QVERIFY(t->seamCopies == copies);
+            QVERIFY(t->coords == coords);
+            std::vector<std::uint32_t> got;
+            for (const MeshTexture::Face& face : t->faces)
+                got.insert(got.end(), face.begin(), face.end());
+            QVERIFY(got == drawn);
+        }
     }
 
     // One vertex met by many faces with a different coordinate each: one copy per coordinate, in
