@@ -672,20 +672,25 @@ std::vector<std::uint16_t> faceMaterials(const std::vector<ObjPart>& parts,
         withSwitches == parts.end() ||
         faceBase[std::size_t(withSwitches - parts.begin())] + withSwitches->materialSwitches[0].face > 0;
     const std::uint16_t first = unnamedMaterial ? 1 : 0;
-    std::vector<std::uint16_t> materials(nf, 0);
-    std::size_t from = 0;
-    std::uint16_t current = 0;
+    // The faces from each switch on, up to the next one.
+    struct Run {
+        std::size_t from;
+        std::uint16_t material;
+    };
+    std::vector<Run> runs{{0, 0}};
     for (std::size_t k = 0; k < parts.size(); ++k)
-        for (const MaterialSwitch& s : parts[k].materialSwitches) {
-            const std::size_t face = faceBase[k] + s.face;
-            std::fill(materials.begin() + std::ptrdiff_t(from), materials.begin() + std::ptrdiff_t(face),
-                      current);
-            current = std::uint16_t(first + named.index.at(s.name));
-            from = face;
-        }
-    std::fill(materials.begin() + std::ptrdiff_t(from), materials.end(), current);
-    if (std::all_of(materials.begin(), materials.end(), [](std::uint16_t m) { return m == 0; }))
-        materials = {};
+        for (const MaterialSwitch& s : parts[k].materialSwitches)
+            runs.push_back({faceBase[k] + s.face, std::uint16_t(first + named.index.at(s.name))});
+    runs.push_back({nf, 0});
+    std::vector<std::uint16_t> materials;
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r) {
+        if (runs[r].material == 0 || runs[r].from == runs[r + 1].from)
+            continue;
+        if (materials.empty())
+            materials.assign(nf, 0); // only when a face has a material other than 0
+        std::fill(materials.begin() + std::ptrdiff_t(runs[r].from),
+                  materials.begin() + std::ptrdiff_t(runs[r + 1].from), runs[r].material);
+    }
     return materials;
 }
 
