@@ -36,16 +36,50 @@ struct MaterialSwitch {
     std::string name;
 };
 
+// The items one part adds to a file-wide array: written into the part's own slice of it, and past
+// the slice into a vector of the part's own (the slices of faces hold one triangle per face line:
+// a polygon's fan outgrows it).
+template <typename T> class PartArray {
+public:
+    void attach(T* slice, std::size_t capacity) {
+        slice_ = slice;
+        capacity_ = capacity;
+    }
+    void push_back(const T& item) {
+        if (size_ < capacity_)
+            slice_[size_] = item;
+        else
+            overflow_.push_back(item);
+        ++size_;
+    }
+    void reserve(std::size_t n) {
+        if (n > capacity_)
+            overflow_.reserve(n - capacity_);
+    }
+    std::size_t size() const { return size_; }
+    // Whether the items fill the slice exactly, where the file-wide array holds them already.
+    bool fillsSlice() const { return size_ == capacity_; }
+    void copyTo(T* out) const {
+        std::copy(slice_, slice_ + std::min(size_, capacity_), out);
+        std::copy(overflow_.begin(), overflow_.end(), out + std::min(size_, capacity_));
+    }
+
+private:
+    T* slice_ = nullptr;
+    std::size_t capacity_ = 0, size_ = 0;
+    std::vector<T> overflow_;
+};
+
 // What one part of the file holds.
 struct ObjPart {
-    std::vector<Point3d> vertices;
+    PartArray<Point3d> vertices;
     std::vector<Color4b> colors;
     bool everyVertexColored = true;
-    std::vector<FragMesh::Face> faces;
+    PartArray<FragMesh::Face> faces;
     // Only in a file with texture coordinates: the vt lines, and per triangle corner the file's
     // texture coordinate (counted from 0) or NoTextureCoord.
-    std::vector<Eigen::Vector2f> texCoords;
-    std::vector<std::uint32_t> cornerTexCoords;
+    PartArray<Eigen::Vector2f> texCoords;
+    PartArray<std::uint32_t> cornerTexCoords;
     bool anyCornerTextured = false;
     std::vector<MaterialSwitch> materialSwitches;
     std::uint64_t lines = 0;        // physical lines begun in the part
@@ -281,7 +315,7 @@ QString quoted(std::string_view tok) {
 struct PartPlace {
     std::size_t verticesBefore = 0, fileVertices = 0, vertexLines = 0;
     std::size_t texCoordsBefore = 0, fileTexCoords = 0, texCoordLines = 0;
-    std::size_t faceLines = 0; // a triangle each, as a rule: the part's arrays are sized for that
+    std::size_t faceLinesBefore = 0, faceLines = 0; // a triangle each, as a rule
 };
 
 // One index of a face corner at [p, e), up to a "/" or the end: an optional sign and digits, as
@@ -335,23 +369,11 @@ struct Corner {
     std::uint32_t texCoord = NoTextureCoord;
 };
 
-// Room for n items, on huge pages where the system has them: the part's arrays are filled once.
-template <typename T> void reserve(std::vector<T>& v, std::size_t n) {
-    v.reserve(n);
-    large_arrays::adviseHugePages(v.data(), n * sizeof(T));
-}
-
 // Parses one part of the file, knowing how many vertices and texture coordinates the file has in
 // all and before the part, so that every face index is resolved and checked on its own line.
 class PartParser {
 public:
-    PartParser(ObjPart& out, const PartPlace& place) : out_(out), place_(place) {
-        reserve(out_.vertices, place.vertexLines);
-        reserve(out_.texCoords, place.texCoordLines);
-        reserve(out_.faces, place.faceLines);
-        if (textured())
-            reserve(out_.cornerTexCoords, 3 * place.faceLines);
-    }
+    PartParser(ObjPart& out, const PartPlace& place) : out_(out), place_(place) {}
 
     // Parses [b, e), which begins at the start of a line and ends after a line ending that does
     // not continue the line (or at the end of the file).
@@ -415,7 +437,7 @@ private:
             fail(lineNumber, QStringLiteral(": a vertex needs three coordinates"));
             return;
         }
-        out_.vertices.emplace_back(x[0], x[1], x[2]);
+        out_.vertices.push_back(Point3d(x[0], x[1], x[2]));
         // Colours follow the position as three numbers in 0..1; a fourth number alone is a weight.
         if (n == 6 && out_.everyVertexColored)
             out_.colors.push_back(Color4b{colorByte(x[3]), colorByte(x[4]), colorByte(x[5]), 255});
@@ -435,7 +457,7 @@ private:
             fail(lineNumber, QStringLiteral(": a texture coordinate needs a number"));
             return;
         }
-        out_.texCoords.emplace_back(float(uv[0]), float(uv[1]));
+        out_.texCoords.push_back(Eigen::Vector2f(float(uv[0]), float(uv[1])));
     }
 
     // The index counted from 0 that a face index names: positive ones count from the file's first
@@ -501,7 +523,9 @@ private:
         out_.faces.push_back({a.vertex, b.vertex, c.vertex});
         if (!textured())
             return;
-        out_.cornerTexCoords.insert(out_.cornerTexCoords.end(), {a.texCoord, b.texCoord, c.texCoord});
+        out_.cornerTexCoords.push_back(a.texCoord);
+        out_.cornerTexCoords.push_back(b.texCoord);
+        out_.cornerTexCoords.push_back(c.texCoord);
         out_.anyCornerTextured = out_.anyCornerTextured || a.texCoord != NoTextureCoord ||
                                  b.texCoord != NoTextureCoord || c.texCoord != NoTextureCoord;
     }
@@ -592,25 +616,79 @@ QString countFaces(const std::vector<ObjPart>& parts, std::vector<std::size_t>& 
     return {};
 }
 
-// Moves the parts' vertices, colours and faces into mesh.
-void joinGeometry(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
-                  const std::vector<std::size_t>& faceBase, std::size_t nf, FragMesh& mesh) {
-    const std::size_t nv = places.front().fileVertices;
+// The file-wide arrays the parts write into, each into its own slices.
+struct FileArrays {
+    std::vector<Point3d> vertices;
+    std::vector<FragMesh::Face> faces; // room for a triangle per face line
+    std::vector<Eigen::Vector2f> texCoords;
+    std::vector<std::uint32_t> cornerTexCoords; // 3 per face
+};
+
+// The arrays sized from the first pass, and each part given its slices of them.
+FileArrays allocateArrays(const std::vector<PartPlace>& places, std::vector<ObjPart>& parts) {
+    const PartPlace& last = places.back();
+    const std::size_t faceLines = last.faceLinesBefore + last.faceLines;
+    const bool textured = last.fileTexCoords > 0;
+    FileArrays a;
+    large_arrays::assignFresh(a.vertices, last.fileVertices, Point3d(Point3d::Zero()));
+    large_arrays::assignFresh(a.faces, faceLines, FragMesh::Face{});
+    if (textured) {
+        large_arrays::assignFresh(a.texCoords, last.fileTexCoords, Eigen::Vector2f(Eigen::Vector2f::Zero()));
+        large_arrays::assignFresh(a.cornerTexCoords, 3 * faceLines, NoTextureCoord);
+    }
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const PartPlace& p = places[k];
+        parts[k].vertices.attach(a.vertices.data() + p.verticesBefore, p.vertexLines);
+        parts[k].faces.attach(a.faces.data() + p.faceLinesBefore, p.faceLines);
+        if (textured) {
+            parts[k].texCoords.attach(a.texCoords.data() + p.texCoordsBefore, p.texCoordLines);
+            parts[k].cornerTexCoords.attach(a.cornerTexCoords.data() + 3 * p.faceLinesBefore,
+                                            3 * p.faceLines);
+        }
+    }
+    return a;
+}
+
+// Makes all hold every part's items of piece, in order. It does already when each part filled its
+// slice exactly (every face a triangle); else they are copied into a new array.
+template <typename T>
+void gather(std::vector<T>& all, std::vector<ObjPart>& parts, PartArray<T> ObjPart::*piece, const T& fill) {
+    std::vector<std::size_t> base;
+    std::size_t total = 0;
+    bool filled = true;
+    for (const ObjPart& part : parts) {
+        base.push_back(total);
+        total += (part.*piece).size();
+        filled = filled && (part.*piece).fillsSlice();
+    }
+    if (!filled) {
+        std::vector<T> fresh;
+        large_arrays::assignFresh(fresh, total, fill);
+        forEachPart(parts.size(), [&](std::size_t k) { (parts[k].*piece).copyTo(fresh.data() + base[k]); });
+        all.swap(fresh);
+    }
+    for (ObjPart& part : parts)
+        part.*piece = {};
+}
+
+// Moves the vertices, colours and faces into mesh.
+void joinGeometry(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places, FileArrays& arrays,
+                  FragMesh& mesh) {
+    gather(arrays.vertices, parts, &ObjPart::vertices, Point3d(Point3d::Zero()));
+    gather(arrays.faces, parts, &ObjPart::faces, FragMesh::Face{});
+    mesh.vertices = std::move(arrays.vertices);
+    mesh.faces = std::move(arrays.faces);
     const bool colored =
         std::all_of(parts.begin(), parts.end(), [](const ObjPart& part) { return part.everyVertexColored; });
-    large_arrays::assignFresh(mesh.vertices, nv, Point3d(Point3d::Zero()));
-    large_arrays::assignFresh(mesh.faces, nf, FragMesh::Face{});
-    if (colored)
-        large_arrays::assignFresh(mesh.fileColors, nv, Color4b{});
-    forEachPart(parts.size(), [&](std::size_t k) {
-        ObjPart& part = parts[k];
-        const std::ptrdiff_t vertexBase = std::ptrdiff_t(places[k].verticesBefore);
-        std::copy(part.vertices.begin(), part.vertices.end(), mesh.vertices.begin() + vertexBase);
-        std::copy(part.faces.begin(), part.faces.end(), mesh.faces.begin() + std::ptrdiff_t(faceBase[k]));
-        if (colored)
-            std::copy(part.colors.begin(), part.colors.end(), mesh.fileColors.begin() + vertexBase);
-        part = ObjPart();
-    });
+    if (colored) {
+        large_arrays::assignFresh(mesh.fileColors, mesh.vertices.size(), Color4b{});
+        forEachPart(parts.size(), [&](std::size_t k) {
+            std::copy(parts[k].colors.begin(), parts[k].colors.end(),
+                      mesh.fileColors.begin() + std::ptrdiff_t(places[k].verticesBefore));
+        });
+    }
+    for (ObjPart& part : parts)
+        part.colors = {};
     mesh.hasVertexColors = colored;
 }
 
@@ -646,21 +724,6 @@ struct ObjTexture {
     bool unnamedMaterial = false;               // faces come before the first usemtl: material 0 has no name
 };
 
-// Moves the parts' pieces of an array into one, part k's at base[k] (times itemsPerBase).
-template <typename T>
-std::vector<T> joined(std::vector<ObjPart>& parts, std::vector<T> ObjPart::*piece,
-                      const std::vector<std::size_t>& base, std::size_t itemsPerBase, std::size_t size,
-                      const T& value) {
-    std::vector<T> all;
-    large_arrays::assignFresh(all, size, value);
-    forEachPart(parts.size(), [&](std::size_t k) {
-        std::vector<T>& mine = parts[k].*piece;
-        std::copy(mine.begin(), mine.end(), all.begin() + std::ptrdiff_t(itemsPerBase * base[k]));
-        mine = {};
-    });
-    return all;
-}
-
 // Per face, the material of the latest usemtl line before it; faces before the first one have
 // material 0 without name, and the named materials follow it.
 std::vector<std::uint16_t> faceMaterials(const std::vector<ObjPart>& parts,
@@ -694,17 +757,15 @@ std::vector<std::uint16_t> faceMaterials(const std::vector<ObjPart>& parts,
     return materials;
 }
 
-ObjTexture joinTexture(std::vector<ObjPart>& parts, const std::vector<PartPlace>& places,
+ObjTexture joinTexture(std::vector<ObjPart>& parts, FileArrays& arrays,
                        const std::vector<std::size_t>& faceBase, std::size_t nf,
                        const NamedMaterials& named) {
     ObjTexture texture;
     texture.faceMaterials = faceMaterials(parts, faceBase, nf, named, texture.unnamedMaterial);
-    std::vector<std::size_t> texCoordBase;
-    for (const PartPlace& place : places)
-        texCoordBase.push_back(place.texCoordsBefore);
-    texture.texCoords = joined(parts, &ObjPart::texCoords, texCoordBase, 1, places.front().fileTexCoords,
-                               Eigen::Vector2f(Eigen::Vector2f::Zero()));
-    texture.cornerTexCoords = joined(parts, &ObjPart::cornerTexCoords, faceBase, 3, 3 * nf, NoTextureCoord);
+    gather(arrays.texCoords, parts, &ObjPart::texCoords, Eigen::Vector2f(Eigen::Vector2f::Zero()));
+    gather(arrays.cornerTexCoords, parts, &ObjPart::cornerTexCoords, NoTextureCoord);
+    texture.texCoords = std::move(arrays.texCoords);
+    texture.cornerTexCoords = std::move(arrays.cornerTexCoords);
     return texture;
 }
 
@@ -726,13 +787,15 @@ void attachObjTexture(FragMesh& mesh, ObjTexture texture,
 // vertex or too many.
 QString placeParts(const std::vector<PartCount>& counts, std::vector<PartPlace>& places) {
     places.resize(counts.size());
-    std::size_t vertices = 0, texCoords = 0;
+    std::size_t vertices = 0, texCoords = 0, faceLines = 0;
     for (std::size_t k = 0; k < counts.size(); ++k) {
         places[k].verticesBefore = vertices;
         places[k].vertexLines = counts[k].vertices;
         places[k].texCoordsBefore = texCoords;
         places[k].texCoordLines = counts[k].texCoords;
+        places[k].faceLinesBefore = faceLines;
         places[k].faceLines = counts[k].faces;
+        faceLines += counts[k].faces;
         vertices += counts[k].vertices;
         texCoords += counts[k].texCoords;
     }
@@ -799,6 +862,7 @@ QString parseFile(const QString& path, const char* b, const char* e, const ObjRe
         materials = findMaterials(path, named);
 
     std::vector<ObjPart> out(cuts.size() - 1);
+    FileArrays arrays = allocateArrays(places, out);
     forEachPart(out.size(), [&](std::size_t k) {
         try {
             PartParser(out[k], places[k]).parse(cuts[k], cuts[k + 1]);
@@ -816,8 +880,8 @@ QString parseFile(const QString& path, const char* b, const char* e, const ObjRe
         std::any_of(out.begin(), out.end(), [](const ObjPart& part) { return part.anyCornerTextured; });
     ObjTexture texture;
     if (hasTexture)
-        texture = joinTexture(out, places, faceBase, nf, named);
-    joinGeometry(out, places, faceBase, nf, mesh);
+        texture = joinTexture(out, arrays, faceBase, nf, named);
+    joinGeometry(out, places, arrays, mesh);
     if (hasTexture)
         attachObjTexture(mesh, std::move(texture), materials);
     return {};
