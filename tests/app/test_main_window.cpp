@@ -224,7 +224,7 @@ private slots:
         QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
         QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
         // "Edit" comes after "File", then "View" with the two ways of finding the marks, exact
-        // checked, and the Refine matches; then "Tools".
+        // checked, the Refine matches and the textures (shown); then "Tools".
         const QList<QAction*> menus = w.menuBar()->actions();
         QCOMPARE(menus.size(), 4);
         QCOMPARE(menus[3]->text(), QStringLiteral("Tools"));
@@ -239,7 +239,7 @@ private slots:
         for (const QAction* a : menus[2]->menu()->actions())
             methods << a->text() + (a->isChecked() ? "*" : "");
         QCOMPARE(methods, (QStringList{"Interpenetration: exact*", "Interpenetration: GPU passes", "",
-                                       "Show Refine Matches"}));
+                                       "Show Refine Matches", "Show Textures*"}));
         QStringList keys;
         for (const QAction* a : file->actions())
             keys << a->shortcut().toString(QKeySequence::PortableText);
