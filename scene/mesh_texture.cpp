@@ -1,11 +1,14 @@
 #include "mesh_texture.h"
 
 #include "frag_mesh.h"
+#include "large_arrays.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -49,42 +52,93 @@ std::size_t MeshTexture::memoryBytes() const {
     return bytes;
 }
 
+namespace {
+
+// The vertices are welded in blocks of this many, each block by one thread; a block's copies are
+// numbered in the order of its corners, and blocks follow each other, whatever the thread count.
+constexpr std::uint32_t WeldBlock = 1u << 16;
+// Marks a corner that points at a copy, by its number within its block, until the blocks' first
+// numbers are known.
+constexpr std::uint32_t CopyInBlock = 1u << 31;
+
+struct BlockCopies {
+    std::vector<std::uint32_t> vertices, next; // the copied vertex; the next copy of the same vertex
+    std::vector<Eigen::Vector2f> coords;
+};
+
+Eigen::Vector2f finiteOrZero(const Eigen::Vector2f& uv) {
+    return uv.allFinite() ? uv : Eigen::Vector2f::Zero();
+}
+
+// Welds the corners of the vertices of blocks [firstBlock, endBlock).
+void weldBlocks(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
+                std::size_t firstBlock, std::size_t endBlock, MeshTexture& t,
+                std::vector<std::uint32_t>& firstCopy, std::vector<BlockCopies>& blocks) {
+    const std::size_t lo = firstBlock * WeldBlock, hi = std::min(endBlock * WeldBlock, t.vertexCount);
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+        for (int c = 0; c < 3; ++c) {
+            const std::uint32_t v = mesh.faces[f][c];
+            if (v < lo || v >= hi)
+                continue;
+            const Eigen::Vector2f uv = finiteOrZero(cornerCoords[3 * f + std::size_t(c)]);
+            std::uint32_t drawn = v;
+            Eigen::Vector2f& own = t.coords[v];
+            if (std::isnan(own.x())) {
+                own = uv;
+            } else if (own != uv) {
+                BlockCopies& block = blocks[v / WeldBlock];
+                std::uint32_t* link = &firstCopy[v];
+                while (*link != NoCopy && block.coords[*link] != uv)
+                    link = &block.next[*link];
+                if (*link == NoCopy) {
+                    *link = std::uint32_t(block.vertices.size());
+                    block.vertices.push_back(v);
+                    block.next.push_back(NoCopy);
+                    block.coords.push_back(uv);
+                }
+                drawn = CopyInBlock | *link;
+            }
+            t.faces[f][c] = drawn;
+        }
+}
+
+} // namespace
+
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials) {
+    using large_arrays::forParts;
     MeshTexture t;
     const std::size_t nv = mesh.vertices.size();
     const std::size_t nf = mesh.faces.size();
     t.vertexCount = nv;
     t.faceMaterials = std::move(faceMaterials);
-    t.coords.assign(nv, Eigen::Vector2f::Zero());
+    const float unset = std::numeric_limits<float>::quiet_NaN();
+    t.coords.assign(nv, Eigen::Vector2f(unset, unset));
     t.faces.resize(nf);
-    std::vector<bool> seen(nv, false);
-    // The copies of one vertex form a chain: firstCopy[v], then nextCopy[k] after copy k.
-    std::vector<std::uint32_t> firstCopy(nv, NoCopy), nextCopy;
-    for (std::size_t f = 0; f < nf; ++f)
-        for (int c = 0; c < 3; ++c) {
-            const std::uint32_t v = mesh.faces[f][c];
-            const Eigen::Vector2f& uv = cornerCoords[3 * f + std::size_t(c)];
-            std::uint32_t drawn = v;
-            if (!seen[v]) {
-                seen[v] = true;
-                t.coords[v] = uv;
-            } else if (t.coords[v] != uv) {
-                std::uint32_t* link = &firstCopy[v];
-                while (*link != NoCopy && t.coords[nv + *link] != uv)
-                    link = &nextCopy[*link];
-                if (*link == NoCopy) {
-                    *link = std::uint32_t(t.seamCopies.size());
-                    t.seamCopies.push_back(v);
-                    nextCopy.push_back(NoCopy);
-                    t.coords.push_back(uv);
-                }
-                drawn = std::uint32_t(nv + *link);
-            }
-            t.faces[f][c] = drawn;
-        }
-    t.coords.shrink_to_fit();
-    t.seamCopies.shrink_to_fit();
+    std::vector<std::uint32_t> firstCopy(nv, NoCopy);
+    const std::size_t blockCount = (nv + WeldBlock - 1) / WeldBlock;
+    std::vector<BlockCopies> blocks(blockCount);
+    // Every thread reads all corners and welds those of its own blocks' vertices.
+    const unsigned parts = std::min<unsigned>(large_arrays::partsFor(3 * nf), unsigned(blockCount));
+    forParts(blockCount, std::max(parts, 1u), [&](unsigned, std::size_t begin, std::size_t end) {
+        weldBlocks(mesh, cornerCoords, begin, end, t, firstCopy, blocks);
+    });
+
+    std::vector<std::uint32_t> blockStart(blockCount + 1, std::uint32_t(nv));
+    for (std::size_t b = 0; b < blockCount; ++b) {
+        blockStart[b + 1] = blockStart[b] + std::uint32_t(blocks[b].vertices.size());
+        t.seamCopies.insert(t.seamCopies.end(), blocks[b].vertices.begin(), blocks[b].vertices.end());
+        t.coords.insert(t.coords.end(), blocks[b].coords.begin(), blocks[b].coords.end());
+    }
+    large_arrays::forRange(nf, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t f = begin; f < end; ++f)
+            for (int c = 0; c < 3; ++c)
+                if (std::uint32_t& drawn = t.faces[f][c]; drawn & CopyInBlock)
+                    drawn = blockStart[mesh.faces[f][c] / WeldBlock] + (drawn & ~CopyInBlock);
+    });
+    for (std::size_t v = 0; v < nv; ++v) // vertices no face uses
+        if (std::isnan(t.coords[v].x()))
+            t.coords[v] = Eigen::Vector2f::Zero();
     return t;
 }
 

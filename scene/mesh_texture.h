@@ -58,9 +58,11 @@ struct MeshTexture {
 };
 
 // Builds the drawn vertices of mesh (its faces and vertex count) from coordinates given per face
-// corner (three per face, in face order) and a material per face (empty for all 0). The result
-// depends only on the input: the first coordinate met at a vertex keeps the vertex's own index,
-// later different ones get copies in the order they are met.
+// corner (three per face, in face order) and a material per face (empty for all 0). The first
+// coordinate met at a vertex keeps the vertex's own index, later different ones get copies: those
+// of vertices 0..65535 first, in the order their corners are met, then those of the next 65536
+// vertices, and so on. Runs on all cores; the result depends only on the input. A coordinate that
+// is not finite counts as (0, 0).
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials);
 

@@ -266,7 +266,7 @@ GLuint FragmentBufferCache::uploadImage(QOpenGLFunctions_2_1& gl, const QImage& 
     gl.glBindTexture(GL_TEXTURE_2D, name);
     gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(drawn.bytesPerLine() / 4));
-    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
