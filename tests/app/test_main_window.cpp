@@ -43,26 +43,6 @@
 #include <functional>
 #include <xcb/xcb.h>
 
-// Answers the next message boxes as a user would, remembering their titles and texts.
-class MessageBoxCatcher : public QObject {
-public:
-    QStringList titles, texts;
-    MessageBoxCatcher() {
-        timer.setInterval(20);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                titles << box->windowTitle();
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer.start();
-    }
-
-private:
-    QTimer timer;
-};
-
 namespace {
 // Asks the X server to resize the window, as a window manager does when the user drags its edge:
 // the window learns its new size from the server, not from a call of its own.
