@@ -1,14 +1,18 @@
 #include "file_bytes.h"
 
+#include "large_arrays.h"
+
 #include <QFileInfo>
 
-QString FileBytes::open(const QString& path) {
+QString FileBytes::open(const QString& path, Access access) {
     if (!QFileInfo::exists(path))
         return QStringLiteral("the file does not exist");
     file_.setFileName(path);
     if (!file_.open(QIODevice::ReadOnly))
         return QStringLiteral("the file cannot be opened (%1)").arg(file_.errorString());
     const qint64 size = file_.size();
+    if (size > 0 && access == Access::Copy && !file_.isSequential())
+        return readWhole();
     if (size > 0)
         data_ = reinterpret_cast<const char*>(file_.map(0, size));
     if (data_) {
@@ -18,6 +22,26 @@ QString FileBytes::open(const QString& path) {
     copy_ = file_.readAll();
     data_ = copy_.constData();
     size_ = std::size_t(copy_.size());
+    return {};
+}
+
+QString FileBytes::readWhole() {
+    const auto size = std::size_t(file_.size());
+    bigCopy_.reset(new char[size]);
+    large_arrays::adviseHugePages(bigCopy_.get(), size);
+    std::size_t done = 0;
+    while (done < size) {
+        const qint64 n = file_.read(bigCopy_.get() + done, qint64(size - done));
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    if (done != size) {
+        bigCopy_.reset();
+        return QStringLiteral("the file cannot be read (%1)").arg(file_.errorString());
+    }
+    data_ = bigCopy_.get();
+    size_ = size;
     return {};
 }
 

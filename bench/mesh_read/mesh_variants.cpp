@@ -183,3 +183,31 @@ bool writeObjFile(const QString& path, const FragMesh& m, QString& error) {
     std::fwrite(buf.data(), 1, buf.size(), f);
     return std::fclose(f) == 0;
 }
+
+bool writeBinaryStlFile(const QString& path, const FragMesh& m, QString& error) {
+    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!f) {
+        error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    std::string buf = "solid, but binary"; // the header trap: binary STL may start with "solid"
+    buf.resize(80, ' ');
+    auto bytes = [&](const void* p, std::size_t n) { buf.append(static_cast<const char*>(p), n); };
+    const auto count = std::uint32_t(m.faces.size());
+    bytes(&count, 4);
+    for (const FragMesh::Face& t : m.faces) {
+        float record[12] = {}; // the normal (left 0), then the corners
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                record[3 + 3 * j + k] = float(m.vertices[t[j]][k]);
+        bytes(record, sizeof record);
+        const std::uint16_t attribute = 0;
+        bytes(&attribute, 2);
+        if (buf.size() > (1 << 22)) {
+            std::fwrite(buf.data(), 1, buf.size(), f);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.data(), 1, buf.size(), f);
+    return std::fclose(f) == 0;
+}
