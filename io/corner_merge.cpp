@@ -10,13 +10,16 @@
 #include <memory>
 #include <vector>
 
-// Corners far apart in the file share vertices (in a file written in scanning order, or shuffled),
-// so one table of all vertices would be hit at random, each corner waiting for memory. Instead the
-// corners are first sorted into buckets by the hash of their position, keeping file order within a
-// bucket; each bucket is then merged with a table small enough to stay in the cache; last, the
-// corners are walked in file order again, taking their bucket's results in turn, which numbers the
-// vertices in the order they are first met. Every step reads and writes memory in order, and the
-// result does not depend on how the work was split between threads.
+// Most corners repeat one met a few facets before (neighbouring facets share corners, and most files
+// list neighbours near each other): a small cache of the latest corners finds those, and they take
+// that corner's vertex. The others may repeat a corner anywhere before them (in a file written in
+// scanning order, or shuffled), and one table of all vertices would be hit at random, each lookup
+// waiting for memory. Instead they are sorted into buckets by the hash of their position, keeping
+// file order within a bucket; each bucket is merged with a table small enough to stay in the cache;
+// then the corners are walked in file order again, taking their bucket's results in turn, which
+// numbers the vertices in the order they are first met. Every step reads and writes memory in order,
+// and the result does not depend on how the work is split between threads (a repeat is only looked
+// for within a thread's part).
 
 namespace {
 
@@ -137,6 +140,10 @@ struct Triangles {
     Key corner(std::size_t t, int j) const { return keyAt(first + t * stride + 12 * std::size_t(j)); }
 };
 
+// In a corner's route: the corner repeats the corner (route - repeatsCorner) places before it, met
+// lately in the same part; else the route is the corner's bucket.
+constexpr std::uint32_t repeatsCorner = 0x80000000u;
+
 // In an entry's vertex number: the entry is the vertex's first corner. A bucket's own vertex numbers
 // stay below it: that would take 2^31 different positions in one bucket, a file of over 30 GB.
 constexpr std::uint32_t firstCorner = 0x80000000u;
@@ -149,15 +156,16 @@ public:
           firsts_(parts_ * buckets_, 0), firstNotFinite_(parts_, t.count) {}
 
     std::size_t run(FragMesh& mesh) {
-        bucketOf_ = freshArray<std::uint16_t>(corners_);
-        inParallel(parts_, [this](std::size_t k) { countBuckets(unsigned(k)); });
+        route_ = freshArray<std::uint32_t>(corners_);
+        inParallel(parts_, [this](std::size_t k) { routeCorners(unsigned(k)); });
         const std::size_t bad = *std::min_element(firstNotFinite_.begin(), firstNotFinite_.end());
         if (bad != t_.count)
             return bad;
         layOutBuckets();
-        keys_ = freshArray<Key>(corners_);
+        const std::size_t entries = bucketStart_[buckets_];
+        keys_ = freshArray<Key>(entries);
         inParallel(parts_, [this](std::size_t k) { scatterKeys(unsigned(k)); });
-        numbers_ = freshArray<std::uint32_t>(corners_);
+        numbers_ = freshArray<std::uint32_t>(entries);
         groups_.assign(buckets_, 0);
         inParallel(parts_, [this](std::size_t k) { mergeBuckets(unsigned(k)); });
         numberBuckets();
@@ -189,13 +197,18 @@ private:
     }
 
     std::size_t firstTriangle(unsigned part) const { return t_.count * part / parts_; }
-    unsigned bucket(const Key& k) const {
-        return bucketBits_ ? unsigned(hashOf(k) >> (64 - bucketBits_)) : 0u;
-    }
 
-    // Each corner's bucket, the number of corners of the part in each bucket, and the first
-    // triangle with a coordinate that is not finite.
-    void countBuckets(unsigned part) {
+    // Each corner's route: a corner met a few facets before (neighbouring facets share corners, and
+    // most files list neighbours near each other) repeats it; any other goes to its bucket. Also
+    // the number of the part's corners in each bucket, and the first triangle with a coordinate
+    // that is not finite.
+    void routeCorners(unsigned part) {
+        struct Recent {
+            Key key{0, 0, 0};
+            std::size_t corner = 0; // + 1; 0 for none
+        };
+        constexpr std::size_t recentSlots = 4096;
+        std::vector<Recent> recent(recentSlots);
         std::size_t* counts = &counts_[part * buckets_];
         for (std::size_t t = firstTriangle(part); t < firstTriangle(part + 1); ++t) {
             for (int j = 0; j < 3; ++j) {
@@ -204,9 +217,17 @@ private:
                     firstNotFinite_[part] = t;
                     return;
                 }
-                const unsigned b = bucket(k);
-                bucketOf_[3 * t + std::size_t(j)] = std::uint16_t(b);
-                ++counts[b];
+                const std::size_t c = 3 * t + std::size_t(j);
+                const std::uint64_t h = hashOf(k);
+                Recent& r = recent[(h >> 20) & (recentSlots - 1)];
+                if (r.corner != 0 && r.key == k && c + 1 - r.corner < repeatsCorner) {
+                    route_[c] = repeatsCorner | std::uint32_t(c + 1 - r.corner);
+                } else {
+                    const unsigned b = bucketBits_ ? unsigned(h >> (64 - bucketBits_)) : 0u;
+                    route_[c] = b;
+                    ++counts[b];
+                }
+                r = Recent{k, c + 1};
             }
         }
     }
@@ -227,11 +248,7 @@ private:
     }
 
     void scatterKeys(unsigned part) {
-        std::vector<std::size_t> next(start_.begin() + std::ptrdiff_t(part * buckets_),
-                                      start_.begin() + std::ptrdiff_t((part + 1) * buckets_));
-        for (std::size_t t = firstTriangle(part); t < firstTriangle(part + 1); ++t)
-            for (int j = 0; j < 3; ++j)
-                keys_[next[bucketOf_[3 * t + std::size_t(j)]]++] = t_.corner(t, j);
+        walkCorners(part, [&](std::size_t t, int j, unsigned, std::size_t e) { keys_[e] = t_.corner(t, j); });
     }
 
     // Numbers the vertices of each bucket of the part's share, in the order of the bucket's
@@ -275,19 +292,21 @@ private:
         }
     }
 
-    // Walks the part's corners in file order, each taking the next result of its bucket: the
-    // first corners get the next vertex numbers.
+    // Walks the part's corners that went to buckets in file order, each taking the next place of
+    // its bucket: fn(triangle, corner, bucket, place).
     template <typename Fn> void walkCorners(unsigned part, Fn&& fn) const {
         std::vector<std::size_t> next(start_.begin() + std::ptrdiff_t(part * buckets_),
                                       start_.begin() + std::ptrdiff_t((part + 1) * buckets_));
         for (std::size_t t = firstTriangle(part); t < firstTriangle(part + 1); ++t)
             for (int j = 0; j < 3; ++j) {
-                const unsigned b = bucketOf_[3 * t + std::size_t(j)];
-                const std::size_t e = next[b]++;
-                fn(t, j, b, e);
+                const std::uint32_t route = route_[3 * t + std::size_t(j)];
+                if (!(route & repeatsCorner))
+                    fn(t, j, unsigned(route), next[route]++);
             }
     }
 
+    // The first corners of the vertices get the next vertex numbers, in file order, and give the
+    // vertices their positions.
     void numberVertices(unsigned part, Point3d* vertices) {
         std::size_t vertex = partVertexStart_[part];
         walkCorners(part, [&](std::size_t, int, unsigned b, std::size_t e) {
@@ -299,10 +318,23 @@ private:
         });
     }
 
+    // Each corner's vertex number, in file order: a repeating corner copies the number of the corner
+    // it repeats, written before it.
     void numberCorners(unsigned part, FragMesh::Face* faces) const {
-        walkCorners(part, [&](std::size_t t, int j, unsigned b, std::size_t e) {
-            faces[t][std::size_t(j)] = vertexNumbers_[groupStart_[b] + (numbers_[e] & ~firstCorner)];
-        });
+        std::vector<std::size_t> next(start_.begin() + std::ptrdiff_t(part * buckets_),
+                                      start_.begin() + std::ptrdiff_t((part + 1) * buckets_));
+        for (std::size_t t = firstTriangle(part); t < firstTriangle(part + 1); ++t)
+            for (std::size_t j = 0; j < 3; ++j) {
+                const std::size_t c = 3 * t + j;
+                const std::uint32_t route = route_[c];
+                if (route & repeatsCorner) {
+                    const std::size_t same = c - (route & ~repeatsCorner);
+                    faces[t][j] = faces[same / 3][same % 3];
+                } else {
+                    const std::uint32_t v = numbers_[next[route]++];
+                    faces[t][j] = vertexNumbers_[groupStart_[route] + (v & ~firstCorner)];
+                }
+            }
     }
 
     const Triangles t_;
@@ -319,9 +351,9 @@ private:
     std::vector<std::size_t> groupStart_;
     std::vector<std::size_t> partVertexStart_;
     std::size_t vertexCount_ = 0;
-    std::unique_ptr<std::uint16_t[]> bucketOf_;      // per corner
-    std::unique_ptr<Key[]> keys_;                    // per corner, bucket by bucket
-    std::unique_ptr<std::uint32_t[]> numbers_;       // per corner, bucket by bucket: the bucket's vertex
+    std::unique_ptr<std::uint32_t[]> route_;         // per corner
+    std::unique_ptr<Key[]> keys_;                    // per corner in a bucket, bucket by bucket
+    std::unique_ptr<std::uint32_t[]> numbers_;       // the same: the bucket's vertex
     std::unique_ptr<std::uint32_t[]> vertexNumbers_; // per bucket vertex, bucket by bucket
 };
 

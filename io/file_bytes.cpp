@@ -1,5 +1,6 @@
 #include "file_bytes.h"
 
+#include "frag_mesh.h"
 #include "large_arrays.h"
 
 #include <QFileInfo>
@@ -48,4 +49,25 @@ QString FileBytes::readWhole() {
 QString fileProblem(const QString& path, const QString& problem) {
     const QString name = QFileInfo(path).fileName();
     return QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, problem);
+}
+
+bool readMeshBytes(const QString& path, FragMesh& mesh, QString& error, FileBytes::Access access,
+                   const std::function<QString(const char* data, std::size_t size)>& parse) {
+    mesh.clear();
+    FileBytes file;
+    QString problem = file.open(path, access);
+    if (problem.isEmpty()) {
+        try {
+            problem = parse(file.data(), file.size());
+        } catch (const std::bad_alloc&) {
+            problem = QStringLiteral("not enough memory to read the mesh");
+        }
+    }
+    if (!problem.isEmpty()) {
+        mesh.clear();
+        error = fileProblem(path, problem);
+        return false;
+    }
+    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
+    return true;
 }

@@ -6,7 +6,10 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+
+struct FragMesh;
 
 // A file's bytes: mapped into memory where the system allows it, else read whole (a special
 // file, for example).
@@ -39,3 +42,10 @@ private:
 
 // "name: problem", with the file's name (its path when the name is empty), as the readers refuse.
 QString fileProblem(const QString& path, const QString& problem);
+
+// Reads a mesh file as the readers do: clears mesh, opens the file with access and runs
+// parse(data, size), which fills mesh or returns the problem (a std::bad_alloc it throws is "not
+// enough memory to read the mesh"). On a problem, leaves mesh empty, sets error as fileProblem does
+// and returns false; else marks everything in mesh as changed.
+bool readMeshBytes(const QString& path, FragMesh& mesh, QString& error, FileBytes::Access access,
+                   const std::function<QString(const char* data, std::size_t size)>& parse);

@@ -380,28 +380,10 @@ QString parseFile(const char* b, const char* e, const ObjReadOptions& options, F
     return joinParts(out, verticesBefore, nv, mesh);
 }
 
-QString readInto(const QString& path, const ObjReadOptions& options, FragMesh& mesh) {
-    FileBytes file;
-    if (QString problem = file.open(path); !problem.isEmpty())
-        return problem;
-    return parseFile(file.data(), file.data() + file.size(), options, mesh);
-}
-
 } // namespace
 
 bool readObj(const QString& path, FragMesh& mesh, QString& error, const ObjReadOptions& options) {
-    mesh.clear();
-    QString problem;
-    try {
-        problem = readInto(path, options, mesh);
-    } catch (const std::bad_alloc&) {
-        problem = noMemory();
-    }
-    if (!problem.isEmpty()) {
-        mesh.clear();
-        error = fileProblem(path, problem);
-        return false;
-    }
-    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
-    return true;
+    return readMeshBytes(path, mesh, error, FileBytes::Access::Map, [&](const char* data, std::size_t size) {
+        return parseFile(data, data + size, options, mesh);
+    });
 }

@@ -314,25 +314,14 @@ private:
 } // namespace
 
 bool readOff(const QString& path, FragMesh& mesh, QString& error) {
-    mesh.clear();
-    FileBytes file;
-    QString problem = file.open(path);
-    if (problem.isEmpty()) {
+    return readMeshBytes(path, mesh, error, FileBytes::Access::Map, [&](const char* data, std::size_t size) {
         try {
-            if (file.size() == 0)
+            if (size == 0)
                 fail(QStringLiteral("the file is empty"));
-            OffParser(file.data(), file.data() + file.size(), mesh).parse();
+            OffParser(data, data + size, mesh).parse();
         } catch (const OffError& e) {
-            problem = e.message;
-        } catch (const std::bad_alloc&) {
-            problem = QStringLiteral("not enough memory to read the mesh");
+            return e.message;
         }
-    }
-    if (!problem.isEmpty()) {
-        mesh.clear();
-        error = fileProblem(path, problem);
-        return false;
-    }
-    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
-    return true;
+        return QString();
+    });
 }

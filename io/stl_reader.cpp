@@ -272,23 +272,12 @@ void readBytes(const char* data, std::size_t size, const MergeParts& parts, Frag
 } // namespace
 
 bool readStl(const QString& path, FragMesh& mesh, QString& error, const MergeParts& parts) {
-    mesh.clear();
-    FileBytes file;
-    QString problem = file.open(path, FileBytes::Access::Copy);
-    if (problem.isEmpty()) {
+    return readMeshBytes(path, mesh, error, FileBytes::Access::Copy, [&](const char* data, std::size_t size) {
         try {
-            readBytes(file.data(), file.size(), parts, mesh);
+            readBytes(data, size, parts, mesh);
         } catch (const StlError& e) {
-            problem = e.message;
-        } catch (const std::bad_alloc&) {
-            problem = QStringLiteral("not enough memory to read the mesh");
+            return e.message;
         }
-    }
-    if (!problem.isEmpty()) {
-        mesh.clear();
-        error = fileProblem(path, problem);
-        return false;
-    }
-    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
-    return true;
+        return QString();
+    });
 }
