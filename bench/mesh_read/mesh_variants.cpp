@@ -1,5 +1,7 @@
 #include "mesh_variants.h"
 
+#include "staged_file.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -185,29 +187,20 @@ bool writeObjFile(const QString& path, const FragMesh& m, QString& error) {
 }
 
 bool writeBinaryStlFile(const QString& path, const FragMesh& m, QString& error) {
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!f) {
-        error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    std::string buf = "solid, but binary"; // the header trap: binary STL may start with "solid"
-    buf.resize(80, ' ');
-    auto bytes = [&](const void* p, std::size_t n) { buf.append(static_cast<const char*>(p), n); };
+    QByteArray out = "solid, but binary"; // the header trap: binary STL may start with "solid"
+    out = out.leftJustified(80, ' ');
     const auto count = std::uint32_t(m.faces.size());
-    bytes(&count, 4);
+    out.reserve(84 + 50 * qsizetype(count));
+    out.append(reinterpret_cast<const char*>(&count), 4);
     for (const FragMesh::Face& t : m.faces) {
         float record[12] = {}; // the normal (left 0), then the corners
         for (int j = 0; j < 3; ++j)
             for (int k = 0; k < 3; ++k)
                 record[3 + 3 * j + k] = float(m.vertices[t[j]][k]);
-        bytes(record, sizeof record);
-        const std::uint16_t attribute = 0;
-        bytes(&attribute, 2);
-        if (buf.size() > (1 << 22)) {
-            std::fwrite(buf.data(), 1, buf.size(), f);
-            buf.clear();
-        }
+        out.append(reinterpret_cast<const char*>(record), sizeof record);
+        out.append(2, '\0'); // no attribute
     }
-    std::fwrite(buf.data(), 1, buf.size(), f);
-    return std::fclose(f) == 0;
+    // Written at once, as the PLY files are: the page cache then holds it in large pages, which
+    // makes a mapped file much faster to read the first time.
+    return writeFileAtomically(path, out, error);
 }
