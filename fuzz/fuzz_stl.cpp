@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QString wholeError, cutError;
     const bool read = readStl(path, whole, wholeError, MergeParts{std::size_t(1) << 30, 1});
     const bool readCut = readStl(path, cut, cutError, MergeParts{1, 16});
-    if (read != readCut || wholeError != cutError || whole.vertices != cut.vertices || whole.faces != cut.faces ||
-        whole.hasVertexColors || !whole.fileColors.empty())
+    if (read != readCut || wholeError != cutError || whole.vertices != cut.vertices ||
+        whole.faces != cut.faces || whole.hasVertexColors || !whole.fileColors.empty())
         std::abort();
     if (read) {
         checkMeshHoldsTogether(whole);
