@@ -20,3 +20,6 @@ FragMesh shuffled(const FragMesh& mesh, unsigned seed);
 
 // Vertex positions with float precision and colours in 0..1, as scanning tools write OBJ.
 bool writeObjFile(const QString& path, const FragMesh& mesh, QString& error);
+
+// Binary STL: each face as its three corner positions (float), normal (0, 0, 0), no attribute.
+bool writeBinaryStlFile(const QString& path, const FragMesh& mesh, QString& error);
