@@ -1,5 +1,7 @@
 #include "file_messages.h"
 
+#include "mesh_read_progress.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -13,6 +15,7 @@ void showFileError(QWidget* parent, const QString& title, const QString& text, c
 }
 
 void warnAboutMissingMeshes(QWidget* parent, const ProjectReadReport& report) {
+    warnAboutMissingTextures(parent, report.missingTextures);
     if (report.missingMeshes.isEmpty())
         return;
     QStringList folders;

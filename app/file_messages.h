@@ -10,5 +10,6 @@ class QWidget;
 // text, then on the next line the file and why it failed (when path is given).
 void showFileError(QWidget* parent, const QString& title, const QString& text,
                    const QString& path = QString(), const QString& reason = QString());
-// Each mesh that could not be read, with why, and the folders where it was looked for.
+// Each mesh that could not be read, with why, and the folders where it was looked for; then the
+// images of meshes read without them.
 void warnAboutMissingMeshes(QWidget* parent, const ProjectReadReport& report);

@@ -70,6 +70,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     ui->buildViewMenu();
     ui->buildToolsMenu();
     connect(ui->showMatches, &QAction::toggled, this, [this](bool on) { views->showRefineMatches(on); });
+    connect(ui->showTextures, &QAction::toggled, this, [this](bool on) { views->showTextures(on); });
     connect(ui->solveAction, &QAction::triggered, this, &MainWindow::solve);
     connect(ui->refineAction, &QAction::triggered, this, &MainWindow::refine);
     connect(ui->markExact, &QAction::triggered, this, [this] { views->setMarkMethod(MarkMethod::Exact); });

@@ -148,6 +148,11 @@ void MainWindowUi::buildViewMenu() {
         "MainWindow",
         "Dots where Refine found the surfaces to meet, green where they meet, red where they are apart"));
     showMatches->setCheckable(true);
+    showTextures = menuView->addAction(QCoreApplication::translate("MainWindow", "Show Textures"));
+    showTextures->setStatusTip(QCoreApplication::translate(
+        "MainWindow", "Textured fragments in their images; off, in their fragment's or group's colour"));
+    showTextures->setCheckable(true);
+    showTextures->setChecked(true);
 }
 
 void MainWindowUi::buildToolsMenu() {

@@ -35,7 +35,8 @@ struct MainWindowUi {
     QMenu* menuView = nullptr;
     QAction* markExact = nullptr; // checkable, one of the two
     QAction* markPeeling = nullptr;
-    QAction* showMatches = nullptr; // checkable: the last Refine's matched samples
+    QAction* showMatches = nullptr;  // checkable: the last Refine's matched samples
+    QAction* showTextures = nullptr; // checkable: textures or colours
     QMenu* menuTools = nullptr;
     QAction* solveAction = nullptr;
     QAction* refineAction = nullptr;

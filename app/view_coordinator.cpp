@@ -4,6 +4,7 @@
 #include "frag_group.h"
 #include "main_window_ui.h"
 #include "panel_gl_area.h"
+#include "scene_renderer.h"
 #include "solved_container.h"
 #include "thumbnail_store.h"
 #include "tolerance_spinbox_panel.h"
@@ -281,6 +282,16 @@ void ViewCoordinator::setRefineMatches(std::vector<PanelGLArea::Dot> dots) {
 void ViewCoordinator::showRefineMatches(bool show) {
     refineDotsShown = show;
     solvedArea().setDots(show ? refineDots : std::vector<PanelGLArea::Dot>{});
+}
+
+void ViewCoordinator::showTextures(bool show) {
+    if (texturesShown() == show)
+        return;
+    setTexturesShown(show);
+    for (const auto& [id, object] : graph.objectTable())
+        makeThumbnail(object);
+    updateSolvedArea();
+    updateAll();
 }
 
 void ViewCoordinator::clear() {

@@ -65,6 +65,8 @@ public:
     // when the placement changes (Solve, undo, a new project).
     void setRefineMatches(std::vector<PanelGLArea::Dot> dots);
     void showRefineMatches(bool show);
+    // Textured fragments in their texture or in their colour, in every view and thumbnail.
+    void showTextures(bool show);
     // The exact marks being computed, if any.
     bool marksPending() const { return exactRunner.isBusy(); }
     ExactMarksRunner& exactMarksRunner() { return exactRunner; }

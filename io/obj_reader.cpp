@@ -1,19 +1,14 @@
 #include "obj_reader.h"
 
+#include "file_bytes.h"
 #include "frag_mesh.h"
 #include "large_arrays.h"
 #include "mesh_texture.h"
 #include "mtl_reader.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "text_fields.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <future>
 #include <limits>
 #include <optional>
@@ -23,6 +18,14 @@
 #include <vector>
 
 namespace {
+
+using text_fields::afterEnding;
+using text_fields::colorByte;
+using text_fields::findLineEnd;
+using text_fields::isBlank;
+using text_fields::parseReal;
+using text_fields::quoted;
+using text_fields::Tokens;
 
 // A reason to refuse the file, found while parsing: before, the line number, after.
 struct Problem {
@@ -92,37 +95,6 @@ struct PartCount {
     std::vector<std::string> libraries; // what follows mtllib, in order
     std::vector<std::string> materials; // the names of usemtl lines, each once, in order
 };
-
-inline bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// A mask with the high bit of each zero byte of w set. The lowest set bit is exact (bits above a
-// zero byte may be set falsely).
-inline std::uint64_t zeroBytes(std::uint64_t w) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-    return (w - ones) & ~w & highs;
-}
-
-// The first "\n" or "\r" in [p, e), or e. Eight bytes are looked at a time: most of the file's
-// time is spent finding where its lines end.
-inline const char* findLineEnd(const char* p, const char* e) {
-    constexpr std::uint64_t newlines = 0x0a0a0a0a0a0a0a0aULL, returns = 0x0d0d0d0d0d0d0d0dULL;
-    if constexpr (std::endian::native == std::endian::little)
-        for (std::uint64_t w; e - p >= 8; p += 8) {
-            std::memcpy(&w, p, 8);
-            if (const std::uint64_t found = zeroBytes(w ^ newlines) | zeroBytes(w ^ returns))
-                return p + std::countr_zero(found) / 8;
-        }
-    while (p < e && *p != '\n' && *p != '\r')
-        ++p;
-    return p;
-}
-
-// Just after the line ending that starts at p: a "\r\n" is one ending.
-inline const char* afterEnding(const char* p, const char* e) {
-    return *p == '\r' && p + 1 < e && p[1] == '\n' ? p + 2 : p + 1;
-}
 
 // The lines of [b, e) in order, each without its ending. A line whose last character is a
 // backslash goes on after a blank on the next line; on the last line of the file it goes on with
@@ -250,64 +222,6 @@ PartCount countPart(const char* b, const char* e) {
         }
     }
     return count;
-}
-
-std::uint8_t colorByte(double v) {
-    const double s = v * 255.0;
-    if (!(s > 0.0))
-        return 0;
-    if (s >= 255.0)
-        return 255;
-    return static_cast<std::uint8_t>(std::lround(s));
-}
-
-// A decimal number exactly as strtod reads it (correctly rounded), but only when the whole token
-// is the number.
-bool parseReal(std::string_view tok, double& out) {
-    const char* b = tok.data();
-    const char* e = b + tok.size();
-    if (b != e && *b == '+')
-        ++b;
-    if (b == e)
-        return false;
-    const auto [ptr, ec] = std::from_chars(b, e, out);
-    if (ptr != e)
-        return false;
-    if (ec == std::errc())
-        return true;
-    if (ec != std::errc::result_out_of_range || tok.size() > 1000)
-        return false;
-    // Beyond the range of doubles: the infinity or the zero that strtod gives.
-    const std::string copy(tok);
-    out = std::strtod(copy.c_str(), nullptr);
-    return true;
-}
-
-// Splits a line into blank-separated tokens, one at a time; a "#" token ends the line.
-class Tokens {
-public:
-    explicit Tokens(std::string_view line) : rest_(line) {}
-    bool next(std::string_view& tok) {
-        std::size_t i = 0;
-        while (i < rest_.size() && isBlank(rest_[i]))
-            ++i;
-        if (i == rest_.size() || rest_[i] == '#')
-            return false;
-        std::size_t j = i;
-        while (j < rest_.size() && !isBlank(rest_[j]))
-            ++j;
-        tok = rest_.substr(i, j - i);
-        rest_ = rest_.substr(j);
-        return true;
-    }
-
-private:
-    std::string_view rest_;
-};
-
-// At most 40 characters of a token, for a message.
-QString quoted(std::string_view tok) {
-    return QString::fromUtf8(tok.data(), qsizetype(std::min<std::size_t>(tok.size(), 40)));
 }
 
 // Where a part begins in the file: the vertices and texture coordinates before it, and how many the
@@ -887,43 +801,10 @@ QString parseFile(const QString& path, const char* b, const char* e, const ObjRe
     return {};
 }
 
-QString readInto(const QString& path, const ObjReadOptions& options, FragMesh& mesh) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("the file cannot be opened");
-    QByteArray copy; // where the file cannot be mapped
-    const char* data = nullptr;
-    qint64 size = file.size();
-    if (size > 0)
-        data = reinterpret_cast<const char*>(file.map(0, size));
-    if (!data) {
-        copy = file.readAll();
-        data = copy.constData();
-        size = copy.size();
-    }
-    return parseFile(path, data, data + size, options, mesh);
-}
-
 } // namespace
 
 bool readObj(const QString& path, FragMesh& mesh, QString& error, const ObjReadOptions& options) {
-    mesh.clear();
-    const QString name = QFileInfo(path).fileName();
-    QString problem;
-    if (!QFileInfo::exists(path)) {
-        problem = QStringLiteral("the file does not exist");
-    } else {
-        try {
-            problem = readInto(path, options, mesh);
-        } catch (const std::bad_alloc&) {
-            problem = noMemory();
-        }
-    }
-    if (!problem.isEmpty()) {
-        mesh.clear();
-        error = QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, problem);
-        return false;
-    }
-    mesh.changes = FragMesh::Positions | FragMesh::Colors | FragMesh::Marks | FragMesh::Topology;
-    return true;
+    return readMeshBytes(path, mesh, error, FileBytes::Access::Map, [&](const char* data, std::size_t size) {
+        return parseFile(path, data, data + size, options, mesh);
+    });
 }

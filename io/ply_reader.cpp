@@ -1,14 +1,14 @@
 #include "ply_reader.h"
 
+#include "file_bytes.h"
 #include "frag_mesh.h"
 #include "large_arrays.h"
 #include "mesh_texture.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "text_fields.h"
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,6 +16,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -257,15 +258,6 @@ Header parseHeader(const char* data, std::size_t size) {
 // ---------------------------------------------------------------------------------------------
 // Values
 
-std::uint8_t colorFromReal(double v) {
-    const double s = v * 255.0;
-    if (!(s > 0.0)) // also NaN
-        return 0;
-    if (s >= 255.0)
-        return 255;
-    return static_cast<std::uint8_t>(std::lround(s));
-}
-
 std::uint8_t colorFromInteger(std::int64_t v) {
     return static_cast<std::uint8_t>(std::clamp<std::int64_t>(v, 0, 255));
 }
@@ -346,7 +338,7 @@ inline std::uint8_t loadColor(const unsigned char* p, Scalar t, bool swap) {
     if (t == Scalar::UInt8)
         return p[0];
     if (isFloating(t))
-        return colorFromReal(loadReal(p, t, swap));
+        return text_fields::colorByte(loadReal(p, t, swap));
     std::int64_t v = 0;
     loadInteger(p, t, swap, v);
     return colorFromInteger(v);
@@ -1000,7 +992,7 @@ private:
 
     std::uint8_t asciiColor(Scalar t, const Element& e) {
         if (isFloating(t))
-            return colorFromReal(asciiReal(e));
+            return text_fields::colorByte(asciiReal(e));
         return colorFromInteger(asciiInteger(e));
     }
 
@@ -1172,38 +1164,26 @@ std::future<std::vector<TextureMaterial>> findMaterials(const QString& path, con
 
 bool readPly(const QString& path, FragMesh& mesh, QString& error) {
     mesh.clear();
-    const QString name = QFileInfo(path).fileName();
     auto refuse = [&](const QString& message) {
         mesh.clear();
-        error = QStringLiteral("%1: %2").arg(name.isEmpty() ? path : name, message);
+        error = fileProblem(path, message);
         return false;
     };
-    QFile file(path);
-    if (!QFileInfo::exists(path))
-        return refuse(QStringLiteral("the file does not exist"));
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("the file cannot be opened (%1)").arg(file.errorString()));
-    const qint64 size = file.size();
-    if (size <= 0)
+    FileBytes file;
+    if (QString problem = file.open(path); !problem.isEmpty())
+        return refuse(problem);
+    if (file.size() == 0)
         return refuse(QStringLiteral("the file is empty"));
-
-    QByteArray fallback;
-    const unsigned char* data = file.map(0, size);
-    std::size_t bytes = static_cast<std::size_t>(size);
-    if (!data) { // not mappable (e.g. a special file): read it whole
-        fallback = file.readAll();
-        data = reinterpret_cast<const unsigned char*>(fallback.constData());
-        bytes = static_cast<std::size_t>(fallback.size());
-    }
+    const auto* data = reinterpret_cast<const unsigned char*>(file.data());
     try {
-        const Header header = parseHeader(reinterpret_cast<const char*>(data), bytes);
+        const Header header = parseHeader(file.data(), file.size());
         if (header.textureFiles.size() > MaxTextureFiles)
             fail("the file names more than " + std::to_string(MaxTextureFiles) + " texture files");
         // The images are decoded while the body is read.
         std::future<std::vector<TextureMaterial>> materials;
         if (hasTexCoords(header))
             materials = findMaterials(path, header);
-        BodyReader body(header, data + header.bodyOffset, data + bytes, mesh);
+        BodyReader body(header, data + header.bodyOffset, data + file.size(), mesh);
         body.read();
         if (body.hasTexture()) {
             PlyTexture texture = body.takeTexture();

@@ -1,6 +1,7 @@
 #include "project_reader.h"
 
 #include "mesh_loading.h"
+#include "mesh_texture.h"
 
 #include "frag_group.h"
 #include "fragment.h"
@@ -68,6 +69,7 @@ public:
             return report;
         }
         report.missingMeshes = missing;
+        report.missingTextures = missingTextures;
         report.meshFolders = searchedFolders;
         return report;
     }
@@ -311,6 +313,8 @@ private:
             return;
         }
         placeFound(f, load.candidates[load.used], relative);
+        if (load.mesh->texture)
+            missingTextures << load.mesh->texture->problems();
         f.adoptMesh(std::move(load.mesh));
         f.computeCentroid();
     }
@@ -493,7 +497,7 @@ private:
     std::vector<MeshLoad>* preloadedMeshes; // may be null
     std::size_t nextPreloaded = 0;
     QString error;
-    QStringList missing;
+    QStringList missing, missingTextures;
     QStringList searchedFolders;
     std::set<int> claimedGroupIds;
     std::vector<std::unique_ptr<GeometrObj>> createdObjects;

@@ -28,9 +28,10 @@ using KeptMeshes = std::map<std::pair<QString, QString>, KeptMesh>;
 struct ProjectReadReport {
     enum Status { Ok, CannotOpen, BadlyWritten };
     Status status = Ok;
-    QString detail;            // what was wrong ("line N: ..." where the text is at fault)
-    QStringList missingMeshes; // mesh files that could not be read, each "path: reason"
-    QStringList meshFolders;   // the folders where the missing meshes were looked for
+    QString detail;              // what was wrong ("line N: ..." where the text is at fault)
+    QStringList missingMeshes;   // mesh files that could not be read, each "path: reason"
+    QStringList meshFolders;     // the folders where the missing meshes were looked for
+    QStringList missingTextures; // images of meshes read without them, each "mesh: image: reason"
 
     bool ok() const { return status == Ok; }
 };

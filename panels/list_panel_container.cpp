@@ -10,6 +10,7 @@
 #include "frag_group.h"
 #include "fragment.h"
 #include "list_panel.h"
+#include "mesh_texture.h"
 #include "mod_constr_panel.h"
 #include "panel_listener.h"
 #include "solve_diagnosis.h"
@@ -383,7 +384,7 @@ void ListPanelContainer::addFragments(const QStringList& files) {
     std::vector<MeshLoad> loads;
     for (const QString& file : files)
         loads.push_back(MeshLoad{{file}, nullptr, -1, {}});
-    QStringList failures;
+    QStringList failures, missingTextures;
     {
         BusyCursor busy;
         {
@@ -395,6 +396,8 @@ void ListPanelContainer::addFragments(const QStringList& files) {
             // A mesh left unread by Cancel has no error.
             QString error = loads[i].error;
             const QString& file = files[qsizetype(i)];
+            if (loads[i].mesh && loads[i].mesh->texture)
+                missingTextures << loads[i].mesh->texture->problems();
             const bool added = loads[i].mesh && addFragment(file, std::move(loads[i].mesh), error);
             if (!added && !error.isEmpty())
                 failures << tr("%1: %2").arg(QDir::toNativeSeparators(file), error);
@@ -405,6 +408,7 @@ void ListPanelContainer::addFragments(const QStringList& files) {
     if (!failures.isEmpty())
         QMessageBox::warning(this, tr("Couldn't read meshes"),
                              tr("These files were not added:\n\n%1").arg(failures.join(QLatin1Char('\n'))));
+    warnAboutMissingTextures(this, missingTextures);
 }
 
 bool ListPanelContainer::addFragment(const QString& file, std::shared_ptr<FragMesh> mesh, QString& error) {

@@ -1,6 +1,7 @@
 #include "mesh_read_progress.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 
 MeshReadProgress::MeshReadProgress(QWidget* parent, bool cancellable)
     : dialog(tr("Reading meshes"), cancellable ? tr("Cancel") : QString(), 0, 1, parent) {
@@ -20,4 +21,14 @@ MeshLoadOptions MeshReadProgress::options() {
         return !dialog.wasCanceled();
     };
     return o;
+}
+
+void warnAboutMissingTextures(QWidget* parent, const QStringList& problems) {
+    if (problems.isEmpty())
+        return;
+    QMessageBox::warning(
+        parent, MeshReadProgress::tr("Missing textures"),
+        MeshReadProgress::tr("These meshes were read without some of their images; their faces "
+                             "show in the fragment's colour:\n\n%1")
+            .arg(problems.join(QLatin1Char('\n'))));
 }

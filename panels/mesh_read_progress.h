@@ -6,6 +6,11 @@
 
 #include <QCoreApplication>
 #include <QProgressDialog>
+#include <QStringList>
+
+// Tells the user which images of the meshes just read were missing or refused (each line "mesh:
+// image: reason"); those faces show in their fragment's colour. Nothing when problems is empty.
+void warnAboutMissingTextures(QWidget* parent, const QStringList& problems);
 
 class MeshReadProgress {
     Q_DECLARE_TR_FUNCTIONS(MeshReadProgress)

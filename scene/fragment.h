@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-// One scanned piece: a triangle mesh read from a PLY or OBJ file. It always lives inside its own
-// hidden wrapper group with the same id; the graph reaches it through that wrapper.
+// One scanned piece: a triangle mesh read from a mesh file (PLY, OBJ, STL, OFF). It always lives inside its
+// own hidden wrapper group with the same id; the graph reaches it through that wrapper.
 class Fragment : public GeometrObj {
 public:
     explicit Fragment(BaseGraph* graph);

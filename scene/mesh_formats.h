@@ -30,13 +30,13 @@ std::vector<MeshFormat> meshFormats();
 // The format of path's suffix: the last "."-separated piece of the file name (the whole name when
 // it has no dot), in any letter case.
 std::optional<MeshFormat> meshFormatFor(const QString& path);
-// The registered suffixes, in order: {"ply", "obj"}.
+// The registered suffixes, in order: {"ply", "obj", "stl", "off"}.
 QStringList meshSuffixes();
 // One file-dialog filter per format after one for all of them:
-// "All meshes (*.ply *.obj);;ply (*.ply);;obj (*.obj)".
+// "All meshes (*.ply *.obj *.stl *.off);;ply (*.ply);;obj (*.obj);;stl (*.stl);;off (*.off)".
 QString meshFileDialogFilter();
 
 // Reads path with the format of its suffix. A file of an unknown suffix is refused without being
-// opened ("mesh.stl: unknown mesh format; Ostrakit reads .ply and .obj"). Otherwise as
+// opened ("mesh.xyz: unknown mesh format; Ostrakit reads .ply, .obj, .stl and .off"). Otherwise as
 // MeshFormat::read.
 bool readMeshFile(const QString& path, FragMesh& mesh, QString& error);

@@ -72,8 +72,11 @@ struct CopyKeyHash {
     }
 };
 
-// The coordinate with -0 made 0, so that equal coordinates have equal bits.
+// The coordinate as it is welded and drawn: one that is not finite as (0, 0), and -0 as 0, so that
+// equal coordinates have equal bits.
 Eigen::Vector2f canonical(const Eigen::Vector2f& uv) {
+    if (!uv.allFinite())
+        return Eigen::Vector2f::Zero();
     return {uv.x() + 0.0f, uv.y() + 0.0f};
 }
 

@@ -58,12 +58,11 @@ struct MeshTexture {
 };
 
 // Builds the drawn vertices of mesh (its faces and vertex count) from coordinates given per face
-// corner (three per face, in face order) and a material per face (empty for all 0). The result
-// depends only on the input: the first coordinate met at a vertex keeps the vertex's own index,
-// later different ones get copies in the order they are met. Coordinates are told apart by their
-// bits (-0 taken as 0), so that a vertex met with the same NaN twice is drawn once; the time is
-// linear in the corners however many copies one vertex has. Runs on all cores; the result does not
-// depend on their number.
+// corner (three per face, in face order) and a material per face (empty for all 0). The first
+// coordinate met at a vertex keeps the vertex's own index, later different ones get copies in the
+// order they are met. A coordinate that is not finite counts as (0, 0), and -0 as 0. Runs on all
+// cores; the result depends only on the input, and the time is linear in the corners however many
+// copies one vertex has.
 MeshTexture weldTextureCorners(const FragMesh& mesh, const std::vector<Eigen::Vector2f>& cornerCoords,
                                std::vector<std::uint16_t> faceMaterials);
 

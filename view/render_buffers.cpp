@@ -10,6 +10,8 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QThread>
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -62,8 +64,17 @@ QOpenGLContext* contextOfGroup(QOpenGLContextGroup* group) {
 // The buffer names b holds.
 std::vector<GLuint> namesOf(const FragmentBuffers& b) {
     std::vector<GLuint> names;
-    for (GLuint name :
-         {b.positions, b.normals, b.colors, b.highlights, b.indices, b.pickPositions, b.pickColors})
+    for (GLuint name : {b.positions, b.normals, b.colors, b.highlights, b.indices, b.pickPositions,
+                        b.pickColors, b.texCoords})
+        if (name)
+            names.push_back(name);
+    return names;
+}
+
+// The texture names b holds.
+std::vector<GLuint> textureNamesOf(const FragmentBuffers& b) {
+    std::vector<GLuint> names;
+    for (GLuint name : b.textures)
         if (name)
             names.push_back(name);
     return names;
@@ -110,40 +121,46 @@ void FragmentBufferCache::upload(QOpenGLFunctions_2_1& gl, GLenum target, GLuint
     traffic.uploadedBytes += bytes;
 }
 
+namespace {
+// Drawn vertex d of a mesh shows mesh vertex meshVertexOf(texture, d).
+std::uint32_t meshVertexOf(const MeshTexture* texture, std::size_t d) {
+    return texture ? texture->meshVertexOf(std::uint32_t(d)) : std::uint32_t(d);
+}
+} // namespace
+
+template <class T, class Write>
+void FragmentBufferCache::fillPerDrawnVertex(QOpenGLFunctions_2_1& gl, GLuint buffer,
+                                             const FragmentBuffers& b, const FragMesh& mesh, bool replace,
+                                             Write write) {
+    const std::size_t n = b.drawnVertexCount;
+    const std::size_t bytes = n * sizeof(T);
+    const MeshTexture* texture = mesh.texture.get();
+    gl.glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    if (replace)
+        gl.glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), nullptr, GL_STATIC_DRAW);
+    writeMapped(gl, GL_ARRAY_BUFFER, bytes, [&](void* dst) {
+        auto* out = static_cast<T*>(dst);
+        for (std::size_t d = 0; d < n; ++d)
+            write(meshVertexOf(texture, d), out[d]);
+    });
+    ++traffic.uploads;
+    traffic.uploadedBytes += bytes;
+}
+
 void FragmentBufferCache::fillPositions(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh,
                                         bool replace) {
-    const std::size_t n = b.vertexCount;
-    const std::size_t bytes = n * 3 * sizeof(float);
+    using Float3 = std::array<float, 3>;
     b.origin = mesh.bbox.isNull() ? Eigen::Vector3d::Zero() : mesh.bbox.center();
     const Eigen::Vector3d origin = b.origin;
-
-    gl.glBindBuffer(GL_ARRAY_BUFFER, b.positions);
-    if (replace)
-        gl.glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), nullptr, GL_STATIC_DRAW);
-    writeMapped(gl, GL_ARRAY_BUFFER, bytes, [&](void* dst) {
-        auto* out = static_cast<float*>(dst);
-        for (std::size_t v = 0; v < n; ++v) {
-            const Point3d& p = mesh.vertices[v];
-            out[3 * v] = float(p.x() - origin.x());
-            out[3 * v + 1] = float(p.y() - origin.y());
-            out[3 * v + 2] = float(p.z() - origin.z());
-        }
+    fillPerDrawnVertex<Float3>(gl, b.positions, b, mesh, replace, [&](std::uint32_t v, Float3& out) {
+        const Point3d& p = mesh.vertices[v];
+        out = {float(p.x() - origin.x()), float(p.y() - origin.y()), float(p.z() - origin.z())};
     });
-    gl.glBindBuffer(GL_ARRAY_BUFFER, b.normals);
-    if (replace)
-        gl.glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(bytes), nullptr, GL_STATIC_DRAW);
-    writeMapped(gl, GL_ARRAY_BUFFER, bytes, [&](void* dst) {
-        auto* out = static_cast<float*>(dst);
-        const bool have = mesh.vertexNormals.size() == n;
-        for (std::size_t v = 0; v < n; ++v) {
-            const Point3d p = have ? mesh.vertexNormals[v] : Point3d::Zero();
-            out[3 * v] = float(p.x());
-            out[3 * v + 1] = float(p.y());
-            out[3 * v + 2] = float(p.z());
-        }
+    const bool haveNormals = mesh.vertexNormals.size() == mesh.vertices.size();
+    fillPerDrawnVertex<Float3>(gl, b.normals, b, mesh, replace, [&](std::uint32_t v, Float3& out) {
+        const Point3d p = haveNormals ? mesh.vertexNormals[v] : Point3d::Zero();
+        out = {float(p.x()), float(p.y()), float(p.z())};
     });
-    traffic.uploads += 2;
-    traffic.uploadedBytes += 2 * bytes;
     ++b.positionGeneration;
 }
 
@@ -152,42 +169,117 @@ void FragmentBufferCache::fillColors(QOpenGLFunctions_2_1& gl, FragmentBuffers& 
     const std::size_t n = b.vertexCount;
     for (auto [buffer, colors] :
          {std::pair{b.colors, &mesh.displayColors}, {b.highlights, &mesh.highlightColors}}) {
-        if (colors->size() == n) {
+        const bool assigned = colors->size() == n;
+        if (assigned && b.drawnVertexCount == n) {
             upload(gl, GL_ARRAY_BUFFER, buffer, n * sizeof(Color4b), colors->data(), replace);
             continue;
         }
-        // Colours not assigned yet: white.
-        const std::vector<Color4b> white(n, Color4b{255, 255, 255, 255});
-        upload(gl, GL_ARRAY_BUFFER, buffer, n * sizeof(Color4b), white.data(), replace);
+        // Colours not assigned yet are white.
+        fillPerDrawnVertex<Color4b>(gl, buffer, b, mesh, replace, [&](std::uint32_t v, Color4b& out) {
+            out = assigned ? (*colors)[v] : Color4b{255, 255, 255, 255};
+        });
     }
 }
 
 void FragmentBufferCache::fillIndices(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh,
                                       bool replace) {
     const std::size_t nf = b.faceCount;
+    const MeshTexture* texture = mesh.texture.get();
+    const std::vector<FragMesh::Face>& faces = texture ? texture->faces : mesh.faces;
+    const std::size_t materials = texture ? std::max<std::size_t>(texture->materials.size(), 1) : 1;
+    const auto materialOf = [&](std::size_t k) {
+        return texture ? std::min<std::size_t>(texture->materialOf(k), materials - 1) : 0;
+    };
     const bool haveMarks = mesh.marked.size() == nf;
-    std::size_t marked = 0;
-    if (haveMarks)
-        for (std::uint8_t m : mesh.marked)
-            marked += m != 0;
-    b.markedCount = marked;
+    const auto isMarked = [&](std::size_t k) { return haveMarks && mesh.marked[k] != 0; };
+
+    // Unmarked faces first, then the marked ones, each set by material, so that each set and each
+    // material in it is one range.
+    const auto bucketOf = [&](std::size_t k) { return (isMarked(k) ? materials : 0) + materialOf(k); };
+    std::vector<std::size_t> start(2 * materials, 0);
+    for (std::size_t k = 0; k < nf; ++k)
+        ++start[bucketOf(k)];
+    b.unmarkedRanges.clear();
+    b.markedRanges.clear();
+    std::size_t first = 0;
+    for (std::size_t bucket = 0; bucket < 2 * materials; ++bucket) {
+        const std::size_t count = start[bucket];
+        start[bucket] = first;
+        auto& ranges = bucket < materials ? b.unmarkedRanges : b.markedRanges;
+        if (count > 0)
+            ranges.push_back({std::uint16_t(bucket % materials), first, count});
+        first += count;
+    }
+    b.markedCount = nf - start[materials];
     const std::size_t bytes = nf * sizeof(FragMesh::Face);
-    if (marked == 0) {
-        upload(gl, GL_ELEMENT_ARRAY_BUFFER, b.indices, bytes, mesh.faces.data(), replace);
+    if (b.unmarkedRanges.size() + b.markedRanges.size() <= 1) {
+        upload(gl, GL_ELEMENT_ARRAY_BUFFER, b.indices, bytes, faces.data(), replace);
         return;
     }
-    // Unmarked faces first, the marked ones after them, so that each set is one range.
     gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.indices);
     if (replace)
         gl.glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(bytes), nullptr, GL_STATIC_DRAW);
     writeMapped(gl, GL_ELEMENT_ARRAY_BUFFER, bytes, [&](void* dst) {
         auto* out = static_cast<FragMesh::Face*>(dst);
-        std::size_t front = 0, back = nf - marked;
+        std::vector<std::size_t> next = start;
         for (std::size_t k = 0; k < nf; ++k)
-            std::memcpy(&out[mesh.marked[k] ? back++ : front++], &mesh.faces[k], sizeof(FragMesh::Face));
+            std::memcpy(&out[next[isMarked(k) ? materials : materialOf(k)]++], &faces[k],
+                        sizeof(FragMesh::Face));
     });
     ++traffic.uploads;
     traffic.uploadedBytes += bytes;
+}
+
+void FragmentBufferCache::fillTexture(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh) {
+    const MeshTexture* texture = mesh.texture.get();
+    b.texture = texture;
+    if (!texture)
+        return;
+    // Rows of an image run downwards and v upwards.
+    std::vector<float> coords(2 * b.drawnVertexCount);
+    for (std::size_t d = 0; d < b.drawnVertexCount; ++d) {
+        coords[2 * d] = texture->coords[d].x();
+        coords[2 * d + 1] = 1.0f - texture->coords[d].y();
+    }
+    if (!b.texCoords)
+        genBuffers(gl, 1, &b.texCoords);
+    upload(gl, GL_ARRAY_BUFFER, b.texCoords, coords.size() * sizeof(float), coords.data(), true);
+    if (!b.textures.empty())
+        return; // the images of a mesh never change
+    for (const TextureMaterial& m : texture->materials)
+        b.textures.push_back(m.image ? uploadImage(gl, *m.image) : 0);
+}
+
+GLuint FragmentBufferCache::uploadImage(QOpenGLFunctions_2_1& gl, const QImage& image) {
+    GLint maxSide = 0;
+    gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
+    QImage fitted;
+    if (image.width() > maxSide || image.height() > maxSide) // only on small graphics memory
+        fitted = image.scaled(std::min(image.width(), maxSide), std::min(image.height(), maxSide),
+                              Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QImage& drawn = fitted.isNull() ? image : fitted;
+    GLuint name = 0;
+    gl.glGenTextures(1, &name);
+    ++liveNames;
+    gl.glPushAttrib(GL_TEXTURE_BIT);
+    gl.glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    gl.glBindTexture(GL_TEXTURE_2D, name);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(drawn.bytesPerLine() / 4));
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    // The smaller levels keep a far view of a sherd from shimmering.
+    gl.glTexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, GL_TRUE);
+    const GLint format = drawn.hasAlphaChannel() ? GL_RGBA8 : GL_RGB8;
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, format, drawn.width(), drawn.height(), 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                    drawn.constBits());
+    gl.glPopClientAttrib();
+    gl.glPopAttrib();
+    ++traffic.uploads;
+    traffic.uploadedBytes += std::size_t(drawn.sizeInBytes());
+    return name;
 }
 
 FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment& f) {
@@ -207,7 +299,8 @@ FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment
     const std::uint32_t changes = mesh.changes | b.pending;
     // A new mesh (also a new fragment at the address of a deleted one) comes with Topology set.
     const bool rebuild = !b.built || (changes & FragMesh::Topology) ||
-                         b.vertexCount != mesh.vertices.size() || b.faceCount != mesh.faces.size();
+                         b.vertexCount != mesh.vertices.size() || b.faceCount != mesh.faces.size() ||
+                         b.texture != mesh.texture.get();
     std::uint32_t uploaded = 0;
     if (rebuild) {
         if (!b.built) {
@@ -219,11 +312,15 @@ FragmentBuffers* FragmentBufferCache::prepare(QOpenGLFunctions_2_1& gl, Fragment
             b.highlights = names[3];
             b.indices = names[4];
         }
+        if (b.texture != mesh.texture.get())
+            freeTextures(gl, b);
         b.vertexCount = mesh.vertices.size();
         b.faceCount = mesh.faces.size();
+        b.drawnVertexCount = mesh.texture ? mesh.texture->drawnVertexCount() : b.vertexCount;
         fillPositions(gl, b, mesh, true);
         fillColors(gl, b, mesh, true);
         fillIndices(gl, b, mesh, true);
+        fillTexture(gl, b, mesh);
         b.built = true;
         ++traffic.bufferSets;
         uploaded = AllChanges;
@@ -312,7 +409,16 @@ void FragmentBufferCache::genBuffers(QOpenGLFunctions_2_1& gl, GLsizei n, GLuint
     liveNames += std::size_t(n);
 }
 
+void FragmentBufferCache::freeTextures(QOpenGLFunctions_2_1& gl, FragmentBuffers& b) {
+    for (GLuint name : textureNamesOf(b)) {
+        gl.glDeleteTextures(1, &name);
+        --liveNames;
+    }
+    b.textures.clear();
+}
+
 void FragmentBufferCache::freeBuffers(QOpenGLFunctions_2_1& gl, FragmentBuffers& b) {
+    freeTextures(gl, b);
     for (GLuint name : namesOf(b)) {
         gl.glDeleteBuffers(1, &name);
         --liveNames;
@@ -325,8 +431,8 @@ void FragmentBufferCache::forgetGroup(QOpenGLContextGroup* group) {
     if (it == groups.end())
         return;
     for (const auto& [f, b] : it->second.entries)
-        liveNames -= namesOf(b).size();
-    liveNames -= it->second.unfreed.size();
+        liveNames -= namesOf(b).size() + textureNamesOf(b).size();
+    liveNames -= it->second.unfreed.size() + it->second.unfreedTextures.size();
     groups.erase(it);
 }
 
@@ -348,19 +454,22 @@ void FragmentBufferCache::release(const Fragment* f) {
             continue;
         FragmentBuffers& b = it->second;
         if (!withGroupCurrent(group, [&](QOpenGLFunctions_2_1& gl) { freeBuffers(gl, b); })) {
-            const std::vector<GLuint> names = namesOf(b);
+            const std::vector<GLuint> names = namesOf(b), textures = textureNamesOf(b);
             state.unfreed.insert(state.unfreed.end(), names.begin(), names.end());
+            state.unfreedTextures.insert(state.unfreedTextures.end(), textures.begin(), textures.end());
         }
         state.entries.erase(it);
     }
 }
 
 void FragmentBufferCache::deleteUnfreed(QOpenGLFunctions_2_1& gl, GroupBuffers& group) {
-    if (group.unfreed.empty())
-        return;
-    gl.glDeleteBuffers(GLsizei(group.unfreed.size()), group.unfreed.data());
-    liveNames -= group.unfreed.size();
+    if (!group.unfreed.empty())
+        gl.glDeleteBuffers(GLsizei(group.unfreed.size()), group.unfreed.data());
+    if (!group.unfreedTextures.empty())
+        gl.glDeleteTextures(GLsizei(group.unfreedTextures.size()), group.unfreedTextures.data());
+    liveNames -= group.unfreed.size() + group.unfreedTextures.size();
     group.unfreed.clear();
+    group.unfreedTextures.clear();
 }
 
 bool FragmentBufferCache::withGroupCurrent(QOpenGLContextGroup* group,

@@ -5,6 +5,7 @@
 // must be an OpenGL 2.1 compatibility context).
 
 #include "frag_mesh.h"
+#include "mesh_texture.h"
 
 #include <QOpenGLFunctions_2_1>
 #include <cstddef>
@@ -28,11 +29,26 @@ struct RenderCounters {
 // The buffers of one fragment in one share group. Positions are floats relative to `origin`
 // (the box centre at upload time), so that coordinates far from the origin keep their precision;
 // the drawing translates by origin in double precision.
+//
+// A textured mesh is drawn over its texture's drawn vertices (MeshTexture: the mesh's vertices and
+// the copies at the seams of the texture map), and its unmarked faces are sorted by material, one
+// range each, and so are the marked ones, so that each range is drawn with its image bound.
 struct FragmentBuffers {
+    // The faces of one material: a range of indices (in faces).
+    struct MaterialRange {
+        std::uint16_t material = 0;
+        std::size_t first = 0, count = 0;
+    };
+
     GLuint positions = 0, normals = 0, colors = 0, highlights = 0, indices = 0;
     GLuint pickPositions = 0, pickColors = 0; // one vertex per face corner, built on demand
+    GLuint texCoords = 0;                     // per drawn vertex, for a textured mesh
+    std::vector<GLuint> textures;             // per material: its image, or 0 without one
+    const MeshTexture* texture = nullptr;     // what texCoords and textures were made from
     std::size_t vertexCount = 0, faceCount = 0;
-    std::size_t markedCount = 0; // marked faces, stored after the unmarked ones in indices
+    std::size_t drawnVertexCount = 0; // vertexCount plus the seam copies of a textured mesh
+    std::size_t markedCount = 0;      // marked faces, stored after the unmarked ones in indices
+    std::vector<MaterialRange> unmarkedRanges, markedRanges; // in index order
     Eigen::Vector3d origin = Eigen::Vector3d::Zero();
     std::uint32_t pending = 0;            // changes uploaded by another share group, not yet here
     std::uint64_t positionGeneration = 0; // counts position uploads
@@ -64,7 +80,7 @@ public:
     void setIdleLimitMs(std::int64_t ms) { idleLimitMs = ms; }
     // Number of fragments with buffers in the current share group.
     std::size_t entryCount() const;
-    // Buffer names the cache holds on the GPU, over all share groups.
+    // Buffer and texture names the cache holds on the GPU, over all share groups.
     std::size_t liveBufferCount() const { return liveNames; }
 
     RenderCounters counters() const { return traffic; }
@@ -75,7 +91,7 @@ private:
     // What the cache keeps in one share group.
     struct GroupBuffers {
         Entries entries;
-        std::vector<GLuint> unfreed; // names of released fragments still to delete
+        std::vector<GLuint> unfreed, unfreedTextures; // names of released fragments still to delete
     };
 
     GroupBuffers* currentGroup();
@@ -89,8 +105,15 @@ private:
     void fillPositions(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
     void fillColors(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
     void fillIndices(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh, bool replace);
+    void fillTexture(QOpenGLFunctions_2_1& gl, FragmentBuffers& b, const FragMesh& mesh);
+    // Fills buffer with one value per drawn vertex: write(meshVertex, destination) for each.
+    template <class T, class Write>
+    void fillPerDrawnVertex(QOpenGLFunctions_2_1& gl, GLuint buffer, const FragmentBuffers& b,
+                            const FragMesh& mesh, bool replace, Write write);
     void genBuffers(QOpenGLFunctions_2_1& gl, GLsizei n, GLuint* names);
+    GLuint uploadImage(QOpenGLFunctions_2_1& gl, const QImage& image);
     void freeBuffers(QOpenGLFunctions_2_1& gl, FragmentBuffers& b);
+    void freeTextures(QOpenGLFunctions_2_1& gl, FragmentBuffers& b);
     // Drops the bookkeeping of a share group that was destroyed (its buffers went with it).
     void forgetGroup(QOpenGLContextGroup* group);
     void sweepIdle(QOpenGLFunctions_2_1& gl, Entries& entries, std::int64_t now);

@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int SphereSlices = 36;
+bool showTextures = true;
+// How much of the focus colour a focused textured fragment takes on.
+constexpr float FocusTint = 0.45f;
 constexpr int SphereStacks = 18;
 
 Color4b drawnColor(const Constraint& c) {
@@ -44,6 +47,13 @@ public:
     void forgetFragment(const Fragment* f) override { releaseFragmentBuffers(f); }
 
 private:
+    // Faces first .. first + count of b's index buffer, with the arrays bound.
+    static void drawFaces(QOpenGLFunctions_2_1& gl, const FragmentBuffers& b, std::size_t first,
+                          std::size_t count);
+    // Ranges of a textured mesh's faces, each with its material's image (or in its colours).
+    void drawTexturedRanges(QOpenGLFunctions_2_1& gl, const FragmentBuffers& b,
+                            const std::vector<FragmentBuffers::MaterialRange>& ranges);
+
     struct Label {
         WindowDisc disc;
         QString text;
@@ -52,7 +62,9 @@ private:
     void flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter);
 
     std::vector<Label> labels;
-    int markerDepth = 0; // nesting of drawConstraintMarkers through the groups' members
+    int markerDepth = 0;      // nesting of drawConstraintMarkers through the groups' members
+    bool focusedDraw = false; // the fragment drawn is focused (its highlight colours are bound)
+    Color4b focusColor;       // of the fragment drawn
 };
 
 void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
@@ -76,30 +88,81 @@ void SceneRenderer::drawFragment(Fragment& f, bool showMarkedFaces) {
     gl.glBindBuffer(GL_ARRAY_BUFFER, b->normals);
     gl.glNormalPointer(GL_FLOAT, 0, nullptr);
     gl.glEnableClientState(GL_NORMAL_ARRAY);
-    gl.glBindBuffer(GL_ARRAY_BUFFER, f.isFocused() ? b->highlights : b->colors);
+    focusedDraw = f.isFocused();
+    focusColor = f.getFocusColor();
+    gl.glBindBuffer(GL_ARRAY_BUFFER, focusedDraw ? b->highlights : b->colors);
     gl.glColorPointer(4, GL_UNSIGNED_BYTE, 0, nullptr);
     gl.glEnableClientState(GL_COLOR_ARRAY);
     gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b->indices);
 
     const std::size_t unmarked = b->faceCount - b->markedCount;
-    // The index range spares the driver a scan of the indices.
-    const auto last = GLuint(b->vertexCount > 0 ? b->vertexCount - 1 : 0);
-    if (showMarkedFaces && b->markedCount > 0) {
-        if (unmarked > 0)
-            gl.glDrawRangeElements(GL_TRIANGLES, 0, last, GLsizei(3 * unmarked), GL_UNSIGNED_INT, nullptr);
-        gl.glDisableClientState(GL_COLOR_ARRAY);
-        gl.glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
-        const auto offset = static_cast<std::uintptr_t>(3 * unmarked * sizeof(GLuint));
-        gl.glDrawRangeElements(GL_TRIANGLES, 0, last, GLsizei(3 * b->markedCount), GL_UNSIGNED_INT,
-                               reinterpret_cast<const void*>(offset));
-    } else {
-        gl.glDrawRangeElements(GL_TRIANGLES, 0, last, GLsizei(3 * b->faceCount), GL_UNSIGNED_INT, nullptr);
+    const bool textured = showTextures && b->texCoords;
+    if (textured)
+        drawTexturedRanges(gl, *b, b->unmarkedRanges);
+    else if (unmarked > 0)
+        drawFaces(gl, *b, 0, unmarked);
+    if (b->markedCount > 0) {
+        if (showMarkedFaces) {
+            gl.glDisableClientState(GL_COLOR_ARRAY);
+            gl.glColor4f(1.0f, 0.0f, 0.0f, 1.0f);
+            drawFaces(gl, *b, unmarked, b->markedCount);
+        } else if (textured) {
+            drawTexturedRanges(gl, *b, b->markedRanges);
+        } else {
+            drawFaces(gl, *b, unmarked, b->markedCount);
+        }
     }
 
     gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     gl.glPopMatrix();
     gl.glPopClientAttrib();
+    gl.glPopAttrib();
+}
+
+void SceneRenderer::drawFaces(QOpenGLFunctions_2_1& gl, const FragmentBuffers& b, std::size_t first,
+                              std::size_t count) {
+    // The index range spares the driver a scan of the indices.
+    const auto last = GLuint(b.drawnVertexCount > 0 ? b.drawnVertexCount - 1 : 0);
+    const auto offset = static_cast<std::uintptr_t>(3 * first * sizeof(GLuint));
+    gl.glDrawRangeElements(GL_TRIANGLES, 0, last, GLsizei(3 * count), GL_UNSIGNED_INT,
+                           reinterpret_cast<const void*>(offset));
+}
+
+void SceneRenderer::drawTexturedRanges(QOpenGLFunctions_2_1& gl, const FragmentBuffers& b,
+                                       const std::vector<FragmentBuffers::MaterialRange>& ranges) {
+    gl.glPushAttrib(GL_TEXTURE_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LIGHTING_BIT);
+    gl.glBindBuffer(GL_ARRAY_BUFFER, b.texCoords);
+    gl.glTexCoordPointer(2, GL_FLOAT, 0, nullptr);
+    gl.glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    const GLboolean colorMaterial = gl.glIsEnabled(GL_COLOR_MATERIAL);
+    // The image is lit as the rest, by a material of its own: white, or a focused fragment's
+    // highlight mixed with white, so that the picture still shows through the tint. (The current
+    // colour that colour tracking would take is not dependable once a colour array was in use.)
+    const GLfloat tint = focusedDraw ? FocusTint : 0.0f;
+    const GLfloat material[4] = {1.0f - tint + tint * float(focusColor.r) / 255.0f,
+                                 1.0f - tint + tint * float(focusColor.g) / 255.0f,
+                                 1.0f - tint + tint * float(focusColor.b) / 255.0f, 1.0f};
+    for (const FragmentBuffers::MaterialRange& r : ranges) {
+        const GLuint image = r.material < b.textures.size() ? b.textures[r.material] : 0;
+        if (image) {
+            gl.glEnable(GL_TEXTURE_2D);
+            gl.glBindTexture(GL_TEXTURE_2D, image);
+            gl.glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+            gl.glDisableClientState(GL_COLOR_ARRAY);
+            gl.glDisable(GL_COLOR_MATERIAL);
+            gl.glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, material);
+            gl.glColor4fv(material);
+        } else { // a material without image shows the fragment's colours
+            gl.glDisable(GL_TEXTURE_2D);
+            if (colorMaterial)
+                gl.glEnable(GL_COLOR_MATERIAL);
+            gl.glEnableClientState(GL_COLOR_ARRAY);
+        }
+        drawFaces(gl, b, r.first, r.count);
+    }
+    gl.glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    gl.glEnableClientState(GL_COLOR_ARRAY);
     gl.glPopAttrib();
 }
 
@@ -265,6 +328,14 @@ void SceneRenderer::flushLabels(QOpenGLFunctions_2_1& gl, QPainter* painter) {
 }
 
 } // namespace
+
+void setTexturesShown(bool shown) {
+    showTextures = shown;
+}
+
+bool texturesShown() {
+    return showTextures;
+}
 
 void installSceneRenderer() {
     static SceneRenderer* renderer = new SceneRenderer; // lives as long as the program

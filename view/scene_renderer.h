@@ -26,6 +26,11 @@ class QOpenGLFunctions_2_1;
 // compatibility context.
 void installSceneRenderer();
 
+// Whether textured fragments show their texture (lit like the rest) or their colour, as other
+// fragments do (the group colours). Shown by default.
+void setTexturesShown(bool shown);
+bool texturesShown();
+
 // GPU traffic since the last reset (every buffer upload counts), for tests and benchmarks: a
 // frame in which nothing changed adds nothing.
 RenderCounters sceneRenderCounters();

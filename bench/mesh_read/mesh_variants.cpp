@@ -1,5 +1,7 @@
 #include "mesh_variants.h"
 
+#include "staged_file.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -199,4 +201,23 @@ bool writeObjFile(const QString& path, const FragMesh& m, QString& error, const 
     }
     std::fwrite(buf.data(), 1, buf.size(), f);
     return std::fclose(f) == 0;
+}
+
+bool writeBinaryStlFile(const QString& path, const FragMesh& m, QString& error) {
+    QByteArray out = "solid, but binary"; // the header trap: binary STL may start with "solid"
+    out = out.leftJustified(80, ' ');
+    const auto count = std::uint32_t(m.faces.size());
+    out.reserve(84 + 50 * qsizetype(count));
+    out.append(reinterpret_cast<const char*>(&count), 4);
+    for (const FragMesh::Face& t : m.faces) {
+        float record[12] = {}; // the normal (left 0), then the corners
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                record[3 + 3 * j + k] = float(m.vertices[t[j]][k]);
+        out.append(reinterpret_cast<const char*>(record), sizeof record);
+        out.append(2, '\0'); // no attribute
+    }
+    // Written at once, as the PLY files are: the page cache then holds it in large pages, which
+    // makes a mapped file much faster to read the first time.
+    return writeFileAtomically(path, out, error);
 }

@@ -35,3 +35,6 @@ struct ObjTexCoords {
 // texture, also its mtllib, usemtl and vt lines and faces "v/vt".
 bool writeObjFile(const QString& path, const FragMesh& mesh, QString& error,
                   const ObjTexCoords* texture = nullptr);
+
+// Binary STL: each face as its three corner positions (float), normal (0, 0, 0), no attribute.
+bool writeBinaryStlFile(const QString& path, const FragMesh& mesh, QString& error);

@@ -43,26 +43,6 @@
 #include <functional>
 #include <xcb/xcb.h>
 
-// Answers the next message boxes as a user would, remembering their titles and texts.
-class MessageBoxCatcher : public QObject {
-public:
-    QStringList titles, texts;
-    MessageBoxCatcher() {
-        timer.setInterval(20);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                titles << box->windowTitle();
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer.start();
-    }
-
-private:
-    QTimer timer;
-};
-
 namespace {
 // Asks the X server to resize the window, as a window manager does when the user drags its edge:
 // the window learns its new size from the server, not from a call of its own.
@@ -224,7 +204,7 @@ private slots:
         QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
         QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
         // "Edit" comes after "File", then "View" with the two ways of finding the marks, exact
-        // checked, and the Refine matches; then "Tools".
+        // checked, the Refine matches and the textures (shown); then "Tools".
         const QList<QAction*> menus = w.menuBar()->actions();
         QCOMPARE(menus.size(), 4);
         QCOMPARE(menus[3]->text(), QStringLiteral("Tools"));
@@ -239,7 +219,7 @@ private slots:
         for (const QAction* a : menus[2]->menu()->actions())
             methods << a->text() + (a->isChecked() ? "*" : "");
         QCOMPARE(methods, (QStringList{"Interpenetration: exact*", "Interpenetration: GPU passes", "",
-                                       "Show Refine Matches"}));
+                                       "Show Refine Matches", "Show Textures*"}));
         QStringList keys;
         for (const QAction* a : file->actions())
             keys << a->shortcut().toString(QKeySequence::PortableText);

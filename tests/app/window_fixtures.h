@@ -16,11 +16,34 @@
 
 #include <QMenu>
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+// Answers the next message boxes as a user would, remembering their titles and texts.
+class MessageBoxCatcher : public QObject {
+public:
+    QStringList titles, texts;
+    MessageBoxCatcher() {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                titles << box->windowTitle();
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start();
+    }
+
+private:
+    QTimer timer;
+};
 
 // The vessel with 60 vertices around and 40 rings, written into folder.
 inline bool writeSmallSample(const QString& folder, SampleVessel& sample, QString& error) {

@@ -1,4 +1,4 @@
-// The PLY and OBJ readers, through the installed mesh formats, on files the tests write
+// The PLY, OBJ, STL and OFF readers, through the installed mesh formats, on files the tests write
 // themselves: every supported variant with exact expected contents, and malformed files with the
 // expected refusal.
 
@@ -6,7 +6,10 @@
 #include "mesh_readers.h"
 #include "obj_reader.h"
 #include "ply_reader.h"
+#include "ply_writer.h"
+#include "stl_reader.h"
 
+#include <Eigen/Geometry>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,11 +19,13 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
@@ -287,6 +292,177 @@ GridMesh makeGrid(int n) {
     return g;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Triangle meshes for the STL and OFF readers, and their files as the tests write them.
+
+// Vertices numbered in the order the faces first use them, every vertex used: the numbering the
+// STL reader gives, so that one mesh can be compared in every format.
+struct TriMesh {
+    QList<Point3d> positions; // float values
+    QList<Color4b> colors;
+    QList<FragMesh::Face> faces;
+};
+
+TriMesh inFirstUseOrder(const QList<Point3d>& positions, const QList<Color4b>& colors,
+                        const QList<FragMesh::Face>& faces) {
+    TriMesh m;
+    QList<int> number(positions.size(), -1);
+    for (const FragMesh::Face& f : faces) {
+        FragMesh::Face renumbered{};
+        for (int j = 0; j < 3; ++j) {
+            int& n = number[qsizetype(f[std::size_t(j)])];
+            if (n < 0) {
+                n = int(m.positions.size());
+                m.positions << positions[qsizetype(f[std::size_t(j)])];
+                m.colors << colors[qsizetype(f[std::size_t(j)])];
+            }
+            renumbered[std::size_t(j)] = std::uint32_t(n);
+        }
+        m.faces << renumbered;
+    }
+    return m;
+}
+
+// The coloured grid of makeGrid, its quads split into triangles.
+TriMesh triangleGrid(int n) {
+    const GridMesh g = makeGrid(n);
+    return inFirstUseOrder(g.positions, g.colors, fans(g.faces));
+}
+
+FragMesh fragMeshOf(const TriMesh& m) {
+    FragMesh f;
+    f.vertices.assign(m.positions.begin(), m.positions.end());
+    f.fileColors.assign(m.colors.begin(), m.colors.end());
+    f.hasVertexColors = true;
+    f.faces.assign(m.faces.begin(), m.faces.end());
+    return f;
+}
+
+void appendFloat(QByteArray& out, double v) {
+    const auto f = float(v);
+    out.append(reinterpret_cast<const char*>(&f), 4); // STL is little endian, like this machine
+}
+
+// Binary STL: the header padded to 80 bytes, the count, then per facet a normal, the corners and
+// two attribute bytes (here not zero, as some writers put colours there).
+QByteArray binaryStl(const QList<std::array<Point3d, 3>>& facets, const QByteArray& header) {
+    QByteArray out = header.left(80).leftJustified(80, ' ');
+    const auto n = std::uint32_t(facets.size());
+    out.append(reinterpret_cast<const char*>(&n), 4);
+    for (const auto& facet : facets) {
+        const Point3d normal = (facet[1] - facet[0]).cross(facet[2] - facet[0]).normalized();
+        for (const Point3d& p : {normal, facet[0], facet[1], facet[2]})
+            for (int k = 0; k < 3; ++k)
+                appendFloat(out, p[k]);
+        out.append("\x1f\x7c", 2);
+    }
+    return out;
+}
+
+QList<std::array<Point3d, 3>> facetsOf(const TriMesh& m) {
+    QList<std::array<Point3d, 3>> facets;
+    for (const FragMesh::Face& f : m.faces)
+        facets << std::array<Point3d, 3>{m.positions[qsizetype(f[0])], m.positions[qsizetype(f[1])],
+                                         m.positions[qsizetype(f[2])]};
+    return facets;
+}
+
+QByteArray stlNumber(double v) {
+    if (v == 0 && std::signbit(v))
+        return "-0";
+    return QByteArray::number(float(v), 'g', 9); // enough digits for a float to read back exactly
+}
+
+// ASCII STL with the keywords as given (e.g. upper case), the line ending nl, and the facets split
+// into `solids` solids.
+QByteArray asciiStl(const QList<std::array<Point3d, 3>>& facets, int solids = 1, bool upper = false,
+                    const QByteArray& nl = "\n") {
+    auto word = [upper](const char* w) { return upper ? QByteArray(w).toUpper() : QByteArray(w); };
+    QByteArray out;
+    for (int s = 0; s < solids; ++s) {
+        out += word("solid") + " part " + QByteArray::number(s) + nl;
+        for (qsizetype i = facets.size() * s / solids; i < facets.size() * (s + 1) / solids; ++i) {
+            out += "  " + word("facet") + " " + word("normal") + " 0 0 1" + nl + "    " + word("outer") +
+                   " " + word("loop") + nl;
+            for (const Point3d& p : facets[i])
+                out += "\t" + word("vertex") + " " + stlNumber(p.x()) + " " + stlNumber(p.y()) + " " +
+                       stlNumber(p.z()) + nl;
+            out += "    " + word("endloop") + nl + "  " + word("endfacet") + nl;
+        }
+        out += word("endsolid") + " part " + QByteArray::number(s) + nl;
+    }
+    return out;
+}
+
+// How an OFF file writes its colours.
+enum class OffColors { None, Bytes, BytesWithAlpha, Unit };
+
+QByteArray offNumber(double v) {
+    return QByteArray::number(v, 'g', 17);
+}
+
+// An OFF file of the mesh: keyword (empty for none), counts on the keyword's line or their own,
+// normals and colours as asked, comments and blank lines between the lines.
+QByteArray offFile(const TriMesh& m, const QByteArray& keyword, OffColors colors, bool normals = false,
+                   bool countsOnKeywordLine = false) {
+    QByteArray out = "# written by the test\n";
+    const QByteArray counts =
+        QByteArray::number(m.positions.size()) + " " + QByteArray::number(m.faces.size()) + " 0";
+    if (keyword.isEmpty())
+        out += counts + "\n";
+    else if (countsOnKeywordLine)
+        out += keyword + " " + counts + "\n";
+    else
+        out += keyword + "\n\n# counts\n" + counts + "\n";
+    for (qsizetype i = 0; i < m.positions.size(); ++i) {
+        const Point3d& p = m.positions[i];
+        out += offNumber(p.x()) + " " + offNumber(p.y()) + "\t" + offNumber(p.z());
+        if (normals)
+            out += " 0 0 1";
+        const Color4b c = m.colors[i];
+        if (colors == OffColors::Bytes || colors == OffColors::BytesWithAlpha)
+            out +=
+                " " + QByteArray::number(c.r) + " " + QByteArray::number(c.g) + " " + QByteArray::number(c.b);
+        if (colors == OffColors::BytesWithAlpha)
+            out += " 255";
+        if (colors == OffColors::Unit)
+            out += " " + offNumber(c.r / 255.0) + " " + offNumber(c.g / 255.0) + " " + offNumber(c.b / 255.0);
+        out += i % 7 == 0 ? " # a comment\n" : "\n";
+        if (i % 11 == 0)
+            out += "\n";
+    }
+    for (qsizetype i = 0; i < m.faces.size(); ++i) {
+        const FragMesh::Face& f = m.faces[i];
+        out +=
+            "3 " + QByteArray::number(f[0]) + " " + QByteArray::number(f[1]) + " " + QByteArray::number(f[2]);
+        out += i % 5 == 0 ? " 255 0 0\r\n" : "\n"; // a face colour, which is not read
+    }
+    return out;
+}
+
+// A unit cube of 12 facets whose corners are first used in the order 0..7.
+const Point3d cubeCorners[8] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                                {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+const QList<FragMesh::Face> cubeFaces = {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                                         {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+
+QList<std::array<Point3d, 3>> cubeFacets() {
+    QList<std::array<Point3d, 3>> facets;
+    for (const FragMesh::Face& f : cubeFaces)
+        facets << std::array<Point3d, 3>{cubeCorners[f[0]], cubeCorners[f[1]], cubeCorners[f[2]]};
+    return facets;
+}
+
+Expected cubeExpected() {
+    Expected e;
+    e.vertices = 8;
+    e.faces = cubeFaces;
+    e.colors = false;
+    for (int i = 0; i < 8; ++i)
+        e.positions << qMakePair(i, cubeCorners[i]);
+    return e;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Expected)
@@ -375,9 +551,10 @@ private slots:
         QVERIFY(dir_.isValid());
         installMeshReaders();
         installMeshReaders(); // again: nothing is listed twice
-        QCOMPARE(meshSuffixes(), QStringList({"ply", "obj"}));
+        QCOMPARE(meshSuffixes(), QStringList({"ply", "obj", "stl", "off"}));
         QCOMPARE(meshFileDialogFilter(),
-                 QStringLiteral("All meshes (*.ply *.obj);;ply (*.ply);;obj (*.obj)"));
+                 QStringLiteral("All meshes (*.ply *.obj *.stl *.off);;ply (*.ply);;obj "
+                                "(*.obj);;stl (*.stl);;off (*.off)"));
     }
 
     void readsValidFiles_data() {
@@ -552,6 +729,120 @@ private slots:
                 QTest::newRow(("obj-continued-last-line" + QByteArray(end).toPercentEncoding()).constData())
                     << QStringLiteral("last.obj") << lastLine + end << e;
         }
+
+        // STL: corners at the same position are one vertex, numbered as first met.
+        {
+            const Expected cube = cubeExpected();
+            QTest::newRow("stl-binary-cube")
+                << QStringLiteral("cube.stl") << binaryStl(cubeFacets(), "cube") << cube;
+            QTest::newRow("stl-binary-cube-solid-header")
+                << QStringLiteral("solid.STL") << binaryStl(cubeFacets(), "solid cube, but binary") << cube;
+            QTest::newRow("stl-ascii-cube") << QStringLiteral("cube.stl") << asciiStl(cubeFacets()) << cube;
+            QTest::newRow("stl-ascii-cube-upper-case-crlf-three-solids")
+                << QStringLiteral("cube.stl") << asciiStl(cubeFacets(), 3, true, "\r\n") << cube;
+            // Normals are not read: missing, or not numbers at all.
+            QTest::newRow("stl-ascii-odd-normals")
+                << QStringLiteral("normals.stl")
+                << QByteArray(asciiStl(cubeFacets()))
+                       .replace("facet normal 0 0 1\n", "facet\n")
+                       .replace("solid part 0\n  facet\n", "solid part 0\n  facet normal nan -nan 1.#IND\n")
+                << cube;
+            QTest::newRow("stl-ascii-name-less-solid-and-number-forms")
+                << QStringLiteral("forms.stl")
+                << QByteArray("solid\nfacet normal 0 0 0\nouter loop\nvertex +1e0 0.0 -0\nvertex 1E-46 1 .5\n"
+                              "vertex 1 0 0\nendloop\nendfacet\nendsolid\n")
+                << [] {
+                       Expected e;
+                       e.vertices = 3; // (1, 0, -0) and (1, 0, 0) are two; 1e-46 is 0 as strtof reads it
+                       e.faces = {{0, 1, 2}};
+                       e.colors = false;
+                       e.positions = {qMakePair(0, Point3d(1, 0, 0)), qMakePair(1, Point3d(0, 1, 0.5)),
+                                      qMakePair(2, Point3d(1, 0, 0))};
+                       return e;
+                   }();
+            // Exact positions: -0 and 0 are different floats, a degenerate facet is kept.
+            const QList<std::array<Point3d, 3>> signedZero = {
+                {Point3d(0, 0, 0), Point3d(1, 0, 0), Point3d(0, 1, 0)},
+                {Point3d(-0.0, 0, 0), Point3d(0, 1, 0), Point3d(1, 0, 0)},
+                {Point3d(1, 0, 0), Point3d(1, 0, 0), Point3d(1, 0, 0)}};
+            Expected z;
+            z.vertices = 4;
+            z.faces = {{0, 1, 2}, {3, 2, 1}, {1, 1, 1}};
+            z.colors = false;
+            QTest::newRow("stl-binary-signed-zero-and-degenerate")
+                << QStringLiteral("zero.stl") << binaryStl(signedZero, "zeros") << z;
+            QTest::newRow("stl-ascii-signed-zero-and-degenerate")
+                << QStringLiteral("zero.stl") << asciiStl(signedZero) << z;
+        }
+
+        // OFF: polygons become fans, every vertex is kept, colours by the file's scale.
+        {
+            const QByteArray square = "0 0 0\n3 0 0\n3 2 0\n0 2 1\n7 8 9\n";
+            Expected e;
+            e.vertices = 5;
+            e.faces = {{0, 1, 2}, {0, 2, 3}, {4, 0, 1}, {4, 1, 2}, {4, 2, 3}};
+            e.colors = false;
+            e.positions = {qMakePair(1, basePositions[1]), qMakePair(4, basePositions[4])};
+            const QByteArray faces = "4 0 1 2 3\n5 4 0 1 2 3 0.5 0.5 0.5 1\n";
+            QTest::newRow("off-polygons")
+                << QStringLiteral("poly.off") << "OFF\n5 2 7\n" + square + faces << e;
+            QTest::newRow("off-no-edge-count-trailing-lines")
+                << QStringLiteral("poly.off") << "OFF 5 2\n" + square + faces + "\n# the end\n2 0 1\n"
+                << e;
+            // Colours: integers unless written as reals or all at most 1; alpha when given.
+            const auto colored = [&](const QByteArray& keyword, const QByteArray& colors, Color4b first,
+                                     Color4b last) {
+                QByteArray text = keyword + "\n5 2 0\n";
+                const QList<QByteArray> rows = square.split('\n');
+                const QList<QByteArray> colorRows = colors.split('\n');
+                for (int i = 0; i < 5; ++i)
+                    text += rows[i] + " " + colorRows[i] + "\n";
+                Expected c = e;
+                c.colors = true;
+                c.colorsAt = {qMakePair(0, first), qMakePair(4, last)};
+                return std::make_pair(text + faces, c);
+            };
+            const QList<std::tuple<const char*, QByteArray, QByteArray, Color4b, Color4b>> colorRows = {
+                {"coff-bytes",
+                 "COFF",
+                 "255 0 128\n1 2 3\n4 5 6\n7 8 9\n0 300 -4",
+                 {255, 0, 128, 255},
+                 {0, 255, 0, 255}},
+                {"coff-bytes-alpha",
+                 "COFF",
+                 "255 0 128 20\n1 2 3 4\n4 5 6 7\n7 8 9 10\n0 0 0 255",
+                 {255, 0, 128, 20},
+                 {0, 0, 0, 255}},
+                {"coff-unit",
+                 "COFF",
+                 "1 0 0.5\n0.1 0.2 0.3\n1 1 1\n0 0 0\n0.2 1e-1 2",
+                 {255, 0, 128, 255},
+                 {51, 26, 255, 255}},
+                {"coff-ones-and-zeros-are-unit",
+                 "COFF",
+                 "1 0 1\n0 0 0\n1 1 1\n0 1 0\n1 1 0 0",
+                 {255, 0, 255, 255},
+                 {255, 255, 0, 0}},
+                {"cnoff",
+                 "CNOFF",
+                 "0 0 1 255 0 128\n0 0 1 1 2 3\n0 0 1 4 5 6\n0 0 1 7 8 9\n0 0 1 1 2 3",
+                 {255, 0, 128, 255},
+                 {1, 2, 3, 255}},
+                {"off-colours-without-c",
+                 "OFF",
+                 "255 0 128\n1 2 3\n4 5 6\n7 8 9\n10 11 12",
+                 {255, 0, 128, 255},
+                 {10, 11, 12, 255}},
+            };
+            for (const auto& [tag, keyword, colors, first, last] : colorRows) {
+                const auto [text, c] = colored(keyword, colors, first, last);
+                QTest::newRow(tag) << QStringLiteral("colors.off") << text << c;
+            }
+            // Extra numbers on only some vertices of a plain file are not colours.
+            QTest::newRow("off-some-extra-numbers")
+                << QStringLiteral("extra.off")
+                << "OFF\n5 2 0\n0 0 0 1 2 3\n3 0 0\n3 2 0 4 5 6\n0 2 1\n7 8 9\n" + faces << e;
+        }
     }
 
     void readsValidFiles() {
@@ -716,9 +1007,12 @@ private slots:
 
         QTest::newRow("missing-ply") << "does-not-exist.ply" << QByteArray() << "does not exist";
         QTest::newRow("missing-obj") << "does-not-exist.obj" << QByteArray() << "does not exist";
+        QTest::newRow("missing-stl") << "does-not-exist.stl" << QByteArray() << "does not exist";
+        QTest::newRow("missing-off") << "does-not-exist.off" << QByteArray() << "does not exist";
         // Refused by its name, though its content is a good OBJ file.
-        QTest::newRow("unknown-suffix") << "mesh.stl" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
-                                        << "mesh.stl: unknown mesh format; Ostrakit reads .ply and .obj";
+        QTest::newRow("unknown-suffix")
+            << "mesh.xyz" << QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+            << "mesh.xyz: unknown mesh format; Ostrakit reads .ply, .obj, .stl and .off";
         // Indices out of range are quoted as the file writes them, on their line (the whole message).
         const QByteArray triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
         const QString outOfRange =
@@ -841,6 +1135,146 @@ private slots:
                 << "texnumber.ply" << texturedPly(format, QList<double>(8, 0.5), -1)
                 << "face 1 has texnumber -1";
         }
+
+        // STL.
+        {
+            const QByteArray cube = binaryStl(cubeFacets(), "cube");
+            const QByteArray ascii = asciiStl(cubeFacets());
+            QByteArray countAll = cube;
+            countAll.replace(80, 4, QByteArray("\xff\xff\xff\xff", 4));
+            QByteArray nan = cube;
+            const float notANumber = std::nanf("");
+            nan.replace(84 + 2 * 50 + 12 + 2 * 12 + 4, 4, reinterpret_cast<const char*>(&notANumber), 4);
+            QByteArray inf = cube;
+            const float infinite = -HUGE_VALF;
+            inf.replace(84 + 11 * 50 + 12 + 8, 4, reinterpret_cast<const char*>(&infinite), 4);
+            const QList<std::tuple<const char*, QByteArray, QString>> stl = {
+                {"empty", QByteArray(), "stl.stl: the file is empty"},
+                {"short-binary", cube.left(60),
+                 "stl.stl: not an STL file: 60 bytes are too few for binary STL (84 at least), and it is not "
+                 "ASCII STL (it does not start with \"solid\")"},
+                {"truncated-binary", cube.left(cube.size() - 1),
+                 "stl.stl: not an STL file: as binary STL its header declares 12 facets, which take 684 "
+                 "bytes, "
+                 "but the file has 683 (is it cut short?), and it is not ASCII STL (it does not start with "
+                 "\"solid\")"},
+                {"truncated-binary-solid-header", binaryStl(cubeFacets(), "solid cube").left(500),
+                 "stl.stl: not an STL file: as binary STL its header declares 12 facets, which take 684 "
+                 "bytes, "
+                 "but the file has 500 (is it cut short?), and it is not ASCII STL (it starts with \"solid\" "
+                 "but holds bytes that are not text)"},
+                {"binary-count-all-ones", countAll,
+                 "stl.stl: not an STL file: as binary STL its header declares 4294967295 facets, which take "
+                 "214748364834 bytes, but the file has 684 (is it cut short?), and it is not ASCII STL (it "
+                 "does not start with \"solid\")"},
+                {"binary-no-facets", binaryStl({}, "nothing"), "stl.stl: the file contains no facets"},
+                {"binary-nan", nan,
+                 "stl.stl: facet 3 (counted from 1) has a coordinate that is not a finite number"},
+                {"binary-infinity-in-last-facet", inf,
+                 "stl.stl: facet 12 (counted from 1) has a coordinate that is not a finite number"},
+                {"ascii-nan", QByteArray(ascii).replace("vertex 1 1 0", "vertex 1 nan 0"),
+                 "stl.stl: line 6: a coordinate of facet 1 is not a finite number"},
+                {"ascii-beyond-float", QByteArray(ascii).replace("vertex 1 1 1", "vertex 1 1 3.5e38"),
+                 "stl.stl: line 20: a coordinate of facet 3 is not a finite number"},
+                {"ascii-two-vertices",
+                 QByteArray(ascii).replace("\tvertex 0 1 0\n    endloop", "    endloop"),
+                 "stl.stl: line 9: facet 2 has 2 vertices (a facet has 3)"},
+                {"ascii-four-vertices",
+                 QByteArray(ascii).replace("\tvertex 1 1 0\n    endloop",
+                                           "\tvertex 1 1 0\n\tvertex 1 1 0\n    endloop"),
+                 "stl.stl: line 2: facet 1 has 4 vertices (a facet has 3)"},
+                {"ascii-not-a-number", QByteArray(ascii).replace("vertex 1 1 0", "vertex 1 one 0"),
+                 "stl.stl: line 6: \"one\" is not a number"},
+                {"ascii-missing-endloop",
+                 QByteArray(ascii).replace("endloop\n  endfacet\n  facet", "endfacet\n  facet"),
+                 "stl.stl: line 7: \"endfacet\" where \"vertex\" or \"endloop\" was expected"},
+                {"ascii-unknown-keyword", QByteArray(ascii).replace("endsolid", "endsolidus"),
+                 "\"endsolidus\" where \"facet\" or \"endsolid\" was expected"},
+                {"ascii-cut-inside-facet", ascii.left(ascii.indexOf("endloop")),
+                 "stl.stl: the file ends inside facet 1, where \"vertex\" or \"endloop\" was expected (is it "
+                 "cut short?)"},
+                {"ascii-no-endsolid", ascii.left(ascii.indexOf("endsolid")),
+                 "stl.stl: the file ends without \"endsolid\" (is it cut short?)"},
+                {"ascii-no-facets", QByteArray("solid empty\nendsolid empty\n"),
+                 "stl.stl: the file contains no facets"},
+                {"ascii-garbage-after-endsolid", ascii + "solid\x01", "line 87"},
+                {"text-not-stl", QByteArray("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"), "not an STL file"},
+            };
+            for (const auto& [tag, content, message] : stl)
+                QTest::newRow(("stl-" + QByteArray(tag)).constData()) << "stl.stl" << content << message;
+        }
+
+        // OFF.
+        {
+            const QByteArray body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+            const QList<std::tuple<const char*, QByteArray, QString>> off = {
+                {"empty", QByteArray(), "off.off: the file is empty"},
+                {"only-comments", QByteArray("# nothing\n\n  \n"),
+                 "off.off: not an OFF file (it holds nothing but blanks and comments)"},
+                {"not-off", QByteArray("ply\nformat ascii 1.0\n"),
+                 "off.off: not an OFF file (it does not start with \"OFF\")"},
+                {"binary", QByteArray("OFF BINARY\n\x00\x00\x00\x03", 15),
+                 "off.off: binary OFF files are not read (only the text form)"},
+                {"four-dimensional", "4OFF\n3 1 0\n0 0 0 1\n1 0 0 1\n0 1 0 1\n3 0 1 2\n",
+                 "off.off: the OFF variant \"4OFF\" is not read (only OFF, COFF, NOFF and CNOFF)"},
+                {"textured", "STOFF\n3 1 0\n" + body, "the OFF variant \"STOFF\" is not read"},
+                {"no-counts", QByteArray("OFF\n# nothing else\n"),
+                 "off.off: the file ends before the counts of vertices and faces"},
+                {"one-count", "OFF\n3\n" + body,
+                 "off.off: line 2: the counts of vertices and faces are missing"},
+                {"four-counts", "OFF\n3 1 0 0\n" + body,
+                 "off.off: line 2: the counts line has more than three numbers"},
+                {"negative-count", "OFF\n3 -1 0\n" + body, "off.off: line 2: a negative count (-1)"},
+                {"count-not-a-number", "OFF\n3 one 0\n" + body, "off.off: line 2: \"one\" is not a count"},
+                {"huge-vertex-count", "OFF\n4000000000 1 0\n" + body,
+                 "off.off: the header declares 4000000000 vertices and 1 faces, more than the remaining 26 "
+                 "bytes "
+                 "of the file can hold"},
+                {"huge-face-count", "OFF 3 99999999999999 0\n" + body,
+                 "declares 3 vertices and 99999999999999 faces, more than the remaining 26 bytes"},
+                {"count-beyond-64-bits", "OFF\n3 99999999999999999999 0\n" + body,
+                 "line 2: \"99999999999999999999\" is not a count"},
+                {"face-line-read-as-vertex", "OFF\n4 1 0\n" + body + QByteArray(20, ' '),
+                 "off.off: the file ends after 0 of its 1 faces (is it cut short?)"},
+                {"vertex-lines-missing",
+                 "OFF\n7 0 0\n0 0 0\n1 0 0\n0 1 0\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n",
+                 "off.off: the file ends after 3 of its 7 vertices (is it cut short?)"},
+                {"face-lines-missing", "OFF\n3 2 0\n" + body + QByteArray(20, '\n'),
+                 "off.off: the file ends after 1 of its 2 faces (is it cut short?)"},
+                {"no-faces", QByteArray("OFF\n3 0 0\n0 0 0\n1 0 0\n0 1 0\n"),
+                 "off.off: the file contains no faces"},
+                {"two-coordinates", QByteArray("OFF\n3 1 0\n0 0 0\n1 0\n0 1 0\n3 0 1 2\n"),
+                 "off.off: line 4: a vertex needs 3 numbers, this one has 2"},
+                {"coordinate-not-a-number", QByteArray("OFF\n3 1 0\n0 0 0\n1 0x1 0\n0 1 0\n3 0 1 2\n"),
+                 "off.off: line 4: \"0x1\" is not a number"},
+                {"infinite-coordinate", QByteArray("OFF\n3 1 0\n0 0 0\n1 inf 0\n0 1 0\n3 0 1 2\n"),
+                 "off.off: line 4: a coordinate is not a finite number"},
+                {"coff-without-colour", QByteArray("COFF\n3 1 0\n0 0 0 1 1 1\n1 0 0\n0 1 0 1 1 1\n3 0 1 2\n"),
+                 "off.off: line 4: a COFF vertex needs 3 or 4 colour components after its coordinates, this "
+                 "one has 0"},
+                {"index-out-of-range", QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n"),
+                 "off.off: line 6: a face refers to vertex 3, which is out of range (the file has 3 "
+                 "vertices, "
+                 "counted from 0)"},
+                {"negative-index", QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n"),
+                 "off.off: line 6: a face refers to vertex -1, which is out of range (the file has 3 "
+                 "vertices, "
+                 "counted from 0)"},
+                {"two-vertex-face", QByteArray("OFF\n3 2 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n2 0 1\n"),
+                 "off.off: line 7: a face has 2 vertices (a face needs at least 3)"},
+                {"negative-face-size", QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n-3 0 1 2\n"),
+                 "off.off: line 6: a face has -3 vertices (a face needs at least 3)"},
+                {"face-shorter-than-its-size",
+                 QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n9000000000 0 1 2\n"),
+                 "off.off: line 6: a face of 9000000000 vertices lists only 3"},
+                {"face-index-not-a-number", QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1.0 2\n"),
+                 "off.off: line 6: \"1.0\" is not a vertex number"},
+                {"face-size-not-a-number", QByteArray("OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\nthree 0 1 2\n"),
+                 "off.off: line 6: \"three\" is not a number of vertices"},
+            };
+            for (const auto& [tag, content, message] : off)
+                QTest::newRow(("off-" + QByteArray(tag)).constData()) << "off.off" << content << message;
+        }
     }
 
     void refusesMalformedFiles() {
@@ -867,27 +1301,37 @@ private slots:
     // Every prefix of a file and many single-byte corruptions: each read either succeeds with a
     // consistent mesh or refuses with a message, and never crashes.
     void damagedFilesAreReadOrRefused_data() {
+        QTest::addColumn<QString>("suffix");
         QTest::addColumn<QByteArray>("content");
         for (const QByteArray& format : allFormats) {
             MeshSpec s;
             s.format = format;
             s.extras = 2;
             s.faces = {{0, 1, 2, 3}, {3, 2, 1}, {4, 0, 1}};
-            QTest::newRow(shortFormat(format).constData()) << writeMesh(s);
+            QTest::newRow(shortFormat(format).constData()) << "ply" << writeMesh(s);
         }
         MeshSpec generic;
         generic.format = "binary_big_endian";
         generic.countType = "short";
-        QTest::newRow("be-short-counts") << writeMesh(generic);
-        QTest::newRow("obj") << QByteArray("v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 0 1 0 0 0 1\nv 1 1 1 1 1 1\n"
+        QTest::newRow("be-short-counts") << "ply" << writeMesh(generic);
+        QTest::newRow("obj") << "obj"
+                             << QByteArray("v 0 0 0 1 0 0\nv 1 0 0 0 1 0\nv 0 1 0 0 0 1\nv 1 1 1 1 1 1\n"
                                            "f 1 2 3\nf 1/1 3/1 4/1\nf -1 -2 -3 -4\n");
+        QTest::newRow("stl-binary") << "stl" << binaryStl(cubeFacets().mid(0, 6), "solid, but binary");
+        QTest::newRow("stl-ascii") << "stl" << asciiStl(cubeFacets().mid(0, 4), 2);
+        QTest::newRow("off") << "off"
+                             << QByteArray("OFF 5 3 0\n0 0 0\n1 0 0 # c\n0 1 0\n1 1 1\n\n2 2 2\n"
+                                           "4 0 1 2 3\n3 3 2 1 1 0 0\n3 4 0 1\n");
+        QTest::newRow("coff") << "off"
+                              << QByteArray("COFF\n4 2 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0\n0 1 0 0.5 0 1\n"
+                                            "1 1 1 1 1 1\n3 0 1 2\n3 3 2 1\n");
     }
 
     void damagedFilesAreReadOrRefused() {
+        QFETCH(QString, suffix);
         QFETCH(QByteArray, content);
-        const QString suffix = content.startsWith("ply") ? QStringLiteral(".ply") : QStringLiteral(".obj");
         auto check = [&](const QByteArray& bytes, const QByteArray& what) {
-            const QString path = write(QStringLiteral("damaged") + suffix, bytes);
+            const QString path = write(QStringLiteral("damaged.") + suffix, bytes);
             FragMesh m;
             QString error;
             if (read(path, m, error)) {
@@ -979,6 +1423,83 @@ private slots:
             QCOMPARE(m.bbox.min, Point3d(0, 0, 0));
             QCOMPARE(m.bbox.max.x(), 20.0);
         }
+    }
+
+    // One coloured mesh written as binary PLY by our own writer and as STL and OFF in each of their
+    // forms: every reader gives the mesh that the PLY reader gives (STL without colours).
+    void stlAndOffReadAsPly_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("colors");
+        const TriMesh m = triangleGrid(30);
+        const QList<std::array<Point3d, 3>> facets = facetsOf(m);
+        QTest::newRow("stl-binary") << "grid.stl" << binaryStl(facets, "grid") << false;
+        QTest::newRow("stl-binary-solid-header") << "grid.stl" << binaryStl(facets, "solid grid") << false;
+        QTest::newRow("stl-ascii") << "grid.stl" << asciiStl(facets) << false;
+        QTest::newRow("stl-ascii-upper-case-crlf-four-solids")
+            << "grid.stl" << asciiStl(facets, 4, true, "\r\n") << false;
+        QTest::newRow("off") << "grid.off" << offFile(m, "OFF", OffColors::None) << false;
+        QTest::newRow("off-counts-on-keyword-line")
+            << "grid.off" << offFile(m, "OFF", OffColors::None, false, true) << false;
+        QTest::newRow("off-without-keyword") << "grid.off" << offFile(m, "", OffColors::None) << false;
+        QTest::newRow("noff") << "grid.off" << offFile(m, "NOFF", OffColors::None, true) << false;
+        QTest::newRow("coff-bytes") << "grid.off" << offFile(m, "COFF", OffColors::Bytes) << true;
+        QTest::newRow("coff-bytes-alpha")
+            << "grid.off" << offFile(m, "COFF", OffColors::BytesWithAlpha) << true;
+        QTest::newRow("coff-unit") << "grid.off" << offFile(m, "COFF", OffColors::Unit) << true;
+        QTest::newRow("cnoff") << "grid.off" << offFile(m, "CNOFF", OffColors::Bytes, true) << true;
+        QTest::newRow("off-colours-without-c") << "grid.off" << offFile(m, "OFF", OffColors::Bytes) << true;
+    }
+
+    void stlAndOffReadAsPly() {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, colors);
+        QString error;
+        const QString plyPath = dir_.filePath(QStringLiteral("grid-reference.ply"));
+        QVERIFY2(writeBinaryPly(plyPath, fragMeshOf(triangleGrid(30)), error), qPrintable(error));
+        FragMesh ply, other;
+        QVERIFY2(read(plyPath, ply, error), qPrintable(error));
+        QVERIFY2(read(write(fileName, content), other, error), qPrintable(error));
+        QCOMPARE(other.vertexCount(), ply.vertexCount());
+        QCOMPARE(other.faceCount(), ply.faceCount());
+        QVERIFY(other.vertices == ply.vertices);
+        QVERIFY(other.faces == ply.faces);
+        QCOMPARE(other.hasVertexColors, colors);
+        if (colors)
+            QVERIFY(other.fileColors == ply.fileColors);
+        else
+            QVERIFY(other.fileColors.empty());
+    }
+
+    // The STL reader numbers the vertices in the order of their first corners, whatever the number of
+    // parts it merges the facets in: a shuffled mesh, each facet starting at a random corner, of
+    // enough corners to be sorted into many buckets.
+    void stlMergeDoesNotDependOnParts_data() {
+        QTest::addColumn<unsigned>("parts");
+        for (unsigned parts : {1u, 2u, 3u, 7u, 16u})
+            QTest::newRow(qPrintable(QStringLiteral("%1 parts").arg(parts))) << parts;
+    }
+
+    void stlMergeDoesNotDependOnParts() {
+        QFETCH(unsigned, parts);
+        static const TriMesh shuffledMesh = [] {
+            TriMesh g = triangleGrid(320);
+            std::mt19937 rng(11);
+            std::shuffle(g.faces.begin(), g.faces.end(), rng);
+            for (FragMesh::Face& f : g.faces)
+                std::rotate(f.begin(), f.begin() + std::ptrdiff_t(rng() % 3), f.end());
+            return inFirstUseOrder(g.positions, g.colors, g.faces);
+        }();
+        static const QString path =
+            write(QStringLiteral("shuffled.stl"), binaryStl(facetsOf(shuffledMesh), "solid"));
+        FragMesh mesh;
+        QString error;
+        QVERIFY2(readStl(path, mesh, error, MergeParts{1, parts}), qPrintable(error));
+        QCOMPARE(mesh.faceCount(), std::size_t(shuffledMesh.faces.size()));
+        QCOMPARE(mesh.vertexCount(), std::size_t(shuffledMesh.positions.size()));
+        QVERIFY(std::equal(mesh.vertices.begin(), mesh.vertices.end(), shuffledMesh.positions.begin()));
+        QVERIFY(std::equal(mesh.faces.begin(), mesh.faces.end(), shuffledMesh.faces.begin()));
     }
 
     // Every number is read as strtod reads it, to the last bit: plain, exponents, many digits,

@@ -73,7 +73,8 @@ private slots:
     void meshReaderIsChosenBySuffix_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("error"); // empty when the PLY content is read
-        const QString unknown = QStringLiteral("%1: unknown mesh format; Ostrakit reads .ply and .obj");
+        const QString unknown =
+            QStringLiteral("%1: unknown mesh format; Ostrakit reads .ply, .obj, .stl and .off");
         QTest::newRow("lower") << "m.ply" << QString();
         QTest::newRow("upper") << "m.PLY" << QString();
         QTest::newRow("mixed") << "m.PlY" << QString();
@@ -83,7 +84,7 @@ private slots:
                                     << "m.obj: the file contains no vertices (is it an OBJ file?)";
         QTest::newRow("no dot") << "mesh" << unknown.arg("mesh");
         QTest::newRow("ply in the middle") << "m.ply.bak" << unknown.arg("m.ply.bak");
-        QTest::newRow("unknown suffix") << "m.stl" << unknown.arg("m.stl");
+        QTest::newRow("unknown suffix") << "m.xyz" << unknown.arg("m.xyz");
     }
     void meshReaderIsChosenBySuffix() {
         // The same PLY content only loads when the name sends it to the PLY reader, alone and

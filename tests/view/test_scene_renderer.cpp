@@ -4,6 +4,7 @@
 
 #include "../scene/scene_fixtures.h"
 #include "gl_test_support.h"
+#include "mesh_texture.h"
 #include "scene_renderer.h"
 
 #include <QOpenGLPaintDevice>
@@ -253,6 +254,128 @@ private slots:
         QCOMPARE(a->faceFromPickColor(c.r, c.g, c.b, &owner), 0);
         releaseFragmentBuffers(a.get());
         releaseFragmentBuffers(b.get());
+    }
+
+    // A 64 x 64 image of four quadrants: red at the top left, green top right, blue bottom left,
+    // grey bottom right (rows run downwards, v upwards).
+    static std::shared_ptr<const QImage> quadrantImage() {
+        QImage image(64, 64, QImage::Format_RGB32);
+        image.fill(QColor(40, 40, 40));
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const bool top = y < 32, left = x < 32;
+                image.setPixelColor(x, y,
+                                    top ? (left ? QColor(200, 0, 0) : QColor(0, 200, 0))
+                                        : (left ? QColor(0, 0, 200) : QColor(100, 100, 100)));
+            }
+        return std::make_shared<const QImage>(std::move(image));
+    }
+
+    // The square [-0.5, 0.5]^2 in n x n cells, textured with coordinates u = x + 0.5, v = y + 0.5
+    // and material 0 (faceMaterial picks another per face; material 1 has no image).
+    static std::unique_ptr<Fragment>
+    texturedSquare(int n, Color4b colour,
+                   const std::function<std::uint16_t(std::size_t)>& faceMaterial = {}) {
+        auto f = gridFragment(-0.5, -0.5, 0.5, 0.5, n, colour);
+        FragMesh& m = f->mesh();
+        std::vector<Eigen::Vector2f> corners;
+        std::vector<std::uint16_t> materials;
+        for (std::size_t k = 0; k < m.faceCount(); ++k) {
+            for (std::uint32_t v : m.faces[k])
+                corners.emplace_back(float(m.vertices[v].x() + 0.5), float(m.vertices[v].y() + 0.5));
+            if (faceMaterial)
+                materials.push_back(faceMaterial(k));
+        }
+        auto texture = std::make_shared<MeshTexture>(weldTextureCorners(m, corners, materials));
+        texture->materials = {{"painted", "quadrants.png", "", quadrantImage(), ""},
+                              {"bare", "missing.png", "", nullptr, "missing.png: no such image"}};
+        m.texture = texture;
+        return f;
+    }
+
+    // A texel lit on a face turned to the light is the texel: the white it modulates saturates.
+    void textureShowsLitWhereItsCoordinatesPoint() {
+        const std::size_t liveBefore = FragmentBufferCache::instance().liveBufferCount();
+        const Color4b colour{60, 120, 180, 1};
+        auto f = texturedSquare(4, colour);
+        canvas.begin();
+        f->draw(true);
+        const std::pair<QPointF, Color4b> expected[] = {{{-0.25, 0.25}, {200, 0, 0, 0}},
+                                                        {{0.25, 0.25}, {0, 200, 0, 0}},
+                                                        {{-0.25, -0.25}, {0, 0, 200, 0}},
+                                                        {{0.25, -0.25}, {100, 100, 100, 0}}};
+        for (const auto& [at, c] : expected)
+            QVERIFY2(sameRgb(canvas.at(at.x(), at.y()), c, 3), describe(canvas.at(at.x(), at.y())));
+        // One more buffer (the coordinates) and one texture than an untextured fragment.
+        QCOMPARE(FragmentBufferCache::instance().liveBufferCount(), liveBefore + 7);
+
+        // A marked face is red over the texture; the marks hidden, it shows the texture again.
+        f->mesh().marked[0] = 1; // lower right half of the lower left cell
+        f->mesh().changes |= FragMesh::Marks;
+        canvas.begin();
+        f->draw(true);
+        QVERIFY(sameRgb(canvas.at(-0.32, -0.45), {255, 0, 0, 0}));
+        QVERIFY(sameRgb(canvas.at(-0.25, 0.25), Color4b{200, 0, 0, 0}, 3));
+        canvas.begin();
+        f->draw(false);
+        QVERIFY(sameRgb(canvas.at(-0.32, -0.45), Color4b{0, 0, 200, 0}, 3));
+
+        // The view option: the fragment's colour instead of its texture, without uploading anything.
+        setTexturesShown(false);
+        canvas.begin();
+        const std::uint64_t uploads = uploadsDuring([&] { f->draw(true); });
+        setTexturesShown(true);
+        QCOMPARE(uploads, std::uint64_t(0));
+        QVERIFY(sameRgb(canvas.at(0.25, 0.25), litFront(colour)));
+        // Focused, the highlight tints the texture: no longer the plain image.
+        f->setFocused(true);
+        canvas.begin();
+        f->draw(true);
+        const Color4b tinted = canvas.at(-0.25, -0.25); // the blue quadrant, tinted yellow
+        QVERIFY2(tinted.b > 80 && tinted.b < 150 && tinted.r < 10, describe(tinted));
+        releaseFragmentBuffers(f.get());
+        QCOMPARE(FragmentBufferCache::instance().liveBufferCount(), liveBefore);
+    }
+
+    void seamsAndMaterialsWithoutImage() {
+        // The lower left cell has the material without image, the other cells the image.
+        const Color4b colour{60, 120, 180, 1};
+        auto f = texturedSquare(2, colour,
+                                [](std::size_t k) { return std::uint16_t(k % 4 < 2 && k < 4 ? 1 : 0); });
+        const MeshTexture& t = *f->mesh().texture;
+        QCOMPARE(t.drawnVertexCount(), f->mesh().vertexCount()); // one coordinate per vertex: no seam
+        canvas.begin();
+        f->draw(true);
+        QVERIFY(sameRgb(canvas.at(-0.25, -0.25), litFront(colour))); // no image: its colour
+        QVERIFY2(sameRgb(canvas.at(0.25, -0.25), Color4b{100, 100, 100, 0}, 3),
+                 describe(canvas.at(0.25, -0.25)));
+        QVERIFY(sameRgb(canvas.at(-0.25, 0.25), Color4b{200, 0, 0, 0}, 3));
+
+        // Shift the coordinates of face 3 (upper left half of the lower right cell) to the top right
+        // quadrant: its three vertices need copies, the neighbours keep theirs.
+        FragMesh& m = f->mesh();
+        std::vector<Eigen::Vector2f> corners;
+        for (std::size_t k = 0; k < m.faceCount(); ++k)
+            for (int c = 0; c < 3; ++c) {
+                Eigen::Vector2f uv = t.cornerCoord(k, c);
+                if (k == 3)
+                    uv += Eigen::Vector2f(0.0f, 0.5f);
+                corners.push_back(uv);
+            }
+        auto seamed = std::make_shared<MeshTexture>(weldTextureCorners(m, corners, {}));
+        QCOMPARE(seamed->seamCopies.size(), std::size_t(3));
+        for (int c = 0; c < 3; ++c) {
+            QCOMPARE(seamed->meshVertexOf(seamed->faces[3][c]), m.faces[3][c]);
+            QVERIFY(seamed->faces[3][c] >= m.vertexCount());
+            QVERIFY((seamed->cornerCoord(3, c) - corners[9 + std::size_t(c)]).norm() == 0.0f);
+        }
+        seamed->materials = t.materials;
+        m.texture = seamed;
+        canvas.begin();
+        f->draw(true);
+        QVERIFY2(sameRgb(canvas.at(0.15, -0.1), Color4b{0, 200, 0, 0}, 3), describe(canvas.at(0.15, -0.1)));
+        QVERIFY(sameRgb(canvas.at(0.4, -0.4), Color4b{100, 100, 100, 0}, 3)); // face 2: as before
+        releaseFragmentBuffers(f.get());
     }
 
     void rubberBandIsALineOfItsColour() {
