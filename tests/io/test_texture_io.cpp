@@ -682,6 +682,19 @@ private slots:
                        {"m/n/mesh.obj", QByteArray(obj).replace("mtllib lib.mtl", "mtllib ../lib.mtl")}}
             << objPath
             << QList<MaterialExpected>{{"a", {}, "mesh.obj: the material library ../lib.mtl lies outside"}};
+        // A library name with blanks, when a file of that name is there; else several names.
+        QTest::newRow("library-name-with-blanks")
+            << FileSet{{"m/n/my lib.mtl", "newmtl a\nmap_Kd ok.png\n"},
+                       {"m/n/ok.png", pngFile(2, 3)},
+                       {"m/n/mesh.obj", QByteArray(obj).replace("mtllib lib.mtl", "mtllib my lib.mtl  ")}}
+            << objPath << QList<MaterialExpected>{{"a", QSize(2, 3), {}}};
+        QTest::newRow("two-libraries-on-one-line")
+            << FileSet{{"m/n/first.mtl", "newmtl b\nmap_Kd no.png\n"},
+                       {"m/n/second.mtl", "newmtl a\nmap_Kd ok.png\n"},
+                       {"m/n/ok.png", pngFile(3, 2)},
+                       {"m/n/mesh.obj",
+                        QByteArray(obj).replace("mtllib lib.mtl", "mtllib first.mtl\tsecond.mtl")}}
+            << objPath << QList<MaterialExpected>{{"a", QSize(3, 2), {}}};
         // Climbing and coming back down stays inside: the image is read.
         QTest::newRow("inside-after-climbing-back")
             << FileSet{{"m/n/sub/inner.png", pngFile(3, 5)}} + objWithImage("sub/../sub/inner.png") << objPath
