@@ -17,6 +17,7 @@
 #include "view_coordinator.h"
 #include "wa_container.h"
 #include "wgl_area.h"
+#include "window_fixtures.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -29,19 +30,7 @@
 
 namespace {
 QImage picture(PanelGLArea& area) {
-    const int before = area.paintCount();
-    const QImage image = area.grabFramebuffer();
-    return area.paintCount() > before ? image : QImage();
-}
-
-int redPixels(const QImage& image) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            n += (qRed(p) > 120 && qGreen(p) < qRed(p) / 3 && qBlue(p) < qRed(p) / 3) ? 1 : 0;
-        }
-    return n;
+    return freshPicture(area);
 }
 
 std::size_t markedFaces(TotalGraph& graph, int id) {

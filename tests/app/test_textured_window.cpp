@@ -28,29 +28,12 @@ namespace {
 
 // Pixels of the paint: strongly green.
 int paintPixels(const QImage& image) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            n += (qGreen(p) > 100 && qRed(p) < qGreen(p) / 3 && qBlue(p) < qGreen(p) / 3) ? 1 : 0;
-        }
-    return n;
-}
-
-int redPixels(const QImage& image) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            n += (qRed(p) > 120 && qGreen(p) < qRed(p) / 3 && qBlue(p) < qRed(p) / 3) ? 1 : 0;
-        }
-    return n;
+    return countPixels(
+        image, [](QRgb p) { return qGreen(p) > 100 && qRed(p) < qGreen(p) / 3 && qBlue(p) < qGreen(p) / 3; });
 }
 
 template <class Area> QImage picture(Area& area) {
-    const int before = area.paintCount();
-    const QImage image = area.grabFramebuffer();
-    return area.paintCount() > before ? image : QImage();
+    return freshPicture(area);
 }
 
 // A unit sphere at centre written as OBJ with one texture coordinate per corner (longitude and

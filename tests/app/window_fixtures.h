@@ -18,12 +18,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <functional>
 
 // Answers the next message boxes as a user would, remembering their titles and texts.
 class MessageBoxCatcher : public QObject {
@@ -44,6 +46,28 @@ public:
 private:
     QTimer timer;
 };
+
+// The pixels of image where test holds.
+inline int countPixels(const QImage& image, const std::function<bool(QRgb)>& test) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += test(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
+
+// Strongly red pixels: the interpenetration marks.
+inline int redPixels(const QImage& image) {
+    return countPixels(
+        image, [](QRgb p) { return qRed(p) > 120 && qGreen(p) < qRed(p) / 3 && qBlue(p) < qRed(p) / 3; });
+}
+
+// A freshly painted picture of a GL area (grabbing paints a frame); null when no frame was painted.
+template <class Area> QImage freshPicture(Area& area) {
+    const int before = area.paintCount();
+    const QImage image = area.grabFramebuffer();
+    return area.paintCount() > before ? image : QImage();
+}
 
 // The vessel with 60 vertices around and 40 rings, written into folder.
 inline bool writeSmallSample(const QString& folder, SampleVessel& sample, QString& error) {
