@@ -21,15 +21,36 @@
 #include <QFileInfo>
 #include <memory>
 #include <set>
+#include <string>
 
 namespace {
-const char* Usage =
-    "usage:\n"
-    "  ostrakit-cli solve PROJECT [--refine] [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n"
-    "  ostrakit-cli info FILE\n"
-    "  ostrakit-cli make-sample DIR\n"
-    "  ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve]\n"
-    "                                       [--marks FILE]\n";
+// Each command with its line of the usage and what it does.
+struct CommandHelp {
+    const char* name;
+    const char* synopsis;
+    const char* description;
+};
+constexpr CommandHelp Commands[] = {
+    {"solve", "  ostrakit-cli solve PROJECT [--refine] [--output SOLVED.prproj] [--aln PLACEMENT.aln]\n",
+     "Solves the project's constraints as the window's Solve does (then Refine with --refine) and\n"
+     "writes the solved project and the placement of every fragment when asked.\n"},
+    {"info", "  ostrakit-cli info FILE\n",
+     "Reads a mesh (ply, obj, stl, off) or a project and prints its counts, reading times and textures.\n"},
+    {"make-sample", "  ostrakit-cli make-sample DIR\n",
+     "Writes the generated sample vessel, its fragments and its project into DIR.\n"},
+    {"interpenetration",
+     "  ostrakit-cli interpenetration PROJECT [--method exact|peeling] [--tolerance T] [--solve]\n"
+     "                                       [--marks FILE]\n",
+     "Marks the faces that lie inside another fragment and prints the figures of each pair; peeling\n"
+     "needs an X server.\n"},
+};
+
+const std::string Usage = [] {
+    std::string text = "usage:\n";
+    for (const CommandHelp& c : Commands)
+        text += c.synopsis;
+    return text + "  ostrakit-cli --help | --version | COMMAND --help\n";
+}();
 
 QByteArray native(const QString& path) {
     return QDir::toNativeSeparators(path).toLocal8Bit();
@@ -142,7 +163,7 @@ int projectInfo(const QString& path, std::FILE* out, std::FILE* err) {
 
 int info(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.size() != 1) {
-        std::fputs(Usage, err);
+        std::fputs(Usage.c_str(), err);
         return 2;
     }
     return isProjectFile(args[0]) ? projectInfo(args[0], out, err) : meshInfo(args[0], out, err);
@@ -196,12 +217,12 @@ int solve(const QStringList& args, std::FILE* out, std::FILE* err) {
         else if (!a.startsWith(QLatin1String("--")) && project.isEmpty())
             project = a;
         else {
-            std::fputs(Usage, err);
+            std::fputs(Usage.c_str(), err);
             return 2;
         }
     }
     if (project.isEmpty()) {
-        std::fputs(Usage, err);
+        std::fputs(Usage.c_str(), err);
         return 2;
     }
     TotalGraph graph;
@@ -286,7 +307,7 @@ void refineCliProject(TotalGraph& graph, const std::vector<int>& shown, std::FIL
 namespace {
 int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.size() != 1) {
-        std::fputs(Usage, err);
+        std::fputs(Usage.c_str(), err);
         return 2;
     }
     const QString folder = args[0];
@@ -312,13 +333,34 @@ int makeSample(const QStringList& args, std::FILE* out, std::FILE* err) {
 } // namespace
 
 const char* cliUsage() {
-    return Usage;
+    return Usage.c_str();
+}
+
+int cliHelpOrVersion(const QStringList& args, std::FILE* out) {
+    if (args.isEmpty())
+        return -1;
+    if (args[0] == QLatin1String("--version")) {
+        std::fprintf(out, "ostrakit-cli %s (Qt %s)\n", OSTRAKIT_VERSION, qVersion());
+        return 0;
+    }
+    if (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
+        std::fputs(Usage.c_str(), out);
+        return 0;
+    }
+    if (!args.contains(QLatin1String("--help")))
+        return -1;
+    for (const CommandHelp& c : Commands)
+        if (args[0] == QLatin1String(c.name)) {
+            std::fprintf(out, "usage:\n%s\n%s", c.synopsis, c.description);
+            return 0;
+        }
+    return -1;
 }
 
 int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     installMeshReaders();
     if (args.isEmpty()) {
-        std::fputs(Usage, err);
+        std::fputs(Usage.c_str(), err);
         return 2;
     }
     const QString command = args[0];
@@ -329,6 +371,7 @@ int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         return info(rest, out, err);
     if (command == QLatin1String("make-sample"))
         return makeSample(rest, out, err);
-    std::fprintf(err, "ostrakit-cli: unknown command %s\n%s", command.toLocal8Bit().constData(), Usage);
+    std::fprintf(err, "ostrakit-cli: unknown command %s\n%s", command.toLocal8Bit().constData(),
+                 Usage.c_str());
     return 2;
 }

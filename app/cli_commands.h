@@ -11,6 +11,9 @@ class TotalGraph;
 // Every command but "interpenetration", which needs an X server (cli_interpenetration.h).
 int runCliCommand(const QStringList& args, std::FILE* out, std::FILE* err);
 const char* cliUsage();
+// "--help" (or "-h") prints the usage, "--version" the version, and "COMMAND ... --help" that
+// command's usage and what it does, each on out with status 0; -1 when args ask none of these.
+int cliHelpOrVersion(const QStringList& args, std::FILE* out);
 
 // Reads a project as "Open Project" does (mesh files that cannot be read are warned about on err);
 // false, with the reason on err, when the project cannot be read at all.

@@ -1,4 +1,5 @@
 // ostrakit-cli: the reassembly without a window.
+//   ostrakit-cli --help | --version | COMMAND --help
 //   ostrakit-cli solve PROJECT [--output SOLVED.prproj] [--aln PLACEMENT.aln]
 //   ostrakit-cli info FILE
 //   ostrakit-cli make-sample DIR
@@ -45,6 +46,8 @@ int main(int argc, char* argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (const int status = cliHelpOrVersion(args, stdout); status >= 0)
+        return status;
     if (interpenetration)
         return runInterpenetration(args.mid(1), stdout, stderr);
     return runCliCommand(args, stdout, stderr);

@@ -29,6 +29,38 @@ class TestCli : public QObject {
 private slots:
     void initTestCase() { QDir::setCurrent(dir.path()); }
 
+    void helpAndVersionAnswerWithoutRunning_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out"); // a pattern
+        QTest::newRow("--version") << QStringList{"--version"} << 0
+                                   << R"(^ostrakit-cli \d+\.\d+ \(Qt 6\.[0-9.]+\)\n$)";
+        QTest::newRow("--help")
+            << QStringList{"--help"} << 0
+            << R"(^usage:\n  ostrakit-cli solve .*\n  ostrakit-cli info FILE\n.*--version \| COMMAND --help\n$)";
+        QTest::newRow("-h") << QStringList{"-h"} << 0 << "^usage:\n";
+        QTest::newRow("solve --help, nothing read") << QStringList{"solve", "missing.prproj", "--help"} << 0
+                                                    << "^usage:\n  ostrakit-cli solve PROJECT .*\n\nSolves ";
+        QTest::newRow("interpenetration --help")
+            << QStringList{"interpenetration", "--help"} << 0
+            << "^usage:\n  ostrakit-cli interpenetration .*needs an X server\.\n$";
+        QTest::newRow("a command") << QStringList{"info", "mesh.ply"} << -1 << "^$";
+        QTest::newRow("an unknown command's help") << QStringList{"frobnicate", "--help"} << -1 << "^$";
+        QTest::newRow("nothing") << QStringList{} << -1 << "^$";
+    }
+
+    void helpAndVersionAnswerWithoutRunning() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        const CliRun r = runCli(
+            [](const QStringList& a, std::FILE* o, std::FILE*) { return cliHelpOrVersion(a, o); }, args);
+        QCOMPARE(r.status, status);
+        const QRegularExpression pattern(out, QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(pattern.match(r.out).hasMatch(), qPrintable(r.out));
+        QVERIFY(!QFile::exists("missing.prproj"));
+    }
+
     void sampleSolvesAndWritesBothFiles() {
         const QString sample = dir.filePath("sample");
         CliRun made = cli({"make-sample", sample});
