@@ -8,6 +8,7 @@
 #include "ply_reader.h"
 #include "ply_writer.h"
 #include "stl_reader.h"
+#include "written_file.h"
 
 #include <Eigen/Geometry>
 #include <QDir>
@@ -473,15 +474,7 @@ class TestMeshIo : public QObject {
     QTemporaryDir dir_;
 
     // Writes content into the file name, relative to the test's folder.
-    QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir_.filePath(name);
-        QFile::remove(path); // a new file rather than a truncated one, which the file system may flush
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
-        return path;
-    }
+    QString write(const QString& name, const QByteArray& content) { return writeFileIn(dir_, name, content); }
 
     // Reads through the installed formats, choosing by suffix as the scene does.
     static bool read(const QString& path, FragMesh& mesh, QString& error) {

@@ -7,6 +7,7 @@
 #include "mesh_readers.h"
 #include "mesh_texture.h"
 #include "obj_reader.h"
+#include "written_file.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -267,16 +268,8 @@ class TestTextureIo : public QObject {
 
     QTemporaryDir dir_;
 
-    QString write(const QString& name, const QByteArray& content) {
-        const QString path = dir_.filePath(name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile::remove(path);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
-        return path;
-    }
+    // Writes content into the file name, relative to the test's folder.
+    QString write(const QString& name, const QByteArray& content) { return writeFileIn(dir_, name, content); }
 
     void writeImage(const QString& name, int w, int h) {
         const QString path = dir_.filePath(name);
