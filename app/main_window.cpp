@@ -1,8 +1,10 @@
 #include "main_window.h"
 
 #include "busy_cursor.h"
+#include "dialog_folder.h"
 #include "file_messages.h"
 #include "geometr_obj.h"
+#include "help_dialogs.h"
 #include "main_window_ui.h"
 #include "mesh_read_progress.h"
 #include "panel_gl_area.h"
@@ -66,9 +68,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
     resizeSettle->setSingleShot(true);
     resizeSettle->setInterval(ResizeSettleMs);
     connectComponents();
+    buildMenus();
+    showFileTitle(QString());
+}
+
+void MainWindow::buildMenus() {
     ui->buildEditMenu(document->history().stack());
     ui->buildViewMenu();
     ui->buildToolsMenu();
+    ui->buildHelpMenu();
+    recent = new RecentProjects(*ui->menuRecent);
+    connect(recent, &RecentProjects::chosen, this, &MainWindow::openRecent);
+    connect(ui->keysHelp, &QAction::triggered, this, &MainWindow::showKeyboardAndMouse);
+    connect(ui->about, &QAction::triggered, this, &MainWindow::showAbout);
     connect(ui->showMatches, &QAction::toggled, this, [this](bool on) { views->showRefineMatches(on); });
     connect(ui->showTextures, &QAction::toggled, this, [this](bool on) { views->showTextures(on); });
     connect(ui->solveAction, &QAction::triggered, this, &MainWindow::solve);
@@ -78,14 +90,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(std::make_uniq
             [this] { views->setMarkMethod(MarkMethod::GpuPasses); });
     connect(ui->undo, &QAction::triggered, this, &MainWindow::undo);
     connect(ui->redo, &QAction::triggered, this, &MainWindow::redo);
-    showFileTitle(QString());
 }
 
 void MainWindow::connectComponents() {
     // A message longer than the status bar stays readable whole in its tool tip.
     connect(statusBar(), &QStatusBar::messageChanged, statusBar(), &QWidget::setToolTip);
     connect(ui->loadproj, &QAction::triggered, this, &MainWindow::chooseOpenProject);
-    connect(ui->saveproj, &QAction::triggered, this, &MainWindow::chooseSaveProject);
+    connect(ui->saveproj, &QAction::triggered, this, &MainWindow::saveCurrentProject);
+    connect(ui->saveprojas, &QAction::triggered, this, &MainWindow::chooseSaveProject);
     connect(ui->exit, &QAction::triggered, this, &MainWindow::quit);
     connect(ui->newproj, &QAction::triggered, this, [this] {
         if (maySetProjectAside())
@@ -202,18 +214,43 @@ void MainWindow::chooseOpenProject() {
         openProject(path);
 }
 
+QString MainWindow::dialogFolder() {
+    return dialogStartFolder(projectFile());
+}
+
+QStringList MainWindow::recentProjects() const {
+    return recent->paths();
+}
+
 QString MainWindow::askProjectToRead(const QString& caption) {
-    return QFileDialog::getOpenFileName(this, caption, QDir::currentPath(), tr(ProjectFilter));
+    const QString path = QFileDialog::getOpenFileName(this, caption, dialogFolder(), tr(ProjectFilter));
+    rememberDialogChoice(path);
+    return path;
 }
 
 QString MainWindow::askSavePath() {
-    const QString start = projectFile().isEmpty() ? QDir::currentPath() : projectFile();
-    return askSaveFileName(this, tr("Save Project"), start, tr("xml (*.xml);; prproj (*.prproj)"));
+    const QString start = projectFile().isEmpty() ? dialogFolder() : projectFile();
+    const QString path =
+        askSaveFileName(this, tr("Save Project"), start, tr("xml (*.xml);; prproj (*.prproj)"));
+    rememberDialogChoice(path);
+    return path;
 }
 
 void MainWindow::chooseSaveProject() {
     if (const QString path = askSavePath(); !path.isEmpty())
         saveProject(path);
+}
+
+void MainWindow::saveCurrentProject() {
+    if (projectFile().isEmpty())
+        chooseSaveProject();
+    else
+        saveProject(projectFile());
+}
+
+void MainWindow::openRecent(const QString& path) {
+    if (maySetProjectAside())
+        openProject(path);
 }
 
 void MainWindow::chooseImportProject() {
@@ -222,7 +259,8 @@ void MainWindow::chooseImportProject() {
 }
 
 void MainWindow::chooseExportAln() {
-    const QString path = askSaveFileName(this, tr("Export aln file"), QDir::currentPath(), tr("aln (*.aln)"));
+    const QString path = askSaveFileName(this, tr("Export aln file"), dialogFolder(), tr("aln (*.aln)"));
+    rememberDialogChoice(path);
     if (!path.isEmpty())
         exportAln(path);
 }
@@ -247,6 +285,8 @@ bool MainWindow::openProject(const QString& path) {
         report = document->open(path, progress.options());
         statusBar()->clearMessage();
     }
+    if (report.ok())
+        recent->add(path);
     return reportRead(path, report);
 }
 
@@ -255,6 +295,7 @@ bool MainWindow::saveProject(const QString& path) {
         showFileError(this, tr("Save project error"), tr("Couldn't save the project"), path, error);
         return false;
     }
+    recent->add(path);
     showMessage(tr("Saved %1").arg(QDir::toNativeSeparators(path)), FinishedActionMs);
     return true;
 }
@@ -341,6 +382,20 @@ void MainWindow::closeProject() {
 
 void MainWindow::newProject() {
     document->startNew();
+}
+
+void MainWindow::showKeyboardAndMouse() {
+    // Keys the window reads itself rather than through an action.
+    const QList<HelpRow> windowKeys{
+        {QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText),
+         tr("Stop adding a constraint; take the highlight off the selected items")},
+        {QKeySequence(Qt::Key_Space).toString(QKeySequence::NativeText),
+         tr("Start or stop timing a task (written to %1)").arg(QLatin1String(UserTimeLog::DefaultFileName))}};
+    ::showKeyboardAndMouse(this, windowKeys);
+}
+
+void MainWindow::showAbout() {
+    ::showAbout(this, ui->solvedGlarea->area());
 }
 
 void MainWindow::undo() {

@@ -6,6 +6,7 @@
 #include "project_document.h"
 #include "project_screen.h"
 #include "reassembly.h"
+#include "recent_projects.h"
 #include "total_graph.h"
 #include "user_time_log.h"
 #include "view_coordinator.h"
@@ -69,6 +70,7 @@ public:
     void addTreeItems(GeometrObj* obj, ControlWithChildren* parent) override {
         lists().addTreeItems(obj, parent);
     }
+    QString dialogFolder() override;
 
     // The rest of the hub's table
     void showSolvedConstraint(int constraintId) override { views->showSolvedConstraint(constraintId); }
@@ -113,6 +115,8 @@ public:
     const std::multimap<QString, PickRecord>& pendingPicks() const { return picker->pendingPicks(); }
     ProjectHistory& projectHistory() const { return document->history(); }
     const QString& projectFile() const { return document->file(); }
+    // The projects opened or saved last, newest first (files gone since included).
+    QStringList recentProjects() const;
     // Asks whether to save unsaved changes: true when the project may go (saved, discarded or
     // unchanged), false when the user cancelled or the save failed.
     bool maySetProjectAside();
@@ -126,11 +130,16 @@ public slots:
     void solve() override;
     void refine() override;
     void chooseOpenProject();
+    // "Save Project…": always asks where.
     void chooseSaveProject();
+    // "Save": to the project's file; asks only when it has none.
+    void saveCurrentProject();
     void chooseImportProject();
     void chooseExportAln();
     void quit();
     void newProject();
+    void showKeyboardAndMouse();
+    void showAbout();
     void HandlePicking(int nctype, int nstiff) override { picker->start(ConstraintType(nctype), nstiff); }
     // Undo and redo leave any picking first.
     void undo();
@@ -162,6 +171,9 @@ private:
     bool reportRead(const QString& path, const ProjectReadReport& report);
     // The user agreed to let the project go: the program ends cleanly.
     void closeProject();
+    // A project chosen in "Open Recent".
+    void openRecent(const QString& path);
+    void buildMenus();
 
     std::unique_ptr<MainWindowUi> ui;
     std::unique_ptr<ProjectDocument> document;
@@ -169,6 +181,7 @@ private:
     std::unique_ptr<Reassembly> reassembly;
     std::unique_ptr<ConstraintPicker> picker;
     std::unique_ptr<ProjectScreen> projectScreen;
+    RecentProjects* recent = nullptr; // child of its menu
     UserTimeLog timeLog;
     UserTimeKey* timeKey = nullptr; // child of the window
     QTimer* resizeSettle = nullptr; // child of the window

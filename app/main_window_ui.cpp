@@ -35,6 +35,7 @@ void MainWindowUi::setupUi(QMainWindow* window) {
     newproj = makeAction(window, "newproj");
     importproj = makeAction(window, "importproj");
     exportaln = makeAction(window, "exportaln");
+    saveprojas = makeAction(window, "saveprojas");
 
     centralWidget = new QWidget(window);
     centralWidget->setObjectName(QStringLiteral("centralWidget"));
@@ -73,14 +74,18 @@ void MainWindowUi::setupUi(QMainWindow* window) {
     menuBar->addAction(menuFile->menuAction());
     menuFile->addAction(newproj);
     menuFile->addAction(loadproj);
+    menuRecent = menuFile->addMenu(QString());
+    menuRecent->setObjectName(QStringLiteral("menuRecent"));
     menuFile->addAction(importproj);
     menuFile->addAction(saveproj);
+    menuFile->addAction(saveprojas);
     menuFile->addAction(exportaln);
     menuFile->addAction(exit);
     // The keys users of desktop programs expect on these entries.
     newproj->setShortcut(QKeySequence::New);
     loadproj->setShortcut(QKeySequence::Open);
     saveproj->setShortcut(QKeySequence::Save);
+    saveprojas->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     importproj->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
 
     retranslateUi(window);
@@ -92,6 +97,8 @@ void MainWindowUi::retranslateUi(QMainWindow* window) {
     window->setWindowTitle(tr("Ostrakit"));
     loadproj->setText(tr("Load"));
     saveproj->setText(tr("Save"));
+    saveprojas->setText(tr("Save Project…"));
+    menuRecent->setTitle(tr("Open Recent"));
     exit->setText(tr("Exit"));
     newproj->setText(tr("New"));
     importproj->setText(tr("Import"));
@@ -165,4 +172,14 @@ void MainWindowUi::buildToolsMenu() {
     refineAction->setStatusTip(QCoreApplication::translate(
         "MainWindow",
         "Fit the fracture surfaces of every pair of joined pieces onto each other, all pieces at once"));
+}
+
+void MainWindowUi::buildHelpMenu() {
+    menuHelp = new QMenu(QCoreApplication::translate("MainWindow", "Help"), menuBar);
+    menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    menuBar->addMenu(menuHelp);
+    keysHelp = menuHelp->addAction(QCoreApplication::translate("MainWindow", "Keyboard and mouse"));
+    keysHelp->setShortcut(QKeySequence::HelpContents);
+    about = menuHelp->addAction(QCoreApplication::translate("MainWindow", "About Ostrakit"));
+    about->setMenuRole(QAction::AboutRole);
 }

@@ -24,6 +24,8 @@ struct MainWindowUi {
     QAction* newproj = nullptr;
     QAction* importproj = nullptr;
     QAction* exportaln = nullptr;
+    QAction* saveprojas = nullptr; // "Save Project…": always asks for the file
+    QMenu* menuRecent = nullptr;   // "Open Recent", filled as it opens
     QWidget* centralWidget = nullptr;
     QGridLayout* gridLayout = nullptr;
     ListPanelContainer* listPans = nullptr;
@@ -40,6 +42,9 @@ struct MainWindowUi {
     QMenu* menuTools = nullptr;
     QAction* solveAction = nullptr;
     QAction* refineAction = nullptr;
+    QMenu* menuHelp = nullptr;
+    QAction* keysHelp = nullptr;
+    QAction* about = nullptr;
     QAction* undo = nullptr;
     QAction* redo = nullptr;
     QToolBar* mainToolBar = nullptr;
@@ -54,4 +59,6 @@ struct MainWindowUi {
     void buildViewMenu();
     // "Tools": Solve and Refine.
     void buildToolsMenu();
+    // "Help", last: the keys and the mouse, and what Ostrakit is and runs on.
+    void buildHelpMenu();
 };

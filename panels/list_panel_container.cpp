@@ -7,6 +7,7 @@
 #include "choose_dialog.h"
 #include "constraint.h"
 #include "constraint_row_delegate.h"
+#include "dialog_folder.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "list_panel.h"
@@ -31,10 +32,12 @@ namespace {
 constexpr int TreeStretch = 3, ListStretch = 2;
 
 // Delete (and Backspace, as on keyboards without Delete) on a list or tree does what its delete
-// button does.
-void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelContainer::*slot)()) {
+// button does. what says it in the window's list of keys.
+void deleteKeyRuns(QWidget& view, ListPanelContainer* receiver, void (ListPanelContainer::*slot)(),
+                   const QString& what) {
     for (const QKeySequence& key : {QKeySequence(QKeySequence::Delete), QKeySequence(Qt::Key_Backspace)}) {
         auto* del = new QShortcut(key, &view, nullptr, nullptr, Qt::WidgetShortcut);
+        del->setWhatsThis(what);
         QObject::connect(del, &QShortcut::activated, receiver, slot);
     }
 }
@@ -62,10 +65,11 @@ ListPanelContainer::ListPanelContainer(QWidget* parent)
     QListWidget& list = constraintList->contentWidget();
     connect(&list, &QListWidget::currentItemChanged, this,
             qOverload<QListWidgetItem*, QListWidgetItem*>(&ListPanelContainer::HandleFocus));
-    deleteKeyRuns(list, this, &ListPanelContainer::DeleteConstraint);
+    deleteKeyRuns(list, this, &ListPanelContainer::DeleteConstraint, tr("Delete the selected constraints"));
     QTreeWidget& items = tree->contentWidget();
     connect(&items, &QTreeWidget::itemSelectionChanged, this, &ListPanelContainer::EvidSelFrags);
-    deleteKeyRuns(items, this, &ListPanelContainer::DeleteGroup);
+    deleteKeyRuns(items, this, &ListPanelContainer::DeleteGroup,
+                  tr("Delete the selected fragments and groups"));
 }
 
 void ListPanelContainer::setListener(PanelListener* l) {
@@ -373,8 +377,11 @@ void ListPanelContainer::AddEmptyGroup() {
 }
 
 void ListPanelContainer::AddFrag() {
+    const QString start = listener ? listener->dialogFolder() : QDir::currentPath();
     const QStringList files =
-        QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), QDir::currentPath(), meshFileDialogFilter());
+        QFileDialog::getOpenFileNames(this, tr("Choose a mesh"), start, meshFileDialogFilter());
+    if (!files.isEmpty())
+        rememberDialogChoice(files.front());
     addFragments(files);
 }
 

@@ -47,6 +47,9 @@ public:
     virtual void removeTreeHighlight(int wgla, bool rhigl) = 0;
     // A null parent means the top level of the tree.
     virtual void addTreeItems(GeometrObj* obj, ControlWithChildren* parent) = 0;
+
+    // The folder a file dialog of the panels starts in.
+    virtual QString dialogFolder() = 0;
 };
 
 // The solved area and both working areas repaint (nothing happens without a listener).

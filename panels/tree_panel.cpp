@@ -2,6 +2,7 @@
 
 #include "base_graph.h"
 #include "constraint.h"
+#include "dialog_folder.h"
 #include "frag_group.h"
 #include "fragment.h"
 #include "geometr_obj.h"
@@ -45,6 +46,7 @@ TreePanel::TreePanel(QWidget* parent) : QInterfWidget<ObjectTree>(parent) {
     connect(&content, &QWidget::customContextMenuRequested, this, &TreePanel::showMenu);
     // F2 renames the current item, as in every tree.
     auto* rename = new QShortcut(QKeySequence(Qt::Key_F2), &content, nullptr, nullptr, Qt::WidgetShortcut);
+    rename->setWhatsThis(tr("Rename the current fragment or group"));
     connect(rename, &QShortcut::activated, this, [this] {
         selection =
             content.currentItem() ? QList<QTreeWidgetItem*>{content.currentItem()} : content.selectedItems();
@@ -295,10 +297,12 @@ void TreePanel::exportGroup() {
     MyTreeWidgetItem* item = selectedOne();
     if (!item || item->isFragment())
         return;
+    const QString start = listener ? listener->dialogFolder() : QDir::currentPath();
     const QString path =
-        askSaveFileName(this, tr("Export Group"), QDir::currentPath(), tr("xml (*.xml);;prproj (*.prproj)"));
+        askSaveFileName(this, tr("Export Group"), start, tr("xml (*.xml);;prproj (*.prproj)"));
     if (path.isEmpty())
         return;
+    rememberDialogChoice(path);
     QString error;
     if (!exportGroupTo(item, path, error))
         QMessageBox::warning(this, tr("Export Group"),

@@ -22,7 +22,11 @@
 #include <QMessageBox>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QSettings>
+#include <QShortcut>
+#include <QTableWidget>
 #include <QTimer>
+#include <QUndoStack>
 
 #include <QAction>
 #include <QApplication>
@@ -201,12 +205,19 @@ private slots:
             texts << a->text();
             names << a->objectName();
         }
-        QCOMPARE(texts, (QStringList{"New", "Load", "Import", "Save", "Export ALN", "Exit"}));
-        QCOMPARE(names, (QStringList{"newproj", "loadproj", "importproj", "saveproj", "exportaln", "exit"}));
+        QCOMPARE(texts, (QStringList{"New", "Load", "Open Recent", "Import", "Save", "Save Project…",
+                                     "Export ALN", "Exit"}));
+        QCOMPARE(names, (QStringList{"newproj", "loadproj", "", "importproj", "saveproj", "saveprojas",
+                                     "exportaln", "exit"}));
         // "Edit" comes after "File", then "View" with the two ways of finding the marks, exact
         // checked, the Refine matches and the textures (shown); then "Tools".
         const QList<QAction*> menus = w.menuBar()->actions();
-        QCOMPARE(menus.size(), 4);
+        QCOMPARE(menus.size(), 5);
+        QCOMPARE(menus[4]->text(), QStringLiteral("Help"));
+        QStringList help;
+        for (const QAction* a : menus[4]->menu()->actions())
+            help << a->text();
+        QCOMPARE(help, (QStringList{"Keyboard and mouse", "About Ostrakit"}));
         QCOMPARE(menus[3]->text(), QStringLiteral("Tools"));
         QStringList tools;
         for (const QAction* a : menus[3]->menu()->actions())
@@ -223,7 +234,7 @@ private slots:
         QStringList keys;
         for (const QAction* a : file->actions())
             keys << a->shortcut().toString(QKeySequence::PortableText);
-        QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+O", "Ctrl+I", "Ctrl+S", "", ""}));
+        QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+O", "", "Ctrl+I", "Ctrl+S", "Ctrl+Shift+S", "", ""}));
     }
 
     void resizeGivesEachColumnAThird() {
@@ -551,10 +562,10 @@ private slots:
         QTest::addColumn<int>("filter");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written");
-        const QString save = "Save", aln = "Export ALN", group = "Export Group", nudged = "nudged";
-        QTest::newRow("Save, xml") << save << 0 << nudged << QStringLiteral("nudged.xml");
-        QTest::newRow("Save, prproj") << save << 1 << nudged << QStringLiteral("nudged.prproj");
-        QTest::newRow("Save, a suffix typed")
+        const QString save = "Save Project…", aln = "Export ALN", group = "Export Group", nudged = "nudged";
+        QTest::newRow("Save Project, xml") << save << 0 << nudged << QStringLiteral("nudged.xml");
+        QTest::newRow("Save Project, prproj") << save << 1 << nudged << QStringLiteral("nudged.prproj");
+        QTest::newRow("Save Project, a suffix typed")
             << save << 0 << QStringLiteral("kept.prproj") << QStringLiteral("kept.prproj");
         QTest::newRow("Export ALN") << aln << 0 << nudged << QStringLiteral("nudged.aln");
         QTest::newRow("Export ALN, a suffix typed")
@@ -584,7 +595,8 @@ private slots:
                 tree.topLevelItem(i)->setSelected(tree.topLevelItem(i)->childCount() > 0);
             QVERIFY(runEntry(*w->widgets().listPans->treePanel(), command));
         } else {
-            (command == QLatin1String("Save") ? w->widgets().saveproj : w->widgets().exportaln)->trigger();
+            (command == QLatin1String("Export ALN") ? w->widgets().exportaln : w->widgets().saveprojas)
+                ->trigger();
         }
         QVERIFY(driver.acted);
         QStringList files{"project.prproj", written};
@@ -616,6 +628,192 @@ private slots:
         QCOMPARE(w->projectGraph()->objectCount(), 8); // the project twice, renumbered
         QVERIFY(w->projectGraph()->validate().isEmpty());
         QDir::setCurrent(dir.path());
+    }
+
+    // Ctrl+S writes the project to its own file without a question, and the history keeps its steps
+    // with the clean mark there; Ctrl+Shift+S asks, and the project's file is then the new one.
+    // Dialogs start in the project's folder, or in the folder last chosen when it has no file.
+    void saveKeysWriteTheProjectsFileOrAsk() {
+        QTemporaryDir own, other;
+        const std::unique_ptr<MainWindow> w = windowSavedIn(own, "first.prproj");
+        QVERIFY(w);
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QUndoStack& history = w->projectHistory().stack();
+        const auto rename = [&](const QString& name) {
+            auto* item = static_cast<MyTreeWidgetItem*>(fragmentTree(*w).topLevelItem(0));
+            QVERIFY(w->widgets().listPans->treePanel()->renameItem(item, name));
+            QVERIFY(w->isWindowModified() && !history.isClean());
+        };
+        const auto fileText = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        // Any dialog that opens is counted and cancelled.
+        int dialogs = 0;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && !modal->isHidden()) {
+                ++dialogs;
+                modal->close();
+            }
+        });
+        watch.start(20);
+        rename("renamed");
+        QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+        QTest::qWait(200);
+        watch.stop();
+        QCOMPARE(dialogs, 0);
+        QCOMPARE(fileText(own.filePath("first.prproj")),
+                 projectFileText(*w->projectGraph(), QDir(own.path())));
+        QVERIFY(!w->isWindowModified() && history.isClean() && history.canUndo());
+        QCOMPARE(w->dialogFolder(), own.path());
+
+        // Save Project… to another folder: the project is now that file, the first stays as it was.
+        const QByteArray first = fileText(own.filePath("first.prproj"));
+        rename("moved");
+        FileDialogDriver saveAs([&](QFileDialog& dialog) {
+            if (QDir(dialog.directory()).absolutePath() != own.path())
+                return false;
+            typeFileName(dialog, 1, other.filePath("second"));
+            return true;
+        });
+        QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(saveAs.acted);
+        QCOMPARE(w->projectFile(), other.filePath("second.prproj"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("second.prproj[*] - Ostrakit"));
+        QVERIFY(history.isClean());
+        rename("moved again");
+        w->widgets().saveproj->trigger();
+        QCOMPARE(fileText(other.filePath("second.prproj")),
+                 projectFileText(*w->projectGraph(), QDir(other.path())));
+        QCOMPARE(fileText(own.filePath("first.prproj")), first);
+
+        // Without a file, the dialogs start where the last file was chosen.
+        w->newProject();
+        QCOMPARE(w->dialogFolder(), other.path());
+        QString started;
+        FileDialogDriver import([&](QFileDialog& dialog) {
+            started = QDir(dialog.directory()).absolutePath();
+            dialog.reject();
+            return true;
+        });
+        w->widgets().importproj->trigger();
+        QCOMPARE(started, other.path());
+        // A new project that was never saved: Save asks.
+        FileDialogDriver firstSave([&](QFileDialog& dialog) {
+            typeFileName(dialog, 0, other.filePath("third"));
+            return true;
+        });
+        w->widgets().saveproj->trigger();
+        QVERIFY(firstSave.acted);
+        QCOMPARE(w->projectFile(), other.filePath("third.xml"));
+        QDir::setCurrent(dir.path());
+    }
+
+    // "Open Recent" lists the projects opened and saved last, newest first and at most ten, still
+    // after a restart; a project whose file has gone leaves the list when the menu opens; an entry
+    // opens its project; "Clear" empties it.
+    void recentProjectsSurviveARestart() {
+        QSettings().remove(QStringLiteral("recentProjects"));
+        QTemporaryDir own;
+        const auto menuTexts = [](MainWindow& w) {
+            QMenu* recent = w.widgets().menuRecent;
+            recent->popup(QPoint(0, 0)); // fills it, as opening it from the File menu does
+            QStringList texts;
+            for (const QAction* a : recent->actions())
+                texts << a->text() + (a->isEnabled() ? "" : " (disabled)");
+            recent->hide();
+            return texts;
+        };
+        {
+            const std::unique_ptr<MainWindow> w = windowSavedIn(own, "a.prproj");
+            QVERIFY(w);
+            QVERIFY(w->saveProject(own.filePath("b.xml")));
+            QVERIFY(w->saveProject(own.filePath("a.prproj")));
+        }
+        QSettings().sync();
+        QFile stored(QSettings().fileName());
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll().contains("b.xml"));
+
+        MainWindow w;
+        QCOMPARE(menuTexts(w), (QStringList{"&1 a.prproj", "&2 b.xml", "&3 grouped.prproj", "", "Clear"}));
+        QVERIFY(QFile::remove(own.filePath("a.prproj")));
+        QCOMPARE(menuTexts(w), (QStringList{"&1 b.xml", "&2 grouped.prproj", "", "Clear"}));
+        QCOMPARE(w.recentProjects(), (QStringList{own.filePath("b.xml"), dir.filePath("grouped.prproj")}));
+        w.widgets().menuRecent->actions().at(1)->trigger();
+        QCOMPARE(w.projectFile(), dir.filePath("grouped.prproj"));
+        QCOMPARE(w.projectGraph()->objectCount(), 4);
+        QCOMPARE(w.recentProjects().front(), dir.filePath("grouped.prproj"));
+
+        for (int i = 0; i < 12; ++i)
+            QVERIFY(w.saveProject(own.filePath(QStringLiteral("copy%1.prproj").arg(i))));
+        const QStringList ten = menuTexts(w);
+        QCOMPARE(ten.size(), 12);
+        QCOMPARE(ten.front(), QStringLiteral("&1 copy11.prproj"));
+        QCOMPARE(ten.at(9), QStringLiteral("&10 copy2.prproj"));
+        w.widgets().menuRecent->actions().last()->trigger();
+        QCOMPARE(menuTexts(w), (QStringList{"No recent projects (disabled)", "", "Clear (disabled)"}));
+        QVERIFY(w.recentProjects().isEmpty());
+        QDir::setCurrent(dir.path());
+    }
+
+    // "Keyboard and mouse" has a row for every key of every action and shortcut of the window, the
+    // keys the window reads itself, and what each mouse button does in the views, as the trackball
+    // does it. "About Ostrakit" names the version, Qt and the OpenGL in use.
+    void helpMenuListsEveryKeyAndAbout() {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QStringList rows;
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != QLatin1String("keyboardAndMouse"))
+                return;
+            const auto* table = dialog->findChild<QTableWidget*>(QStringLiteral("keys"));
+            for (int r = 0; r < table->rowCount(); ++r)
+                rows << table->item(r, 0)->text() + " | " +
+                            (table->item(r, 1) ? table->item(r, 1)->text() : "");
+            dialog->reject();
+        });
+        reader.start(20);
+        w.widgets().keysHelp->trigger();
+        reader.stop();
+        const auto key = [](const QKeySequence& k) { return k.toString(QKeySequence::NativeText); };
+        int actionKeys = 0;
+        for (const QAction* a : w.findChildren<QAction*>())
+            for (const QKeySequence& k : a->shortcuts()) {
+                ++actionKeys;
+                QVERIFY2(rows.contains(key(k) + " | " + QString(a->text()).remove('&')),
+                         qPrintable(a->text()));
+            }
+        QVERIFY(actionKeys >= 10); // New, Open, Import, Save, Save Project…, Undo, Redo twice, Refine, F1
+        for (const QShortcut* s : w.findChildren<QShortcut*>())
+            QVERIFY(!s->whatsThis().isEmpty() && rows.contains(key(s->key()) + " | " + s->whatsThis()));
+        QVERIFY(rows.contains("F2 | Rename the current fragment or group"));
+        QVERIFY(rows.contains("Del | Delete the selected constraints"));
+        QVERIFY(rows.filter(QRegularExpression("^Esc \\| Stop adding a constraint")).size() == 1);
+        QVERIFY(rows.filter(QRegularExpression("^Space \\| Start or stop timing")).size() == 1);
+        const int mouse = int(rows.indexOf("Mouse, in the 3D views | "));
+        QVERIFY(mouse > 0);
+        QCOMPARE(rows.mid(mouse + 1),
+                 (QStringList{"left drag | Turn the view about its centre",
+                              "Shift+left drag | Zoom in or out", "Ctrl+left drag | Move the view sideways",
+                              "Alt+left drag | Move the view towards you or away",
+                              "middle drag | Move the view sideways",
+                              "Alt+middle drag | Turn the view about its centre", "wheel | Zoom in or out",
+                              "left click | While a constraint is added: pick its point there"}));
+
+        MessageBoxCatcher boxes;
+        w.widgets().about->trigger();
+        QTRY_COMPARE(boxes.titles, QStringList{"About Ostrakit"});
+        const QString about = boxes.texts.front();
+        QVERIFY2(about.contains("Ostrakit 0.1") && about.contains(QString("Qt ") + qVersion()),
+                 qPrintable(about));
+        QVERIFY2(QRegularExpression("OpenGL renderer: [^<]*\\w").match(about).hasMatch(), qPrintable(about));
+        QVERIFY2(QRegularExpression("OpenGL version: \\d").match(about).hasMatch(), qPrintable(about));
     }
 
     void addedObjectsGetThumbnails() {

@@ -37,6 +37,7 @@ public:
     void clearConstraintSelection() override {}
     void removeTreeHighlight(int, bool) override {}
     void addTreeItems(GeometrObj*, ControlWithChildren*) override {}
+    QString dialogFolder() override { return QDir::currentPath(); }
 
 private:
     TotalGraph& graph;
