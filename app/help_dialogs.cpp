@@ -109,12 +109,14 @@ void showKeyboardAndMouse(QWidget* window, const QList<HelpRow>& extra) {
     addRows(*table, QObject::tr("Keyboard"), keyboardRows(*window, extra));
     addRows(*table, QObject::tr("Mouse, in the 3D views"), mouseRows());
     table->resizeColumnToContents(0);
+    table->setWordWrap(false);
+    table->resizeRowsToContents();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(table);
     layout->addWidget(buttons);
-    dialog.resize(560, 520);
+    dialog.resize(600, 640);
     dialog.exec();
 }
 

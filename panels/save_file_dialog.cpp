@@ -25,6 +25,11 @@ QString askSaveFileName(QWidget* parent, const QString& caption, const QString& 
     QFileDialog dialog(parent, caption, start, filters);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // A proposed file keeps its kind: the filter of its suffix is the one selected.
+    if (const QString proposed = QFileInfo(start).suffix(); !proposed.isEmpty())
+        for (const QString& filter : dialog.nameFilters())
+            if (filterSuffix(filter) == proposed)
+                dialog.selectNameFilter(filter);
     // The dialog appends the default suffix itself, so that it asks before replacing the file that
     // will really be written.
     dialog.setDefaultSuffix(filterSuffix(dialog.selectedNameFilter()));

@@ -105,10 +105,11 @@ void doubleClickListed(QFileDialog& dialog, const QString& name) {
         }
 }
 
-// Chooses filter number filterIndex with the arrow key, types name over the proposed one and
+// Chooses filter number filterIndex with the Home and arrow keys, types name over the proposed one and
 // presses Return.
 void typeFileName(QFileDialog& dialog, int filterIndex, const QString& name) {
     auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QTest::keyClick(types, Qt::Key_Home);
     for (int i = 0; i < filterIndex; ++i)
         QTest::keyClick(types, Qt::Key_Down);
     // The name field has the focus, as after a click into it: what is typed there is the choice.
@@ -672,8 +673,10 @@ private slots:
         // Save Project… to another folder: the project is now that file, the first stays as it was.
         const QByteArray first = fileText(own.filePath("first.prproj"));
         rename("moved");
+        // It proposes the project's file, with the filter of its kind.
         FileDialogDriver saveAs([&](QFileDialog& dialog) {
-            if (QDir(dialog.directory()).absolutePath() != own.path())
+            if (QDir(dialog.directory()).absolutePath() != own.path() ||
+                !dialog.selectedNameFilter().contains("prproj"))
                 return false;
             typeFileName(dialog, 1, other.filePath("second"));
             return true;
