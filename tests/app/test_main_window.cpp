@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QProcess>
 #include <QSettings>
 #include <QShortcut>
 #include <QTableWidget>
@@ -712,6 +713,31 @@ private slots:
         QVERIFY(firstSave.acted);
         QCOMPARE(w->projectFile(), other.filePath("third.xml"));
         QDir::setCurrent(dir.path());
+    }
+
+    // The desktop entry starts the program with --in-data-folder: the per-user data folder is made
+    // and the program works there, so the files it writes into its working folder land there. Started
+    // otherwise, it works where it was started, and the data folder is made all the same.
+    void theDesktopEntrysOptionWorksInTheDataFolder() {
+        for (const bool inData : {true, false}) {
+            QTemporaryDir home;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("XDG_DATA_HOME", home.filePath("data"));
+            environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.setWorkingDirectory(home.path());
+            program.start(QStringLiteral(OSTRAKIT_PATH),
+                          inData ? QStringList{"--in-data-folder"} : QStringList{});
+            QVERIFY(program.waitForStarted());
+            const QString data = home.filePath("data/Ostrakit");
+            const QString working = QStringLiteral("/proc/%1/cwd").arg(program.processId());
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(data).isDir(), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(working).canonicalFilePath(),
+                                      QFileInfo(inData ? data : home.path()).canonicalFilePath(), 20000);
+            program.kill();
+            QVERIFY(program.waitForFinished());
+        }
     }
 
     // "Open Recent" lists the projects opened and saved last, newest first and at most ten, still
