@@ -236,16 +236,13 @@ QString MainWindow::askSavePath() {
     return path;
 }
 
-void MainWindow::chooseSaveProject() {
-    if (const QString path = askSavePath(); !path.isEmpty())
-        saveProject(path);
+bool MainWindow::chooseSaveProject() {
+    const QString path = askSavePath();
+    return !path.isEmpty() && saveProject(path);
 }
 
-void MainWindow::saveCurrentProject() {
-    if (projectFile().isEmpty())
-        chooseSaveProject();
-    else
-        saveProject(projectFile());
+bool MainWindow::saveCurrentProject() {
+    return projectFile().isEmpty() ? chooseSaveProject() : saveProject(projectFile());
 }
 
 void MainWindow::openRecent(const QString& path) {
@@ -328,10 +325,7 @@ bool MainWindow::maySetProjectAside() {
                                               QMessageBox::Save);
     if (answer == QMessageBox::Discard)
         return true;
-    if (answer != QMessageBox::Save)
-        return false;
-    const QString path = projectFile().isEmpty() ? askSavePath() : projectFile();
-    return !path.isEmpty() && saveProject(path);
+    return answer == QMessageBox::Save && saveCurrentProject();
 }
 
 bool MainWindow::offerRecovery() {

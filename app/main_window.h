@@ -130,10 +130,10 @@ public slots:
     void solve() override;
     void refine() override;
     void chooseOpenProject();
-    // "Save Project…": always asks where.
-    void chooseSaveProject();
+    // "Save Project…": always asks where. Returns whether the project was written.
+    bool chooseSaveProject();
     // "Save": to the project's file; asks only when it has none.
-    void saveCurrentProject();
+    bool saveCurrentProject();
     void chooseImportProject();
     void chooseExportAln();
     void quit();
