@@ -16,6 +16,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Ostrakit"));
     QCoreApplication::setApplicationVersion(QStringLiteral(OSTRAKIT_VERSION));
+    // Desktops find the installed entry, its name and icon, for the window by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ostrakit"));
     // Numbers in files and diagnostics use a decimal point whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     // Past a file-size limit a save then fails with a message and the old file stays, instead of
