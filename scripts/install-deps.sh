@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Ostrakit needs to build, run and test.
+# Installs the Debian 12 packages Ostrakit needs to build, run, test and package.
 # Skips apt entirely when every package is already present.
 set -euo pipefail
 
@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev libqt6opengl6-dev libglu1-mesa-dev libeigen3-dev
   libxcb1-dev xvfb xauth libgl1-mesa-dri fonts-dejavu-core
   clang-14 libclang-rt-14-dev clang-format-14
+  dpkg-dev file desktop-file-utils shared-mime-info libxml2-utils
 )
 
 missing=()
