@@ -10,6 +10,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>

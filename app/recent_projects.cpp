@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QSettings>
+#include <algorithm>
 
 namespace {
 const QString ListKey = QStringLiteral("recentProjects");
