@@ -354,12 +354,7 @@ bool parseReal(std::string_view tok, double& out) {
 }
 
 bool parseInteger(std::string_view tok, std::int64_t& out) {
-    const char* b = tok.data();
-    const char* e = b + tok.size();
-    if (b != e && *b == '+')
-        ++b;
-    const auto [ptr, ec] = std::from_chars(b, e, out);
-    if (ec == std::errc() && ptr == e && b != e)
+    if (text_fields::parseIndex(tok, out))
         return true;
     double d = 0.0; // some writers print integers as reals ("3.0")
     return parseReal(tok, d) && realToInteger(d, out);
